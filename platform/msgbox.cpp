@@ -1,0 +1,45 @@
+#include "msgbox.h"
+
+#include <cstdio>
+
+namespace platform {
+namespace {
+
+MessageBoxHandler& Handler() {
+    static MessageBoxHandler handler;
+    return handler;
+}
+
+std::string& Title() {
+    static std::string title;
+    return title;
+}
+
+}  // namespace
+
+void MessageBox(std::string_view text, std::string_view title) {
+    std::string t(title.empty() ? std::string_view(Title()) : title);
+    std::string s(text);
+    if (Handler()) {
+        MessageBoxHandler h = Handler();  // a handler may replace itself while it runs
+        h(s, t);
+        return;
+    }
+    if (t.empty()) {
+        std::fprintf(stderr, "%s\n", s.c_str());
+    } else {
+        std::fprintf(stderr, "%s: %s\n", t.c_str(), s.c_str());
+    }
+    std::fflush(stderr);
+}
+
+MessageBoxHandler SetMessageBoxHandler(MessageBoxHandler handler) {
+    MessageBoxHandler previous = std::move(Handler());
+    Handler() = std::move(handler);
+    return previous;
+}
+
+void SetProgramTitle(std::string title) { Title() = std::move(title); }
+const std::string& ProgramTitle() { return Title(); }
+
+}  // namespace platform

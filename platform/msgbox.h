@@ -1,0 +1,24 @@
+// Message boxes. With a GUI front-end installed they are modal dialogs with an OK button; without one the
+// text goes to standard error as one line and the call returns at once.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace platform {
+
+using MessageBoxHandler = std::function<void(const std::string& text, const std::string& title)>;
+
+// Shows text with the program's title (or the given one) and returns when it has been acknowledged.
+void MessageBox(std::string_view text, std::string_view title = {});
+
+// Replaces the way boxes are shown and returns the previous way; the GUI installs a modal dialog,
+// tests install a recorder. An empty handler restores the standard-error line.
+MessageBoxHandler SetMessageBoxHandler(MessageBoxHandler handler);
+
+// The title that boxes carry by default (the program's name).
+void SetProgramTitle(std::string title);
+const std::string& ProgramTitle();
+
+}  // namespace platform

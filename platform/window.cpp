@@ -1,0 +1,87 @@
+#include "window.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QEvent>
+#include <QObject>
+#include <QTimer>
+
+namespace platform {
+namespace {
+
+const QEvent::Type kMessageEvent = static_cast<QEvent::Type>(QEvent::registerEventType());
+
+struct MessageEvent : QEvent {
+    MessageEvent(UINT m, WPARAM w, LPARAM l) : QEvent(kMessageEvent), msg(m), wParam(w), lParam(l) {}
+    UINT msg;
+    WPARAM wParam;
+    LPARAM lParam;
+};
+
+}  // namespace
+
+// The QObject that receives the queued messages on the window thread.
+struct Window::Receiver : QObject {
+    explicit Receiver(Window* w) : owner(w) {}
+    bool event(QEvent* e) override {
+        if (e->type() != kMessageEvent) return QObject::event(e);
+        auto* m = static_cast<MessageEvent*>(e);
+        owner->Deliver(m->msg, m->wParam, m->lParam);
+        return true;
+    }
+    Window* owner;
+};
+
+Window::Window() : receiver_(std::make_unique<Receiver>(this)) {}
+
+Window::~Window() { QCoreApplication::removePostedEvents(receiver_.get(), kMessageEvent); }
+
+WNDPROC Window::SetWindowProc(WNDPROC proc) {
+    WNDPROC previous = std::move(proc_);
+    proc_ = std::move(proc);
+    return previous;
+}
+
+LRESULT Window::Send(UINT msg, WPARAM wParam, LPARAM lParam) {
+    if (!proc_) return 0;
+    // Copy first: a procedure may replace itself while it runs (UnhookWindow in a handler).
+    WNDPROC proc = proc_;
+    return proc(this, msg, wParam, lParam);
+}
+
+bool Window::Post(UINT msg, WPARAM wParam, LPARAM lParam) {
+    QCoreApplication::postEvent(receiver_.get(), new MessageEvent(msg, wParam, lParam));
+    return true;
+}
+
+void Window::Deliver(UINT msg, WPARAM wParam, LPARAM lParam) {
+    ++delivered_;
+    Send(msg, wParam, lParam);
+}
+
+bool PostMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    return hwnd != nullptr && hwnd->Post(msg, wParam, lParam);
+}
+
+LRESULT SendMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    return hwnd ? hwnd->Send(msg, wParam, lParam) : 0;
+}
+
+LRESULT CallWindowProc(const WNDPROC& prev, HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    return prev ? prev(hwnd, msg, wParam, lParam) : 0;
+}
+
+void DoEvents() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
+
+bool RunUntil(const std::function<bool()>& done, int deadline_ms) {
+    QDeadlineTimer deadline(deadline_ms);
+    QTimer wake;  // wakes the blocking wait below so that the deadline is seen
+    wake.start(10);
+    while (!done()) {
+        if (deadline.hasExpired()) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+    }
+    return true;
+}
+
+}  // namespace platform

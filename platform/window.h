@@ -1,0 +1,74 @@
+// The stand-in for a Win32 main window: a target for posted messages whose window procedure a program
+// can replace and restore, as SetWindowLongA(GWL_WNDPROC) and CallWindowProcA allow.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+namespace platform {
+
+using UINT = unsigned int;
+using WPARAM = std::uintptr_t;
+using LPARAM = std::intptr_t;
+using LRESULT = std::intptr_t;
+
+class Window;
+using HWND = Window*;
+using WNDPROC = std::function<LRESULT(HWND, UINT, WPARAM, LPARAM)>;
+
+// Message numbers keep their original values.
+constexpr UINT WM_SOCKET = 2064;
+constexpr UINT MM_WOM_OPEN = 955;
+constexpr UINT MM_WOM_CLOSE = 956;
+constexpr UINT MM_WOM_DONE = 957;
+constexpr UINT MM_WIM_OPEN = 958;
+constexpr UINT MM_WIM_CLOSE = 959;
+constexpr UINT MM_WIM_DATA = 960;
+
+// A window lives on the thread that creates it (the window thread, which runs the Qt event loop). Every
+// posted message reaches the current procedure on that thread, one at a time, in posting order.
+class Window {
+public:
+    Window();
+    ~Window();
+    Window(const Window&) = delete;
+    Window& operator=(const Window&) = delete;
+
+    // Installs proc as the window procedure and returns the one it replaces.
+    WNDPROC SetWindowProc(WNDPROC proc);
+    const WNDPROC& GetWindowProc() const { return proc_; }
+
+    // Calls the current procedure at once (SendMessage on the window thread). Without one it returns 0.
+    LRESULT Send(UINT msg, WPARAM wParam, LPARAM lParam);
+
+    // Queues a message for the window thread. Safe from any thread while the window exists.
+    bool Post(UINT msg, WPARAM wParam, LPARAM lParam);
+
+    // Messages handled so far; lets tests and benchmarks see that nothing is spinning.
+    std::uint64_t DeliveredCount() const { return delivered_; }
+
+private:
+    struct Receiver;
+    friend struct Receiver;
+    void Deliver(UINT msg, WPARAM wParam, LPARAM lParam);
+
+    WNDPROC proc_;
+    std::unique_ptr<Receiver> receiver_;
+    std::uint64_t delivered_ = 0;
+};
+
+bool PostMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+LRESULT SendMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+
+// Passes a message on to a replaced procedure; an empty one stands for the default procedure (result 0).
+LRESULT CallWindowProc(const WNDPROC& prev, HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+
+// "Let pending window messages run": processes what is queued now and returns.
+void DoEvents();
+
+// Runs the event loop until deadline_ms have passed or done() is true; for tests and tools that need a
+// bounded wait. Returns done().
+bool RunUntil(const std::function<bool()>& done, int deadline_ms);
+
+}  // namespace platform

@@ -1,0 +1,53 @@
+#include "streamtool.h"
+
+#include <QCoreApplication>
+#include <cstdio>
+#include <cstring>
+
+namespace streamtool {
+namespace {
+
+std::vector<Subcommand>& Commands() {
+    static std::vector<Subcommand> commands;
+    return commands;
+}
+
+void PrintHelp(FILE* out) {
+    std::fprintf(out, "usage: streamtool SUBCOMMAND [OPTIONS] ARGS...\n\nSubcommands:\n");
+    for (const Subcommand& c : Commands()) std::fprintf(out, "  %-58s %s\n", c.usage, c.summary);
+    std::fprintf(out, "\n'streamtool SUBCOMMAND --help' shows the usage of one subcommand.\n");
+}
+
+}  // namespace
+
+Register::Register(const Subcommand& command) { Commands().push_back(command); }
+
+int Fail(const char* name, const std::string& message) {
+    std::fprintf(stderr, "streamtool %s: %s\n", name, message.c_str());
+    return 1;
+}
+
+}  // namespace streamtool
+
+int main(int argc, char** argv) {
+    using namespace streamtool;
+    QCoreApplication app(argc, argv);  // the platform loop, for subcommands that talk to the network
+    if (argc < 2 || std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0) {
+        PrintHelp(argc < 2 ? stderr : stdout);
+        return argc < 2 ? 1 : 0;
+    }
+    for (const Subcommand& c : Commands()) {
+        if (std::strcmp(c.name, argv[1]) != 0) continue;
+        std::vector<std::string> args(argv + 2, argv + argc);
+        for (const std::string& a : args) {
+            if (a == "--help" || a == "-h") {
+                std::printf("usage: streamtool %s\n%s\n", c.usage, c.summary);
+                return 0;
+            }
+        }
+        return c.run(args);
+    }
+    std::fprintf(stderr, "streamtool: unknown subcommand '%s'\n", argv[1]);
+    PrintHelp(stderr);
+    return 1;
+}

@@ -1,0 +1,28 @@
+// streamtool: the suite's command-line tool. Each subcommand lives in its own streamtool_*.cpp file and
+// registers itself with a static Subcommand object.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace streamtool {
+
+// Runs one subcommand; args are the words after the subcommand's name. Returns the exit status.
+using RunFunction = int (*)(const std::vector<std::string>& args);
+
+struct Subcommand {
+    const char* name;
+    const char* usage;    // e.g. "encode [--threshold N] IN OUT"
+    const char* summary;  // one line for the overview
+    RunFunction run;
+};
+
+// Registers a subcommand; declare one static object per subcommand.
+struct Register {
+    explicit Register(const Subcommand& command);
+};
+
+// Prints "streamtool NAME: MESSAGE" on stderr and returns 1, the status of a failed run.
+int Fail(const char* name, const std::string& message);
+
+}  // namespace streamtool
