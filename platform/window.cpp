@@ -6,6 +6,8 @@
 #include <QObject>
 #include <QTimer>
 
+platform::HWND hMainWnd = nullptr;
+
 namespace platform {
 namespace {
 

@@ -71,4 +71,13 @@ void DoEvents();
 // bounded wait. Returns done().
 bool RunUntil(const std::function<bool()>& done, int deadline_ms);
 
+// A Boolean of the programs' records and classes: 16 bits, True = -1 (all bits set), False = 0.
+using Flag = std::int16_t;
+inline constexpr Flag kTrue = -1;
+inline constexpr Flag kFalse = 0;
+
 }  // namespace platform
+
+// The program-wide handle of the main window: set at load before any socket or sound device is opened,
+// cleared at shut-down. Every socket registration and both wave devices name this window.
+extern platform::HWND hMainWnd;
