@@ -10,6 +10,11 @@ MessageBoxHandler& Handler() {
     return handler;
 }
 
+MessageBoxOkCancelHandler& OkCancelHandler() {
+    static MessageBoxOkCancelHandler handler;
+    return handler;
+}
+
 std::string& Title() {
     static std::string title;
     return title;
@@ -36,6 +41,22 @@ void MessageBox(std::string_view text, std::string_view title) {
 MessageBoxHandler SetMessageBoxHandler(MessageBoxHandler handler) {
     MessageBoxHandler previous = std::move(Handler());
     Handler() = std::move(handler);
+    return previous;
+}
+
+MsgBoxResult MessageBoxOkCancel(std::string_view text, std::string_view title) {
+    if (!OkCancelHandler()) {
+        MessageBox(text, title);
+        return MsgBoxResult::kOk;
+    }
+    std::string t(title.empty() ? std::string_view(Title()) : title);
+    MessageBoxOkCancelHandler h = OkCancelHandler();
+    return h(std::string(text), t);
+}
+
+MessageBoxOkCancelHandler SetMessageBoxOkCancelHandler(MessageBoxOkCancelHandler handler) {
+    MessageBoxOkCancelHandler previous = std::move(OkCancelHandler());
+    OkCancelHandler() = std::move(handler);
     return previous;
 }
 

@@ -17,6 +17,17 @@ void MessageBox(std::string_view text, std::string_view title = {});
 // tests install a recorder. An empty handler restores the standard-error line.
 MessageBoxHandler SetMessageBoxHandler(MessageBoxHandler handler);
 
+enum class MsgBoxResult { kOk, kCancel };
+using MessageBoxOkCancelHandler =
+    std::function<MsgBoxResult(const std::string& text, const std::string& title)>;
+
+// Shows text with OK and Cancel buttons and returns the choice. Without a handler of its own it is shown
+// like MessageBox (through its handler, or as a standard-error line) and the answer is OK.
+MsgBoxResult MessageBoxOkCancel(std::string_view text, std::string_view title = {});
+
+// Replaces the way OK/Cancel boxes are shown and returns the previous way; empty restores the default.
+MessageBoxOkCancelHandler SetMessageBoxOkCancelHandler(MessageBoxOkCancelHandler handler);
+
 // The title that boxes carry by default (the program's name).
 void SetProgramTitle(std::string title);
 const std::string& ProgramTitle();

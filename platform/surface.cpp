@@ -1,0 +1,90 @@
+#include "surface.h"
+
+#include <algorithm>
+#include <cstdlib>
+
+namespace platform {
+
+void Surface::Resize(int width, int height, Color fill) {
+    width = std::max(width, 0);
+    height = std::max(height, 0);
+    if (width == width_ && height == height_) return;
+    std::vector<std::uint32_t> resized(static_cast<std::size_t>(width) * height, Pack(fill));
+    const int keep_w = std::min(width, width_);
+    const int keep_h = std::min(height, height_);
+    for (int y = 0; y < keep_h; ++y) {
+        std::copy_n(Row(y), keep_w, resized.data() + static_cast<std::size_t>(y) * width);
+    }
+    pixels_ = std::move(resized);
+    width_ = width;
+    height_ = height;
+}
+
+void Surface::Fill(Color color) {
+    std::fill(pixels_.begin(), pixels_.end(), Pack(color));
+}
+
+Color Surface::PixelAt(int x, int y) const {
+    if (x < 0 || y < 0 || x >= width_ || y >= height_) return Color{};
+    return Unpack(Row(y)[x]);
+}
+
+namespace {
+
+// One destination line: the columns [first, last) of the destination run, each taking source column
+// (i * src_width / dest_span) of the line, left to right or mirrored.
+void DrawLine(std::uint32_t* out, const std::uint8_t* src, int x_dest, bool mirrored, int first, int last,
+              int src_width, int dest_span) {
+    long long acc = static_cast<long long>(first) * src_width;
+    int q = static_cast<int>(acc / dest_span);
+    int r = static_cast<int>(acc % dest_span);
+    for (int i = first; i < last; ++i) {
+        const std::uint8_t* p = src + static_cast<std::size_t>(q) * 3;
+        const std::uint32_t pixel =
+            0xFF000000u | (std::uint32_t{p[2]} << 16) | (std::uint32_t{p[1]} << 8) | std::uint32_t{p[0]};
+        out[mirrored ? x_dest - 1 - i : x_dest + i] = pixel;
+        r += src_width;
+        while (r >= dest_span) {
+            r -= dest_span;
+            ++q;
+        }
+    }
+}
+
+}  // namespace
+
+int StretchDIBits(Surface& surface, int x_dest, int y_dest, int dest_width, int dest_height, int x_src,
+                  int y_src, int src_width, int src_height, const void* bits,
+                  const BitmapInfoHeader& header) {
+    if (bits == nullptr || header.biBitCount != 24 || header.biWidth <= 0 || header.biHeight == 0) return 0;
+    if (src_width <= 0 || src_height <= 0 || dest_width == 0 || dest_height == 0) return 0;
+    const int bmp_w = header.biWidth;
+    const int bmp_h = std::abs(header.biHeight);
+    if (x_src < 0 || y_src < 0 || x_src + src_width > bmp_w || y_src + src_height > bmp_h) return 0;
+
+    const bool bottom_up = header.biHeight > 0;
+    const bool mirrored = dest_width < 0;
+    const int span_w = std::abs(dest_width);
+    const int span_h = std::abs(dest_height);
+    const std::size_t stride = (static_cast<std::size_t>(bmp_w) * 3 + 3) & ~std::size_t{3};
+    const auto* base = static_cast<const std::uint8_t*>(bits);
+
+    // The destination columns that fall on the surface.
+    const int first = mirrored ? std::max(0, x_dest - surface.Width()) : std::max(0, -x_dest);
+    const int last = mirrored ? std::min(span_w, x_dest) : std::min(span_w, surface.Width() - x_dest);
+    if (first >= last) return src_height;
+
+    for (int j = 0; j < span_h; ++j) {
+        const int y = dest_height > 0 ? y_dest + j : y_dest - 1 - j;
+        if (y < 0 || y >= surface.Height()) continue;
+        // Line sj of the source rectangle counted from its top edge as the scene shows it; y_src counts
+        // rows in storage order (from the bottom line for a bottom-up bitmap).
+        const int sj = static_cast<int>(static_cast<long long>(j) * src_height / span_h);
+        const int memory_row = bottom_up ? y_src + (src_height - 1 - sj) : y_src + sj;
+        const std::uint8_t* line = base + static_cast<std::size_t>(memory_row) * stride + x_src * 3;
+        DrawLine(surface.Row(y), line, x_dest, mirrored, first, last, src_width, span_w);
+    }
+    return src_height;
+}
+
+}  // namespace platform
