@@ -1,0 +1,21 @@
+// Inside the Qt Widgets front-end: the widget of each kind of control and how it follows its control.
+#pragma once
+
+#include <QFont>
+#include <QWidget>
+#include <functional>
+#include <string>
+
+#include "platform/controls.h"
+
+namespace platform::gui {
+
+// The QFont for a design font, falling back to the form's name and size where the spec leaves them out.
+QFont MakeFont(const FontSpec& spec, const FontSpec& form_font);
+
+// Creates the widget for a control as a child of parent, sets it from the control and subscribes it to the
+// control's changes. Returns the widget and, through unsubscribe, how to drop the subscription.
+QWidget* BuildControl(Control& control, const Form& form, QWidget* parent,
+                      std::function<void()>* unsubscribe);
+
+}  // namespace platform::gui
