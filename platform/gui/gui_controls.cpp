@@ -115,7 +115,9 @@ void ShowText(Control& control, QWidget* w) {
 }
 
 void ShowItems(Control& control, QWidget* w) {
-    auto& list = static_cast<ListControl&>(control);
+    auto* as_list = dynamic_cast<ListControl*>(&control);
+    if (as_list == nullptr) return;
+    ListControl& list = *as_list;
     QStringList rows;
     for (const std::string& item : list.Items()) rows << Q(item);
     if (auto* lw = qobject_cast<QListWidget*>(w)) {
@@ -133,7 +135,9 @@ void ShowItems(Control& control, QWidget* w) {
 }
 
 void ShowListIndex(Control& control, QWidget* w) {
-    const int index = static_cast<ListControl&>(control).ListIndex();
+    auto* list = dynamic_cast<ListControl*>(&control);
+    if (list == nullptr) return;
+    const int index = list->ListIndex();
     const QSignalBlocker block(w);
     if (auto* lw = qobject_cast<QListWidget*>(w)) {
         lw->setCurrentRow(index);

@@ -1,0 +1,12 @@
+// The GUI suites run inside a QApplication on the offscreen platform (unless QT_QPA_PLATFORM names
+// another), so that they need no display and render the same everywhere.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    ::testing::InitGoogleTest(&argc, argv);
+    QApplication app(argc, argv);
+    return RUN_ALL_TESTS();
+}
