@@ -1,7 +1,11 @@
 #include "capture.h"
 
+#include <sys/eventfd.h>
+#include <unistd.h>
+
 #include <QCoreApplication>
 #include <QObject>
+#include <QSocketNotifier>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -109,7 +113,21 @@ bool CaptureDriver::Start(std::unique_ptr<CaptureSource> source, std::string* er
     source_ = std::move(source);
     stop_ = false;
     fresh_ = false;
-    if (!manual_) device_ = std::thread([this] { RunDevice(); });
+    if (!manual_) {
+        wake_fd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+        if (wake_fd_ < 0) {
+            *error = "cannot make the capture thread's wake-up channel";
+            source_.reset();
+            return false;
+        }
+        wake_notifier_ = std::make_unique<QSocketNotifier>(wake_fd_, QSocketNotifier::Read);
+        QObject::connect(wake_notifier_.get(), &QSocketNotifier::activated, [this] {
+            std::uint64_t count = 0;
+            [[maybe_unused]] ssize_t n = ::read(wake_fd_, &count, sizeof count);
+            DeliverPublished();
+        });
+        device_ = std::thread([this] { RunDevice(); });
+    }
     return true;
 }
 
@@ -122,6 +140,9 @@ void CaptureDriver::Stop() {
     wake_.notify_all();
     if (device_.joinable()) device_.join();
     // Pictures and reports still on their way to the window thread are dropped.
+    wake_notifier_.reset();
+    if (wake_fd_ >= 0) ::close(wake_fd_);
+    wake_fd_ = -1;
     QCoreApplication::removePostedEvents(context_.get());
     if (open_) source_->Close();
     open_ = false;
@@ -210,12 +231,13 @@ void CaptureDriver::Publish(std::int64_t capture_micros) {
         std::lock_guard<std::mutex> lock(mutex_);
         std::swap(writing_, ready_);
         ready_micros_ = capture_micros;
-        post = !fresh_;  // one post carries the newest picture, however many arrive before it is handled
+        post = !fresh_;  // one wake-up carries the newest picture, however many arrive before it is handled
         fresh_ = true;
     }
-    if (post)
-        QMetaObject::invokeMethod(
-            context_.get(), [this] { DeliverPublished(); }, Qt::QueuedConnection);
+    if (post) {
+        const std::uint64_t one = 1;
+        [[maybe_unused]] ssize_t n = ::write(wake_fd_, &one, sizeof one);
+    }
 }
 
 void CaptureDriver::DeliverPublished() {

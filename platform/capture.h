@@ -22,6 +22,7 @@
 #include <vector>
 
 class QObject;
+class QSocketNotifier;
 
 namespace platform {
 
@@ -129,7 +130,11 @@ class CaptureDriver {
     bool manual_ = false;
 
     std::unique_ptr<CaptureSource> source_;
-    std::unique_ptr<QObject> context_;  // lives on the window thread; posts land on it
+    std::unique_ptr<QObject> context_;  // lives on the window thread; reports are posted to it
+    // The device thread wakes the window thread through an eventfd: no allocation per picture, and any
+    // number of pictures published before the window thread looks make one wake-up.
+    int wake_fd_ = -1;
+    std::unique_ptr<QSocketNotifier> wake_notifier_;
     std::thread device_;
     std::uint64_t delivered_ = 0;
 

@@ -31,23 +31,33 @@ Color Surface::PixelAt(int x, int y) const {
 
 namespace {
 
-// One destination line: the columns [first, last) of the destination run, each taking source column
-// (i * src_width / dest_span) of the line, left to right or mirrored.
-void DrawLine(std::uint32_t* out, const std::uint8_t* src, int x_dest, bool mirrored, int first, int last,
-              int src_width, int dest_span) {
+// Destination columns are handled in runs of at most this many, with the source offset of each column
+// worked out once per run rather than once per line.
+constexpr int kRun = 1024;
+
+// The byte offset in a source line of each destination column first..last-1 of the run: source column
+// (i * src_width / span) counted from the rectangle's left edge.
+void MapColumns(int first, int last, int src_width, int span, int* offsets) {
     long long acc = static_cast<long long>(first) * src_width;
-    int q = static_cast<int>(acc / dest_span);
-    int r = static_cast<int>(acc % dest_span);
+    int q = static_cast<int>(acc / span);
+    int r = static_cast<int>(acc % span);
     for (int i = first; i < last; ++i) {
-        const std::uint8_t* p = src + static_cast<std::size_t>(q) * 3;
-        const std::uint32_t pixel =
-            0xFF000000u | (std::uint32_t{p[2]} << 16) | (std::uint32_t{p[1]} << 8) | std::uint32_t{p[0]};
-        out[mirrored ? x_dest - 1 - i : x_dest + i] = pixel;
+        offsets[i - first] = q * 3;
         r += src_width;
-        while (r >= dest_span) {
-            r -= dest_span;
+        while (r >= span) {
+            r -= span;
             ++q;
         }
+    }
+}
+
+// Writes n pixels into out (the leftmost destination pixel of the run), left to right or mirrored.
+void DrawRun(std::uint32_t* out, const std::uint8_t* line, const int* offsets, int n, bool mirrored) {
+    for (int k = 0; k < n; ++k) {
+        const std::uint8_t* p = line + offsets[k];
+        const std::uint32_t pixel =
+            0xFF000000u | (std::uint32_t{p[2]} << 16) | (std::uint32_t{p[1]} << 8) | std::uint32_t{p[0]};
+        out[mirrored ? n - 1 - k : k] = pixel;
     }
 }
 
@@ -69,20 +79,36 @@ int StretchDIBits(Surface& surface, int x_dest, int y_dest, int dest_width, int 
     const std::size_t stride = (static_cast<std::size_t>(bmp_w) * 3 + 3) & ~std::size_t{3};
     const auto* base = static_cast<const std::uint8_t*>(bits);
 
-    // The destination columns that fall on the surface.
+    // The destination columns (counted from x_dest, in drawing direction) that fall on the surface.
     const int first = mirrored ? std::max(0, x_dest - surface.Width()) : std::max(0, -x_dest);
     const int last = mirrored ? std::min(span_w, x_dest) : std::min(span_w, surface.Width() - x_dest);
-    if (first >= last) return src_height;
 
-    for (int j = 0; j < span_h; ++j) {
-        const int y = dest_height > 0 ? y_dest + j : y_dest - 1 - j;
-        if (y < 0 || y >= surface.Height()) continue;
-        // Line sj of the source rectangle counted from its top edge as the scene shows it; y_src counts
-        // rows in storage order (from the bottom line for a bottom-up bitmap).
-        const int sj = static_cast<int>(static_cast<long long>(j) * src_height / span_h);
-        const int memory_row = bottom_up ? y_src + (src_height - 1 - sj) : y_src + sj;
-        const std::uint8_t* line = base + static_cast<std::size_t>(memory_row) * stride + x_src * 3;
-        DrawLine(surface.Row(y), line, x_dest, mirrored, first, last, src_width, span_w);
+    int offsets[kRun];
+    for (int c0 = first; c0 < last; c0 += kRun) {
+        const int c1 = std::min(last, c0 + kRun);
+        const int n = c1 - c0;
+        MapColumns(c0, c1, src_width, span_w, offsets);
+        const int left = mirrored ? x_dest - c1 : x_dest + c0;  // leftmost surface column of the run
+        int previous_row = -1;
+        int previous_y = -1;
+        for (int j = 0; j < span_h; ++j) {
+            const int y = dest_height > 0 ? y_dest + j : y_dest - 1 - j;
+            if (y < 0 || y >= surface.Height()) continue;
+            // Line sj of the source rectangle counted from its top edge as the scene shows it; y_src counts
+            // rows in storage order (from the bottom line for a bottom-up bitmap).
+            const int sj = static_cast<int>(static_cast<long long>(j) * src_height / span_h);
+            const int memory_row = bottom_up ? y_src + (src_height - 1 - sj) : y_src + sj;
+            std::uint32_t* out = surface.Row(y) + left;
+            if (memory_row == previous_row) {
+                // A stretched picture repeats source lines: copy the line just drawn.
+                std::copy_n(surface.Row(previous_y) + left, n, out);
+            } else {
+                const std::uint8_t* line = base + static_cast<std::size_t>(memory_row) * stride + x_src * 3;
+                DrawRun(out, line, offsets, n, mirrored);
+            }
+            previous_row = memory_row;
+            previous_y = y;
+        }
     }
     return src_height;
 }
