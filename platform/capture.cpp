@@ -124,7 +124,9 @@ bool CaptureDriver::Start(std::unique_ptr<CaptureSource> source, std::string* er
         QObject::connect(wake_notifier_.get(), &QSocketNotifier::activated, [this] {
             std::uint64_t count = 0;
             [[maybe_unused]] ssize_t n = ::read(wake_fd_, &count, sizeof count);
+            in_wake_ = true;
             DeliverPublished();
+            in_wake_ = false;
         });
         device_ = std::thread([this] { RunDevice(); });
     }
@@ -140,6 +142,11 @@ void CaptureDriver::Stop() {
     wake_.notify_all();
     if (device_.joinable()) device_.join();
     // Pictures and reports still on their way to the window thread are dropped.
+    if (in_wake_ && wake_notifier_) {
+        // Stopped by the frame callback: the notifier is still emitting, so it goes once that is done.
+        wake_notifier_->setEnabled(false);
+        wake_notifier_.release()->deleteLater();
+    }
     wake_notifier_.reset();
     if (wake_fd_ >= 0) ::close(wake_fd_);
     wake_fd_ = -1;

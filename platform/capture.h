@@ -135,6 +135,7 @@ class CaptureDriver {
     // number of pictures published before the window thread looks make one wake-up.
     int wake_fd_ = -1;
     std::unique_ptr<QSocketNotifier> wake_notifier_;
+    bool in_wake_ = false;  // a picture is being delivered from the notifier
     std::thread device_;
     std::uint64_t delivered_ = 0;
 

@@ -313,3 +313,18 @@ TEST(Capture, FlipRowsTurnsTopDownIntoBottomUpAndBack) {
     FlipRows(b.data(), c.data());
     EXPECT_EQ(a, c);
 }
+
+TEST(Capture, FrameCallbackMayStopTheDriver) {
+    CaptureDriver driver;
+    int frames = 0;
+    driver.SetFrameCallback([&](const CaptureFrame&) {
+        ++frames;
+        driver.Stop();  // as a shutdown started from the callback would
+    });
+    std::string error;
+    ASSERT_TRUE(driver.Start("testpattern", 200, &error)) << error;
+    ASSERT_TRUE(RunUntil([&] { return frames == 1; }, 5000));
+    EXPECT_FALSE(driver.Running());
+    DoEvents();
+    EXPECT_EQ(frames, 1);
+}
