@@ -69,7 +69,7 @@ void Control::Move(int left, int top, int width, int height) {
     Notify(Property::kPlace);
 }
 
-void Control::SetFont(FontSpec font) {
+void Control::SetFont(FontChoice font) {
     if (font == font_) return;
     font_ = std::move(font);
     Notify(Property::kFont);
@@ -291,7 +291,7 @@ void Form::SetBackColor(Color color) {
     Notify(Property::kBackColor);
 }
 
-void Form::SetFont(FontSpec font) {
+void Form::SetFont(FontChoice font) {
     if (font == font_) return;
     font_ = std::move(font);
     Notify(Property::kFont);

@@ -20,11 +20,11 @@
 
 namespace platform {
 
-// A font by design name and size in points; an empty name or a size of 0 takes the form's.
-struct FontSpec {
+// A font by name and size in points; an empty name or a size of 0 takes the form's.
+struct FontChoice {
     std::string name;
     double points = 0;
-    friend bool operator==(const FontSpec&, const FontSpec&) = default;
+    friend bool operator==(const FontChoice&, const FontChoice&) = default;
 };
 
 // A control's place in pixels of the window's client area.
@@ -112,8 +112,8 @@ class Control : public Observable {
     void Move(int left, int top, int width, int height);
     void Move(int left, int top) { Move(left, top, place_.width, place_.height); }
 
-    const FontSpec& Font() const { return font_; }
-    void SetFont(FontSpec font);
+    const FontChoice& Font() const { return font_; }
+    void SetFont(FontChoice font);
     // Without a colour of its own a control shows the front-end's usual one (labels: the form's).
     const std::optional<Color>& BackColor() const { return back_color_; }
     void SetBackColor(Color color);
@@ -143,7 +143,7 @@ class Control : public Observable {
     bool enabled_ = true;
     bool visible_ = true;
     Place place_;
-    FontSpec font_;
+    FontChoice font_;
     std::optional<Color> back_color_;
     std::function<void()> on_click_;
     std::function<void()> on_dbl_click_;
@@ -304,7 +304,7 @@ class Menu : public Observable {
     std::function<void()> on_click_;
 };
 
-// Why a close was requested, with the numbers the design's close handler receives.
+// Why a close was requested; the numbers are those a close handler has always been given.
 enum class UnloadMode { kCloseBox = 0, kCode = 1, kSessionEnd = 2, kTaskManager = 3 };
 
 // The window: caption, client size, background colour, font, topmost flag, menus and controls, and its
@@ -322,8 +322,8 @@ class Form : public Observable {
     void SetClientSize(int width, int height);
     Color BackColor() const { return back_color_; }
     void SetBackColor(Color color);
-    const FontSpec& Font() const { return font_; }
-    void SetFont(FontSpec font);
+    const FontChoice& Font() const { return font_; }
+    void SetFont(FontChoice font);
     bool Topmost() const { return topmost_; }
     void SetTopmost(bool topmost);
 
@@ -369,7 +369,7 @@ class Form : public Observable {
     int client_width_ = 320;
     int client_height_ = 240;
     Color back_color_{240, 240, 240};
-    FontSpec font_{"", 9};
+    FontChoice font_{"", 9};
     bool topmost_ = false;
     bool unloaded_ = false;
     std::vector<std::unique_ptr<Control>> controls_;

@@ -10,8 +10,8 @@
 
 namespace platform::gui {
 
-// The QFont for a design font, falling back to the form's name and size where the spec leaves them out.
-QFont MakeFont(const FontSpec& spec, const FontSpec& form_font);
+// The QFont for a control's font, taking the form's name and size where the control leaves them out.
+QFont MakeFont(const FontChoice& font, const FontChoice& form_font);
 
 // Creates the widget for a control as a child of parent, sets it from the control and subscribes it to the
 // control's changes. Returns the widget and, through unsubscribe, how to drop the subscription.

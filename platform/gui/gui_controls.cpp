@@ -210,9 +210,9 @@ void Show(Control& control, const Form& form, QWidget* w, Property what) {
 
 }  // namespace
 
-QFont MakeFont(const FontSpec& spec, const FontSpec& form_font) {
-    const std::string& name = spec.name.empty() ? form_font.name : spec.name;
-    const double points = spec.points > 0 ? spec.points : (form_font.points > 0 ? form_font.points : 9);
+QFont MakeFont(const FontChoice& choice, const FontChoice& form_font) {
+    const std::string& name = choice.name.empty() ? form_font.name : choice.name;
+    const double points = choice.points > 0 ? choice.points : (form_font.points > 0 ? form_font.points : 9);
     QFont font;
     if (!name.empty()) font.setFamily(Q(GuiFrontend::FontFamilyFor(name)));
     font.setPointSizeF(points);

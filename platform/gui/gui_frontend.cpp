@@ -75,15 +75,14 @@ struct GuiFrontend::Impl {
                                     QMessageBox::StandardButtons buttons);
 };
 
-std::string GuiFrontend::FontFamilyFor(const std::string& design_name) {
-    if (design_name.find("明朝") != std::string::npos || design_name.find("Mincho") != std::string::npos) {
+std::string GuiFrontend::FontFamilyFor(const std::string& font_name) {
+    if (font_name.find("明朝") != std::string::npos || font_name.find("Mincho") != std::string::npos) {
         return "IPAMincho";
     }
-    if (design_name.find("ゴシック") != std::string::npos ||
-        design_name.find("Gothic") != std::string::npos) {
+    if (font_name.find("ゴシック") != std::string::npos || font_name.find("Gothic") != std::string::npos) {
         return "IPAGothic";
     }
-    return design_name;
+    return font_name;
 }
 
 void GuiFrontend::Impl::BuildWindow() {

@@ -34,8 +34,8 @@ class GuiFrontend {
     // The action of the named menu, or null.
     QAction* Action(const std::string& menu_name) const;
 
-    // The installed font family that stands in for a font of the window design ("ＭＳ 明朝" -> IPA Mincho).
-    static std::string FontFamilyFor(const std::string& design_name);
+    // The installed font family that stands in for a window's font ("ＭＳ 明朝" is drawn in IPA Mincho).
+    static std::string FontFamilyFor(const std::string& font_name);
 
   private:
     struct Impl;

@@ -100,7 +100,7 @@ TEST(GuiFrontend, WindowShowsCaptionClientSizeFontAndControlsAtTheirPlaces) {
     EXPECT_EQ(gui.Action("mnuConnect")->text(), "接続");
     EXPECT_EQ(gui.Widget("Text2")->palette().color(QPalette::Base).isValid(), true);
     EXPECT_EQ(gui.Window()->centralWidget()->palette().color(QPalette::Window), QColor(192, 192, 255));
-    // The design's Mincho font is shown in IPA Mincho, which is installed with the suite.
+    // The window's Mincho font is shown in IPA Mincho, which is installed with the suite.
     EXPECT_EQ(QFontInfo(gui.Widget("Label1")->font()).family(), "IPAMincho");
     EXPECT_EQ(GuiFrontend::FontFamilyFor("ＭＳ 明朝"), "IPAMincho");
     EXPECT_EQ(GuiFrontend::FontFamilyFor("ＭＳ ゴシック"), "IPAGothic");
