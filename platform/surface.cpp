@@ -52,12 +52,16 @@ void MapColumns(int first, int last, int src_width, int span, int* offsets) {
 }
 
 // Writes n pixels into out (the leftmost destination pixel of the run), left to right or mirrored.
+inline std::uint32_t PixelAt(const std::uint8_t* p) {
+    return 0xFF000000u | (std::uint32_t{p[2]} << 16) | (std::uint32_t{p[1]} << 8) | std::uint32_t{p[0]};
+}
+
 void DrawRun(std::uint32_t* out, const std::uint8_t* line, const int* offsets, int n, bool mirrored) {
-    for (int k = 0; k < n; ++k) {
-        const std::uint8_t* p = line + offsets[k];
-        const std::uint32_t pixel =
-            0xFF000000u | (std::uint32_t{p[2]} << 16) | (std::uint32_t{p[1]} << 8) | std::uint32_t{p[0]};
-        out[mirrored ? n - 1 - k : k] = pixel;
+    if (mirrored) {
+        std::uint32_t* end = out + n;
+        for (int k = 0; k < n; ++k) *--end = PixelAt(line + offsets[k]);
+    } else {
+        for (int k = 0; k < n; ++k) out[k] = PixelAt(line + offsets[k]);
     }
 }
 
