@@ -34,6 +34,14 @@ SOCKET FailSocket(int wsa_error) {
     return INVALID_SOCKET;
 }
 
+// Linux lets a TCP socket bind to a broadcast or multicast address, where nobody can reach it; Winsock
+// refuses such an address, and so do we.
+bool IsBroadcastOrMulticast(const SOCKADDR* name, int namelen) {
+    if (name->sa_family != AF_INET || namelen < static_cast<int>(sizeof(SOCKADDR_IN))) return false;
+    const std::uint32_t a = ntohl(reinterpret_cast<const SOCKADDR_IN*>(name)->sin_addr.s_addr);
+    return a == 0xFFFFFFFFu || (a >> 28) == 0xE;
+}
+
 bool IsConnectFailure(int err) {
     switch (err) {
         case ECONNREFUSED:
@@ -107,6 +115,7 @@ int bind(SOCKET s, const SOCKADDR* name, int namelen) {
     Entry* e = Find(s);
     if (e == nullptr) return SOCKET_ERROR;
     if (name == nullptr || namelen < 0) return Fail(WSAEFAULT);
+    if (IsBroadcastOrMulticast(name, namelen)) return Fail(WSAEADDRNOTAVAIL);
     if (::bind(e->fd, name, static_cast<socklen_t>(namelen)) != 0) return FailErrno();
     return 0;
 }
