@@ -136,8 +136,8 @@ SOCKET accept(SOCKET s, SOCKADDR* addr, int* addrlen) {
     socklen_t len = addrlen != nullptr ? static_cast<socklen_t>(*addrlen) : 0;
     int fd = ::accept4(e->fd, addr, addr != nullptr ? &len : nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
     const int err = errno;
-    e->accept_armed = true;  // any accept re-arms FD_ACCEPT
-    Rewatch(s, *e);
+    e->accept_armed = true;  // any accept re-arms FD_ACCEPT; another connection may be waiting already
+    Rewatch(s, *e, fd >= 0);
     if (fd < 0) return FailSocket(ErrorFromErrno(err));
     if (addrlen != nullptr) *addrlen = static_cast<int>(len);
     // An accepted socket carries the listening socket's registration, as in Winsock.
@@ -183,7 +183,6 @@ int send(SOCKET s, const char* buf, int len, int flags) {
     const int err = errno;
     if (err == EAGAIN || err == EWOULDBLOCK) {
         e->write_armed = true;  // FD_WRITE when room comes back
-        Rewatch(s, *e);
     }
     return Fail(ErrorFromErrno(err));
 }
@@ -194,8 +193,9 @@ int recv(SOCKET s, char* buf, int len, int flags) {
     if (len < 0 || (buf == nullptr && len > 0)) return Fail(WSAEFAULT);
     ssize_t n = ::recv(e->fd, buf, static_cast<size_t>(len), flags);
     const int err = errno;
-    e->read_armed = true;  // any recv re-arms FD_READ, even one that fails
-    Rewatch(s, *e);
+    // Any recv re-arms FD_READ, even one that fails; one that filled its buffer may have left bytes behind.
+    e->read_armed = true;
+    if (n > 0 && n == len) Rewatch(s, *e, true);
     if (n >= 0) return static_cast<int>(n);
     return Fail(ErrorFromErrno(err));
 }
@@ -251,7 +251,7 @@ int WSAAsyncSelect(SOCKET s, platform::HWND hWnd, platform::UINT wMsg, long lEve
     e->read_armed = true;
     e->accept_armed = true;
     e->write_armed = e->state == State::kConnected;
-    Rewatch(s, *e);
+    Rewatch(s, *e, true);
     return 0;
 }
 

@@ -1,7 +1,9 @@
-// The socket table and the notification engine. Every open socket that may notify something is in one
-// epoll set, level-triggered, watched for exactly the conditions whose notification is armed; the event loop
-// of the window thread watches the epoll descriptor. When a condition fires, its notification is posted and
-// disarmed, so a socket nobody reads leaves the set quiet and the loop asleep.
+// The socket table and the notification engine. Every socket that has events registered is in one epoll set,
+// edge-triggered, for the conditions of its registered events; the event loop of the window thread watches
+// the epoll descriptor. An edge posts a notification only while that notification is armed, and posting
+// disarms it, so a socket nobody reads gets one FD_READ and then leaves the loop asleep. Re-arming a
+// notification whose condition may still hold (recv that filled its buffer, accept) asks epoll to look
+// again, which reports the condition once more if it holds.
 #include <sys/epoll.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
@@ -34,24 +36,26 @@ constexpr std::uint32_t kOut = EPOLLOUT;
 constexpr std::uint32_t kPeerClosed = EPOLLRDHUP;
 constexpr std::uint32_t kTrouble = EPOLLERR | EPOLLHUP;
 
-// The epoll conditions whose notification is armed now.
+// The epoll conditions of the registered events, edge-triggered.
 std::uint32_t Interest(const Entry& e) {
     if (e.hwnd == nullptr || e.mask == 0 || e.quiet) return 0;
+    std::uint32_t w = 0;
     switch (e.state) {
         case State::kListening:
-            return (e.accept_armed && (e.mask & FD_ACCEPT)) ? kIn : 0;
+            if (e.mask & FD_ACCEPT) w = kIn;
+            break;
         case State::kConnecting:
-            return kOut;  // completion, whichever events are registered
-        case State::kConnected: {
-            std::uint32_t w = 0;
-            if (e.read_armed && (e.mask & FD_READ)) w |= kIn;
-            if (e.write_armed && (e.mask & FD_WRITE)) w |= kOut;
+            w = kOut;  // completion, whichever events are registered
+            break;
+        case State::kConnected:
+            if (e.mask & FD_READ) w |= kIn;
+            if (e.mask & FD_WRITE) w |= kOut;
             if (!e.close_done && (e.mask & FD_CLOSE)) w |= kPeerClosed;
-            return w;
-        }
+            break;
         default:
-            return 0;
+            break;
     }
+    return w == 0 ? 0 : w | EPOLLET;
 }
 
 int BytesWaiting(int fd) {
@@ -67,23 +71,23 @@ int PendingError(int fd) {
 }
 
 void HandleListening(SOCKET s, Entry& e, std::uint32_t ev) {
-    // Trouble on a listening socket (which Linux does not report) must still disarm, or the set would spin.
-    if (!e.accept_armed || !(ev & (kIn | kTrouble))) return;
+    if (!e.accept_armed || !(ev & kIn)) return;
     e.accept_armed = false;
-    if (ev & kIn) Post(s, e, FD_ACCEPT, 0);
+    Post(s, e, FD_ACCEPT, 0);
 }
 
 void HandleConnected(SOCKET s, Entry& e, std::uint32_t ev) {
-    const bool trouble = ev & kTrouble;
-    if (e.read_armed && (e.mask & FD_READ) && (ev & (kIn | kPeerClosed | kTrouble))) {
+    const bool ended = ev & (kPeerClosed | kTrouble);
+    // Readable because of an end of stream alone is FD_CLOSE's business, not FD_READ's.
+    if (e.read_armed && (e.mask & FD_READ) && (ev & kIn) && (!ended || BytesWaiting(e.fd) > 0)) {
         e.read_armed = false;
-        if (BytesWaiting(e.fd) > 0) Post(s, e, FD_READ, 0);  // an end of stream alone is FD_CLOSE's
+        Post(s, e, FD_READ, 0);
     }
-    if (e.write_armed && (e.mask & FD_WRITE) && (ev & (kOut | kTrouble))) {
+    if (e.write_armed && (e.mask & FD_WRITE) && (ev & kOut) && !(ev & kTrouble)) {
         e.write_armed = false;
-        if (!trouble) Post(s, e, FD_WRITE, 0);
+        Post(s, e, FD_WRITE, 0);
     }
-    if (!e.close_done && (e.mask & FD_CLOSE) && (ev & (kPeerClosed | kTrouble))) {
+    if (!e.close_done && (e.mask & FD_CLOSE) && ended) {
         e.close_done = true;
         int error = (ev & EPOLLERR) ? ErrorFromErrno(PendingError(e.fd)) : 0;
         Post(s, e, FD_CLOSE, error);
@@ -163,9 +167,9 @@ void Remove(SOCKET s) {
     g.sockets.erase(it);
 }
 
-void Rewatch(SOCKET s, Entry& e) {
+void Rewatch(SOCKET s, Entry& e, bool look_again) {
     const std::uint32_t want = Interest(e);
-    if (want == e.watched) return;
+    if (want == e.watched && !(look_again && want != 0)) return;
     Engine& g = TheEngine();
     if (want == 0) {
         epoll_ctl(g.epfd, EPOLL_CTL_DEL, e.fd, nullptr);

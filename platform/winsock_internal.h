@@ -22,7 +22,7 @@ struct Entry {
     bool write_armed = false;
     bool close_done = false;    // FD_CLOSE was posted, or the program shut the receiving side itself
     bool quiet = false;         // the program shut the socket down both ways: no notification any more
-    std::uint32_t watched = 0;  // the events the socket is registered for in the poll set; 0 = not in it
+    std::uint32_t watched = 0;  // the epoll events the socket is registered for; 0 = not in the set
 };
 
 // Winsock started? (WSAStartup count above 0)
@@ -37,8 +37,10 @@ SOCKET Add(int fd, const Entry& entry);
 // Closes the descriptor and forgets the socket.
 void Remove(SOCKET s);
 
-// Brings the poll set in line with what the entry may notify next.
-void Rewatch(SOCKET s, Entry& e);
+// Brings the poll set in line with the entry's registration. With look_again, epoll checks the socket's
+// conditions anew and reports those that hold, as after a fresh edge: what re-arming needs when the
+// condition may still hold.
+void Rewatch(SOCKET s, Entry& e, bool look_again = false);
 
 // Posts one notification for the socket to its registered window.
 void Post(SOCKET s, const Entry& e, long event, int error);
