@@ -12,6 +12,8 @@
 //   was already queued when the socket was closed still arrives; handles are not reused for a long time,
 //   so it names no other socket.
 // - A socket handle is never 0 and never INVALID_SOCKET.
+// Like Winsock, listen keeps a few pending connections even when asked for none, bind refuses broadcast and
+// multicast addresses, and a listening port can be bound again while old connections linger in TIME_WAIT.
 //
 // Every call belongs to the window thread: the thread that called the first WSAStartup, whose Qt event loop
 // watches the sockets. Nothing here waits on the network except WaitWritable, which waits as long as told.
