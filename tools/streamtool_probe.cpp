@@ -140,8 +140,7 @@ int Probe::Run() {
     second_timer_.SetHandler([this] { Tick(); });
     second_timer_.SetInterval(1000);
 
-    video_.SetClient(o_.video_port, o_.host);
-    sound_.SetClient(o_.sound_port, o_.host);
+    video_.SetClient(o_.video_port, o_.host);  // the sound connection follows once this one is up
     const bool ended = platform::RunUntil([this] { return finished_; }, static_cast<int>(o_.seconds * 1000));
     if (!ended && !video_up_) {
         streamtool::Fail(kName, "no answer from " + o_.host + ":" + std::to_string(o_.video_port) +
@@ -194,6 +193,8 @@ void Probe::OnConnect(SOCKET s, int error) {
     if (video) {
         video_up_ = true;
         connected_at_ = last_frame_at_ = Clock::now();
+        // Only now: the server pairs a sound connection with the video connection accepted just before it.
+        sound_.SetClient(o_.sound_port, o_.host);
     }
 }
 
