@@ -15,7 +15,7 @@
 // the message at hand is dropped, LastFailure() tells why, and the window gets one plain FD_CLOSE (lParam 32)
 // for that socket, so that its owner closes it exactly as after a close by the peer:
 // - a video connection that delivers MsgBufBound bytes without an end marker (kOverlongVideoMessage);
-// - a frame or sound send that could not hand over a byte for SendStallLimitMs (kSendStalled);
+// - a frame or sound send that could not hand over a byte for 2 s (SetSendStallLimitMs) (kSendStalled);
 // - a frame or sound send that fails (the peer reset the connection, ...) (kSendFailed).
 #pragma once
 
