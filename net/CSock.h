@@ -1,0 +1,159 @@
+// CSock: the socket class of all three programs. It drives the Winsock-shaped layer in the message-driven
+// style: every socket it creates is registered with WSAAsyncSelect on hMainWnd, so that its events arrive as
+// WM_SOCKET messages, and nothing waits on the network except a send that finds the connection full.
+//
+// The server holds one instance for everything (listening sockets, and the *Sock operations on the sockets
+// of its client table); a receiver holds one instance per connection (MySock and the operations without
+// "Sock"). Every instance keeps its own receive state: four byte counters, each with its buffer.
+//
+// Wire messages (no header, no length; the kind of connection tells the boundaries):
+// - request: the text as UTF-16 code units, low byte first ("VideoNext|END" is 26 bytes);
+// - video frame message: the compressed frame followed by the end marker FF FF;
+// - sound block: exactly 1600 bytes; numbered sound block: Num, WaveNum, then the 1600 bytes.
+//
+// A connection that breaks the protocol or stops taking bytes is declared broken: it is shut down at once,
+// the message at hand is dropped, LastFailure() tells why, and the window gets one plain FD_CLOSE (lParam 32)
+// for that socket, so that its owner closes it exactly as after a close by the peer:
+// - a video connection that delivers MsgBufBound bytes without an end marker (kOverlongVideoMessage);
+// - a frame or sound send that could not hand over a byte for 2 s (SetSendStallLimitMs) (kSendStalled);
+// - a frame or sound send that fails (the peer reset the connection, ...) (kSendFailed).
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "platform/window.h"
+#include "platform/winsock.h"
+
+class CSock {
+  public:
+    using SOCKET = winsock::SOCKET;
+
+    // MsgBufBound, the highest index of the request and video buffers, is each program's build-time choice.
+    static constexpr int kReceiverMsgBufBound = 65535;
+    static constexpr int kServerMsgBufBound = 65000;
+    static constexpr int kMaxMsgBufBound = 65535;
+    static constexpr int kWaveBlockBytes = 1600;
+    static constexpr int kNumberedWaveBytes = 1602;
+    static constexpr int kDefaultSendStallLimitMs = 2000;
+
+    enum class Failure { kNone, kOverlongVideoMessage, kSendStalled, kSendFailed };
+
+    explicit CSock(int msg_buf_bound = kReceiverMsgBufBound);
+    ~CSock();
+    CSock(const CSock&) = delete;
+    CSock& operator=(const CSock&) = delete;
+
+    // ---- Fields: public, read and written by the callers ----
+    SOCKET MySock = 0;                      // the instance's own connection; 0 when there is none
+    platform::Flag FWG = platform::kFalse;  // a sound block is complete; the caller clears it
+    platform::Flag FLG = platform::kFalse;  // a video frame message is complete; the caller clears it
+    std::string SERVER;                     // dotted text of the address the listening sockets are bound to
+    platform::Flag fServer = platform::kFalse;
+    platform::Flag fWsa = platform::kFalse;
+
+    int MsgBufBound() const { return msg_buf_bound_; }
+
+    // ---- Starting Winsock, listening, connecting ----
+    void WSAOpen();
+    void WSAClose();
+    // Opens one listening socket per port into ListenSock, stopping at the first port 0; on success fills
+    // SERVER and sets fServer. Does nothing while fServer is True.
+    void SetListenSock(std::span<const std::uint16_t> PORT, std::span<SOCKET> ListenSock);
+    void CloseListenSock(std::span<SOCKET> ListenSock);
+    // Listen on this address (dotted text or host name) instead of the machine's own; empty restores that.
+    void SetBindAddress(std::string address) { bind_address_ = std::move(address); }
+    // Starts a connect; its outcome arrives as FD_CONNECT (an unknown server name as WSAHOST_NOT_FOUND in
+    // the high word). Starts a fresh receive state: bytes of an earlier connection never leak into this one.
+    void SetClient(std::uint16_t PORTNUMBER, const std::string& ServerAddress);
+    void CloseSock();
+
+    // ---- Wire messages ----
+    // Frame: Dat must reach index DataSize + 1, where the end marker is written. Num is not used.
+    // The sending operations return true when every byte went out.
+    bool SendDCTVideoDataSock(SOCKET Sock, std::span<std::uint8_t> Dat, std::int32_t DataSize,
+                              std::int32_t Num);
+    bool SendDCTVideoData(std::span<std::uint8_t> Dat, std::int32_t DataSize, std::int32_t Num);
+    // Once per FD_READ: collects what arrived; a complete message (end marker included) is copied to Data,
+    // which must hold MsgBufBound bytes, and FLG is set.
+    void RecvVideoDataSock(SOCKET Sock, std::span<std::uint8_t> Data);
+    void RecvVideoData(std::span<std::uint8_t> Data);
+    bool SendWaveDataSock(SOCKET Sock, std::span<const std::uint8_t> Data);
+    bool SendWaveData(std::span<const std::uint8_t> Data);
+    // Once per FD_READ: collects up to the end of the current 1600-byte block; a complete one goes to WOut
+    // and FWG is set.
+    void RecvWaveDataSock(SOCKET Sock, std::span<std::uint8_t> WOut);
+    void RecvWaveData(std::span<std::uint8_t> WOut);
+    bool SendWaveServerSock(SOCKET Sock, std::span<const std::uint8_t> Data, std::int32_t Num,
+                            std::int32_t WaveNum);
+    bool SendWaveServer(std::span<const std::uint8_t> Data, std::int32_t Num, std::int32_t WaveNum);
+    bool SendStartDataSock(SOCKET Sock, std::u16string_view SendData);
+    bool SendStartData(std::u16string_view SendData);
+    // One receive, decoded by itself; RecvStartData returns -1 when the receive failed, else 0.
+    void RecvStartDataSock(SOCKET Sock, std::u16string& RecvData);
+    std::int32_t RecvStartData(std::u16string& RecvData);
+
+    // ---- Address helpers and the address file ----
+    static std::string AdToIP(std::int32_t IPaddress);
+    static std::int16_t LWORD(std::int32_t LongValue);
+    static std::int16_t HWORD(std::int32_t LongValue);
+    // Reads the first field of FNAME in the program's folder; a failure shows its error and gives "".
+    std::string AdrFileLoad(const std::string& FNAME);
+    // Writes Adr and CR LF to FNAME in the program's folder; false when the file cannot be written.
+    bool AdrFileSave(const std::string& FNAME, const std::string& Adr);
+    static std::string GetMyLocalIPString(std::int32_t IP);
+
+    // ---- What the callers may want to know beyond the flags ----
+    // Bytes of the last completed video frame message, end marker included.
+    std::int32_t LastVideoSize() const { return last_video_size_; }
+    Failure LastFailure() const { return last_failure_; }
+    SOCKET LastFailedSock() const { return last_failed_sock_; }
+    static const char* DescribeFailure(Failure failure);
+    void SetSendStallLimitMs(int ms) { send_stall_limit_ms_ = ms; }
+
+  private:
+    struct VideoCollector {
+        std::int32_t count = 0;
+        std::array<std::uint8_t, kMaxMsgBufBound + 1> buf;
+    };
+    struct WaveCollector {
+        std::int32_t count = 0;
+        std::array<std::uint8_t, kWaveBlockBytes> buf;
+    };
+    // The receive state of the instance and a scratch buffer for requests, allocated once.
+    struct Buffers {
+        VideoCollector video_sock;
+        VideoCollector video;
+        WaveCollector wave_sock;
+        WaveCollector wave;
+        std::array<std::uint8_t, kMaxMsgBufBound + 1> scratch;
+    };
+
+    std::int32_t HostToAd(const std::string& name);
+    std::int32_t IPToAd(const std::string& text);
+    std::int32_t ListenAddress();
+    bool OpenListener(std::uint16_t port, std::int32_t address, SOCKET* sock);
+    void ResetReceiveState();
+
+    std::int32_t ReadRequest(SOCKET sock, std::u16string& RecvData);
+    void CollectVideo(VideoCollector& c, SOCKET sock, std::span<std::uint8_t> Data);
+    void CollectWave(WaveCollector& c, SOCKET sock, std::span<std::uint8_t> WOut);
+    bool SendAll(SOCKET sock, const std::uint8_t* data, std::int32_t size);
+    void Broken(SOCKET sock, Failure why);
+
+    int msg_buf_bound_;
+    std::unique_ptr<Buffers> buffers_;
+    std::string bind_address_;
+    std::int32_t last_video_size_ = 0;
+    Failure last_failure_ = Failure::kNone;
+    SOCKET last_failed_sock_ = 0;
+    int send_stall_limit_ms_ = kDefaultSendStallLimitMs;
+};
+
+// The request texts of the video connection.
+inline constexpr std::u16string_view kVideoNextRequest = u"VideoNext|END";
+inline constexpr std::u16string_view kDangerRequest = u"MSG_DANGER|END";
