@@ -49,15 +49,15 @@ void CWAVE::FillSlot(std::int32_t Setting, bool empty) {
 
 void CWAVE::WaveMoving(std::int32_t Setting) {
     if (OutPending > 0) --OutPending;  // the buffer that just came back
-    const int slot = ChooseSlot(Setting);
-    if (OutQueued(slot)) return;  // never touch a buffer the device holds; the block waits for the next turn
-    OutIndex = slot;
     const bool empty = QueueCount <= 0;
-    FillSlot(Setting, empty);
     if (fLOGIN) {
+        const int slot = ChooseSlot(Setting);
+        if (OutQueued(slot)) return;  // never touch a buffer the device holds; the block waits its turn
+        OutIndex = slot;
+        FillSlot(Setting, empty);
         WriteOut(OutIndex);
     } else {
-        fPlay = kFalse;  // output has stopped: the next block starts playback afresh
+        fPlay = kFalse;  // output runs down: the next block starts playback afresh
     }
     if (!empty) {
         std::memmove(PlayQueue.data(), PlayQueue.data() + kBlockSamples,

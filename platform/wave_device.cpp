@@ -35,6 +35,7 @@ WaveDevice::~WaveDevice() {
 }
 
 void WaveDevice::Launch() {
+    clock_->Attach();  // before the thread runs, so that a manual clock never takes it for asleep
     thread_ = std::thread([this] { Run(); });
     Post(input_ ? MM_WIM_OPEN : MM_WOM_OPEN, nullptr);
 }
@@ -48,6 +49,7 @@ void WaveDevice::Shutdown() {
     }
     Wake();
     thread_.join();
+    clock_->Detach();
     Post(input_ ? MM_WIM_CLOSE : MM_WOM_CLOSE, nullptr);
 }
 
@@ -177,7 +179,6 @@ void WaveDevice::SleepLocked(std::unique_lock<std::mutex>& lock, std::int64_t de
 }
 
 void WaveDevice::Run() {
-    clock_->Attach();
     std::unique_lock lock(mutex_);
     while (!stop_) {
         if (abort_) {
@@ -196,8 +197,6 @@ void WaveDevice::Run() {
             RunClockPaced(lock, h, count);
         }
     }
-    lock.unlock();
-    clock_->Detach();
 }
 
 void WaveDevice::RunClockPaced(std::unique_lock<std::mutex>& lock, WAVEHDR* h, std::size_t count) {
