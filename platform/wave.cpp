@@ -58,13 +58,13 @@ MMRESULT Open(bool input, std::uint32_t* handle, UINT device_id, const WAVEFORMA
     if (flags != CALLBACK_NULL && flags != CALLBACK_WINDOW) return MMSYSERR_INVALFLAG;
     if (!FormatSupported(format)) return WAVERR_BADFORMAT;
     Registry& r = Devices();
-    std::string spec;
+    std::string choice;
     {
         std::lock_guard lock(r.mutex);
-        spec = input ? r.in_backend : r.out_backend;
+        choice = input ? r.in_backend : r.out_backend;
     }
     std::string error;
-    auto backend = wave_internal::OpenBackend(input, spec, format->nSamplesPerSec, error);
+    auto backend = wave_internal::OpenBackend(input, choice, format->nSamplesPerSec, error);
     if (!backend) {
         if (!error.empty()) ReportOpenFailure(input, error);
         std::lock_guard lock(r.mutex);
@@ -130,10 +130,10 @@ MMRESULT Close(bool input, std::uint32_t handle) {
     return MMSYSERR_NOERROR;
 }
 
-bool SetBackend(bool input, std::string_view spec, std::string* error) {
+bool SetBackend(bool input, std::string_view choice, std::string* error) {
     std::string why;
-    const std::string text(spec);
-    if (!wave_internal::ValidBackendSpec(input, text, why)) {
+    const std::string text(choice);
+    if (!wave_internal::ValidBackendChoice(input, text, why)) {
         if (error) *error = why;
         return false;
     }
@@ -197,11 +197,11 @@ MMRESULT waveOutClose(HWAVEOUT hwo) {
     return Close(false, hwo);
 }
 
-bool SetWaveInBackend(std::string_view spec, std::string* error) {
-    return SetBackend(true, spec, error);
+bool SetWaveInBackend(std::string_view choice, std::string* error) {
+    return SetBackend(true, choice, error);
 }
-bool SetWaveOutBackend(std::string_view spec, std::string* error) {
-    return SetBackend(false, spec, error);
+bool SetWaveOutBackend(std::string_view choice, std::string* error) {
+    return SetBackend(false, choice, error);
 }
 
 std::string WaveInBackend() {

@@ -107,8 +107,8 @@ MMRESULT waveOutClose(HWAVEOUT hwo);
 
 // Chooses the backend of devices opened from now on. Returns false and sets *error when the text names
 // no backend of that direction; the choice is then unchanged.
-bool SetWaveInBackend(std::string_view spec, std::string* error = nullptr);
-bool SetWaveOutBackend(std::string_view spec, std::string* error = nullptr);
+bool SetWaveInBackend(std::string_view choice, std::string* error = nullptr);
+bool SetWaveOutBackend(std::string_view choice, std::string* error = nullptr);
 std::string WaveInBackend();
 std::string WaveOutBackend();
 // Why the last failed open failed, in words ("" when none has failed).

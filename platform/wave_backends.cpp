@@ -16,14 +16,14 @@ namespace {
 constexpr int kDefaultToneHz = 440;
 constexpr double kToneAmplitude = 8000.0;  // about -12 dB of full scale
 
-struct Spec {
+struct Choice {
     std::string kind;  // alsa, tone, file, null, none, auto
     std::string arg;   // after the first ':', "" when absent
     bool has_arg = false;
 };
 
-Spec Split(const std::string& text) {
-    Spec s;
+Choice Split(const std::string& text) {
+    Choice s;
     const std::size_t colon = text.find(':');
     s.kind = text.substr(0, colon);
     if (colon != std::string::npos) {
@@ -158,8 +158,8 @@ void NoteOutputFallback(const std::string& why) {
 
 }  // namespace
 
-bool ValidBackendSpec(bool input, const std::string& text, std::string& error) {
-    const Spec s = Split(text);
+bool ValidBackendChoice(bool input, const std::string& text, std::string& error) {
+    const Choice s = Split(text);
     const char* direction = input ? "input" : "output";
     if (s.kind == "none" || s.kind == "auto") {
         if (!s.has_arg) return true;
@@ -188,8 +188,8 @@ bool ValidBackendSpec(bool input, const std::string& text, std::string& error) {
 
 std::unique_ptr<WaveBackend> OpenBackend(bool input, const std::string& text, unsigned rate,
                                          std::string& error) {
-    if (!ValidBackendSpec(input, text, error)) return nullptr;
-    const Spec s = Split(text);
+    if (!ValidBackendChoice(input, text, error)) return nullptr;
+    const Choice s = Split(text);
     if (s.kind == "none") {
         error.clear();
         return nullptr;

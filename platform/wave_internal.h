@@ -26,12 +26,12 @@ class WaveBackend {
     virtual void Stop() {}
 };
 
-// Opens the backend that spec names for the given direction; on failure returns nullptr and sets error
+// Opens the backend that choice names for the given direction; on failure returns nullptr and sets error
 // ("" for the backend `none`, which fails on purpose).
-std::unique_ptr<WaveBackend> OpenBackend(bool input, const std::string& spec, unsigned rate,
+std::unique_ptr<WaveBackend> OpenBackend(bool input, const std::string& choice, unsigned rate,
                                          std::string& error);
 // Checks the text of a backend choice without opening anything.
-bool ValidBackendSpec(bool input, const std::string& spec, std::string& error);
+bool ValidBackendChoice(bool input, const std::string& choice, std::string& error);
 
 std::unique_ptr<WaveBackend> OpenAlsaBackend(bool input, const std::string& name, unsigned rate,
                                              std::string& error);
