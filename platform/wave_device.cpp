@@ -11,6 +11,8 @@ namespace {
 
 // Samples moved per call to a sound card, so that a reset is answered within about 50 ms.
 constexpr std::size_t kCardChunk = 400;
+// How far a sound card's stream may run ahead of the device clock.
+constexpr std::int64_t kMostAheadMicros = 1000000;
 
 static_assert(sizeof(DWORD_PTR) >= sizeof(std::int64_t), "the queue time is kept in WAVEHDR::reserved");
 
@@ -222,6 +224,14 @@ void WaveDevice::RunClockPaced(std::unique_lock<std::mutex>& lock, WAVEHDR* h, s
 }
 
 void WaveDevice::RunSelfPaced(std::unique_lock<std::mutex>& lock, WAVEHDR* h, std::size_t count) {
+    // A sound card sets its own pace, but some ALSA devices (the null and file plugins) take or give
+    // samples at once: such a device is held back to at most a second ahead of the clock.
+    const std::int64_t start = FrontStart(h);
+    const std::int64_t earliest = TimeOf(start) - kMostAheadMicros;
+    if (front_done_ == 0 && clock_->Now() < earliest) {
+        SleepLocked(lock, earliest);
+        return;
+    }
     const std::size_t offset = front_done_;
     const std::size_t want = std::min(count - std::min(offset, count), kCardChunk);
     busy_ = true;
@@ -236,10 +246,13 @@ void WaveDevice::RunSelfPaced(std::unique_lock<std::mutex>& lock, WAVEHDR* h, st
                      input_ ? "input" : "output");
         broken_ = true;
         cursor_ = SamplesAt(clock_->Now());
+        front_scheduled_ = false;
         return;
     }
     front_done_ += static_cast<std::size_t>(moved);
-    if (front_done_ >= count) Complete(h, count);
+    if (front_done_ < count) return;
+    cursor_ = start + static_cast<std::int64_t>(count);
+    Complete(h, count);
 }
 
 }  // namespace platform::wave_internal

@@ -297,3 +297,34 @@ TEST(WaveClocks, TheSteadyClockPacesARealDevice) {
     EXPECT_TRUE(RunUntil([&] { return rig.Count(MM_WOM_DONE) == 1; }, 5000));
     EXPECT_EQ(waveOutClose(out), MMSYSERR_NOERROR);
 }
+
+TEST(WaveAlsa, TheNullPluginRunsThroughTheSoundCardPathBothWays) {
+    WaveRig rig("alsa:null", "alsa:null");
+    SetWaveClock(nullptr);  // real time: the card path paces itself
+    HWAVEOUT out = 0;
+    const WAVEFORMATEX f = Format8k();
+    if (waveOutOpen(&out, WAVE_MAPPER, &f, rig.window(), 0, CALLBACK_WINDOW) != MMSYSERR_NOERROR) {
+        GTEST_SKIP() << "no ALSA null device here: " << WaveLastOpenError();
+    }
+    Buffer a(1600, 100), b(1600, 200);
+    for (Buffer* x : {&a, &b}) {
+        waveOutPrepareHeader(out, &x->header, kHdr);
+        waveOutWrite(out, &x->header, kHdr);
+    }
+    ASSERT_TRUE(RunUntil([&] { return rig.Count(MM_WOM_DONE) == 2; }, 5000));
+    EXPECT_EQ(rig.posted.back().lParam, reinterpret_cast<LPARAM>(&b.header));
+    EXPECT_EQ(waveOutClose(out), MMSYSERR_NOERROR);
+
+    HWAVEIN in = 0;
+    ASSERT_EQ(waveInOpen(&in, WAVE_MAPPER, &f, rig.window(), 0, CALLBACK_WINDOW), MMSYSERR_NOERROR);
+    Buffer c(1600, 1), d(1600, 1);
+    for (Buffer* x : {&c, &d}) {
+        waveInPrepareHeader(in, &x->header, kHdr);
+        waveInAddBuffer(in, &x->header, kHdr);
+    }
+    waveInStart(in);
+    ASSERT_TRUE(RunUntil([&] { return rig.Count(MM_WIM_DATA) == 2; }, 5000));
+    EXPECT_EQ(c.header.dwBytesRecorded, 3200u);
+    EXPECT_EQ(waveInReset(in), MMSYSERR_NOERROR);
+    EXPECT_EQ(waveInClose(in), MMSYSERR_NOERROR);
+}
