@@ -39,16 +39,21 @@ Window::Window() : receiver_(std::make_unique<Receiver>(this)) {}
 Window::~Window() { QCoreApplication::removePostedEvents(receiver_.get(), kMessageEvent); }
 
 WNDPROC Window::SetWindowProc(WNDPROC proc) {
-    WNDPROC previous = std::move(proc_);
-    proc_ = std::move(proc);
+    WNDPROC previous = proc_ ? *proc_ : WNDPROC();
+    proc_ = proc ? std::make_shared<const WNDPROC>(std::move(proc)) : nullptr;
     return previous;
 }
 
+const WNDPROC& Window::GetWindowProc() const {
+    static const WNDPROC none;
+    return proc_ ? *proc_ : none;
+}
+
 LRESULT Window::Send(UINT msg, WPARAM wParam, LPARAM lParam) {
-    if (!proc_) return 0;
-    // Copy first: a procedure may replace itself while it runs (UnhookWindow in a handler).
-    WNDPROC proc = proc_;
-    return proc(this, msg, wParam, lParam);
+    // Hold a reference first: a procedure may replace itself while it runs (UnhookWindow in a handler).
+    std::shared_ptr<const WNDPROC> proc = proc_;
+    if (!proc) return 0;
+    return (*proc)(this, msg, wParam, lParam);
 }
 
 bool Window::Post(UINT msg, WPARAM wParam, LPARAM lParam) {

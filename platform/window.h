@@ -37,7 +37,7 @@ public:
 
     // Installs proc as the window procedure and returns the one it replaces.
     WNDPROC SetWindowProc(WNDPROC proc);
-    const WNDPROC& GetWindowProc() const { return proc_; }
+    const WNDPROC& GetWindowProc() const;
 
     // Calls the current procedure at once (SendMessage on the window thread). Without one it returns 0.
     LRESULT Send(UINT msg, WPARAM wParam, LPARAM lParam);
@@ -53,7 +53,9 @@ private:
     friend struct Receiver;
     void Deliver(UINT msg, WPARAM wParam, LPARAM lParam);
 
-    WNDPROC proc_;
+    // Shared so that a message in progress keeps its procedure alive when the procedure is replaced
+    // meanwhile, without copying the procedure for every message.
+    std::shared_ptr<const WNDPROC> proc_;
     std::unique_ptr<Receiver> receiver_;
     std::uint64_t delivered_ = 0;
 };
