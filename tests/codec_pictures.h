@@ -1,6 +1,8 @@
 // Pictures for the codec tests: 320 x 240, blue, green, red, rows in buffer order.
 #pragma once
 
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -82,6 +84,28 @@ inline Picture HorizontalEdges(int offset) {
         const bool white = (x / 8) % 2 == 0 ? lower : !lower;
         const uint8_t v = white ? 255 : 0;
         return Pixel{v, v, v};
+    });
+}
+
+// Every block a random mix of the eight lowest cosine patterns of the given amplitude, on alternating
+// dark and bright levels: every kept coefficient large, so frames come out near or over their limit.
+inline Picture LowFrequencyBlocks(double amplitude, uint32_t seed) {
+    std::mt19937 random(seed);
+    std::vector<int> signs(1200 * 9);
+    for (int& s : signs) s = (random() & 1) ? 1 : -1;
+    const double pi = std::acos(-1.0);
+    return Paint([&](int x, int y) {
+        const int block = (y / 8) * 40 + x / 8;
+        double value = block % 2 ? 188 : 68;
+        for (int u = 0; u < 3; ++u) {
+            for (int v = 0; v < 3; ++v) {
+                if (u == 0 && v == 0) continue;
+                value += amplitude * signs[block * 9 + u * 3 + v] * std::cos(pi * (y % 8 + 0.5) * u / 8) *
+                         std::cos(pi * (x % 8 + 0.5) * v / 8);
+            }
+        }
+        const auto level = static_cast<uint8_t>(std::lround(std::clamp(value, 0.0, 255.0)));
+        return Pixel{level, level, level};
     });
 }
 
