@@ -31,9 +31,6 @@ struct DecoderWork {
     LowBandGrid cr_grid;
     // The whole picture's luminance, so that nothing is written out before every block has decoded.
     int16_t luma[kPlaneHeight][kPlaneWidth];
-    int16_t blue_offset[kPlaneWidth];
-    int16_t green_offset[kPlaneWidth];
-    int16_t red_offset[kPlaneWidth];
     // Planes of the exact path for frames whose values need 32-bit checks: one strip of 8 rows each.
     std::array<int32_t, kernels::kStripRows * kPlaneWidth> exact_coefficients;
     std::array<int32_t, kernels::kStripRows * kPlaneWidth> exact_columns;

@@ -33,27 +33,23 @@ int32_t ChromaByte(int32_t grid_value) {
     return grid_value < 0 ? 0 : std::min(grid_value >> 4, 255);
 }
 
-// The per-pixel colour offsets of one row of 16 x 16 areas.
-void FillOffsets(const codec::DecoderWork& d, const codec::CodecTables& t, int area_row,
-                 codec::DecoderWork& out) {
+// The colour offsets of the 20 areas of one area row: [channel][area], blue, green, red.
+void FillOffsets(const codec::DecoderWork& d, const codec::CodecTables& t, int area_row, int16_t* offsets) {
     for (int area = 0; area < kGridColumns; ++area) {
         const auto& cb = t.RgbTable[ChromaByte(d.cb_grid[area_row * kGridColumns + area])];
         const auto& cr = t.RgbTable[ChromaByte(d.cr_grid[area_row * kGridColumns + area])];
-        const auto blue = static_cast<int16_t>(cb[0] - 226);
-        const auto green = static_cast<int16_t>(cr[1] + cb[2] + 135);
-        const auto red = static_cast<int16_t>(cr[3] - 179);
-        std::fill_n(out.blue_offset + area * kAreaSize, kAreaSize, blue);
-        std::fill_n(out.green_offset + area * kAreaSize, kAreaSize, green);
-        std::fill_n(out.red_offset + area * kAreaSize, kAreaSize, red);
+        offsets[area] = static_cast<int16_t>(cb[0] - 226);
+        offsets[kGridColumns + area] = static_cast<int16_t>(cr[1] + cb[2] + 135);
+        offsets[2 * kGridColumns + area] = static_cast<int16_t>(cr[3] - 179);
     }
 }
 
-void MergePicture(codec::DecoderWork& d, const codec::CodecTables& t, uint8_t* picture) {
+void MergePicture(const codec::DecoderWork& d, const codec::CodecTables& t, uint8_t* picture) {
+    int16_t offsets[3 * kGridColumns];
     for (int area_row = 0; area_row < kGridRows; ++area_row) {
-        FillOffsets(d, t, area_row, d);
+        FillOffsets(d, t, area_row, offsets);
         for (int y = area_row * kAreaSize; y < (area_row + 1) * kAreaSize; ++y) {
-            codec::kernels::MergeRow(d.luma[y], d.blue_offset, d.green_offset, d.red_offset,
-                                     picture + y * kPictureRowBytes);
+            codec::kernels::MergeRow(d.luma[y], offsets, picture + y * kPictureRowBytes);
         }
     }
 }

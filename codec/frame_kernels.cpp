@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "codec/frame_kernels_x86.h"
+
 // The strip loops run once for the baseline instruction set and once for AVX2, chosen at load time.
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 #define CODEC_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
@@ -99,10 +101,11 @@ int InverseColumns(const int32_t* __restrict a0, const int32_t* __restrict a1, c
     return outside;
 }
 
-// Quarter-scale row inverse of one picture row of the 40 blocks (columns 0..2 in b0, b1, b2).
+// Quarter-scale row inverse of one picture row of the 40 blocks (columns 0..2 in b0, b1, b2); pixel k of
+// block `block` goes to out[k][block].
 CODEC_VECTOR_CLONES
 int InverseRows(const int32_t* __restrict b0, const int32_t* __restrict b1, const int32_t* __restrict b2,
-                int16_t* __restrict row) {
+                int16_t (*__restrict out)[kBlockColumns]) {
     int outside = 0;
     for (int block = 0; block < kBlockColumns; ++block) {
         const int32_t H = CosPi4(b0[block]);
@@ -111,24 +114,43 @@ int InverseRows(const int32_t* __restrict b0, const int32_t* __restrict b1, cons
         const int32_t q_minus_p = V2 - L, p_plus_q = L + V2;
         outside |= OutsideTable(q_minus_p) | OutsideTable(p_plus_q);
         const int32_t W = CosPi4(q_minus_p), P2 = CosPi4(p_plus_q);
-        int16_t* y = row + 8 * block;
-        y[0] = Saturated((H + R + V2) / 4);
-        y[1] = Saturated((H + M + P2) / 4);
-        y[2] = Saturated((H - M + W) / 4);
-        y[3] = Saturated((H - R + L) / 4);
-        y[4] = Saturated((H - R - L) / 4);
-        y[5] = Saturated((H - M - W) / 4);
-        y[6] = Saturated((H + M - P2) / 4);
-        y[7] = Saturated((H + R - V2) / 4);
+        out[0][block] = Saturated((H + R + V2) / 4);
+        out[1][block] = Saturated((H + M + P2) / 4);
+        out[2][block] = Saturated((H - M + W) / 4);
+        out[3][block] = Saturated((H - R + L) / 4);
+        out[4][block] = Saturated((H - R - L) / 4);
+        out[5][block] = Saturated((H - M - W) / 4);
+        out[6][block] = Saturated((H + M - P2) / 4);
+        out[7][block] = Saturated((H + R - V2) / 4);
     }
     return outside;
 }
 
+// Pixel k of each block, gathered as by_pixel[k][block], laid out along the picture row.
+void BlocksToRow(const int16_t (*by_pixel)[kBlockColumns], int16_t* row) {
+#ifdef CODEC_HAVE_X86_KERNELS
+    for (int group = 0; group < kBlockColumns; group += 8) {
+        x86::Transpose8x8(&by_pixel[0][group], kBlockColumns, row + 8 * group);
+    }
+#else
+    for (int block = 0; block < kBlockColumns; ++block) {
+        for (int k = 0; k < 8; ++k) row[8 * block + k] = by_pixel[k][block];
+    }
+#endif
+}
+
 }  // namespace
 
+void SplitRow(const uint8_t* bgr, int16_t* luma, int16_t* cb, int16_t* cr) {
+#ifdef CODEC_HAVE_X86_KERNELS
+    if (x86::HasAvx2()) return x86::SplitRowAvx2(bgr, luma, cb, cr);
+#endif
+    SplitRowPortable(bgr, luma, cb, cr);
+}
+
 CODEC_VECTOR_CLONES
-void SplitRow(const uint8_t* __restrict bgr, int16_t* __restrict luma, int16_t* __restrict cb,
-              int16_t* __restrict cr) {
+void SplitRowPortable(const uint8_t* __restrict bgr, int16_t* __restrict luma, int16_t* __restrict cb,
+                      int16_t* __restrict cr) {
     for (int x = 0; x < kStripWidth; ++x) {
         const int32_t B = bgr[3 * x], G = bgr[3 * x + 1], R = bgr[3 * x + 2];
         luma[x] = static_cast<int16_t>(YFromRed(R) + YFromGreen(G) + YFromBlue(B));
@@ -163,20 +185,26 @@ bool InverseStrip(const CoefficientSet& coefficients, int block_row, LumaRow* lu
         outside |= InverseColumns(&coefficients[v][first], &coefficients[3 + v][first],
                                   &coefficients[6 + v][first], columns[v]);
     }
-    for (int r = 0; r < kStripRows; ++r)
-        outside |= InverseRows(columns[0][r], columns[1][r], columns[2][r], luma[r]);
+    for (int r = 0; r < kStripRows; ++r) {
+        int16_t by_pixel[8][kBlockColumns];
+        outside |= InverseRows(columns[0][r], columns[1][r], columns[2][r], by_pixel);
+        BlocksToRow(by_pixel, luma[r]);
+    }
     return outside == 0;
 }
 
-CODEC_VECTOR_CLONES
-void MergeRow(const int16_t* __restrict luma, const int16_t* __restrict blue_offset,
-              const int16_t* __restrict green_offset, const int16_t* __restrict red_offset,
-              uint8_t* __restrict bgr) {
+void MergeRow(const int16_t* luma, const int16_t* area_offsets, uint8_t* bgr) {
+#ifdef CODEC_HAVE_X86_KERNELS
+    if (x86::HasAvx2()) return x86::MergeRowAvx2(luma, area_offsets, bgr);
+#endif
+    MergeRowPortable(luma, area_offsets, bgr);
+}
+
+void MergeRowPortable(const int16_t* luma, const int16_t* area_offsets, uint8_t* bgr) {
     for (int x = 0; x < kStripWidth; ++x) {
         const int32_t y = luma[x];
-        bgr[3 * x] = Clamped(y + blue_offset[x]);
-        bgr[3 * x + 1] = Clamped(y + green_offset[x]);
-        bgr[3 * x + 2] = Clamped(y + red_offset[x]);
+        const int area = x / kAreaWidth;
+        for (int c = 0; c < 3; ++c) bgr[3 * x + c] = Clamped(y + area_offsets[c * kAreasPerRow + area]);
     }
 }
 

@@ -43,6 +43,7 @@ constexpr int32_t CrFromBlue(int32_t v) {
 
 // One picture row of 320 blue, green, red pixels to luminance (0..255) and chrominance (0..256).
 void SplitRow(const uint8_t* bgr, int16_t* luma, int16_t* cb, int16_t* cr);
+void SplitRowPortable(const uint8_t* bgr, int16_t* luma, int16_t* cb, int16_t* cr);
 // One level of the chrominance reduction for a pair of rows: out[i] = (sum of the 2 x 2 square at
 // column 2i) / 2, for `outputs` values.
 void HalvePairSums(const int16_t* upper, const int16_t* lower, int32_t* out, int outputs);
@@ -54,8 +55,11 @@ void ForwardStrip(const LumaRow* luma, int32_t threshold, CoefficientSet& coeffi
 // when a product-table argument would leave its table, which fails the frame.
 inline constexpr int64_t kFastMagnitude = 32768;
 bool InverseStrip(const CoefficientSet& coefficients, int block_row, LumaRow* luma);
-// One picture row from luminance and per-pixel colour offsets, each channel clamped to 0..255.
-void MergeRow(const int16_t* luma, const int16_t* blue_offset, const int16_t* green_offset,
-              const int16_t* red_offset, uint8_t* bgr);
+// One picture row from luminance and the colour offsets of its 20 areas of 16 pixels
+// (area_offsets[c * 20 + area] for blue, green, red), each channel clamped to 0..255.
+inline constexpr int kAreaWidth = 16;
+inline constexpr int kAreasPerRow = kStripWidth / kAreaWidth;
+void MergeRow(const int16_t* luma, const int16_t* area_offsets, uint8_t* bgr);
+void MergeRowPortable(const int16_t* luma, const int16_t* area_offsets, uint8_t* bgr);
 
 }  // namespace codec::kernels
