@@ -1,0 +1,12 @@
+// Status values returned by the codec operations. They keep the numbers of the run-time errors that the
+// frame format's first implementation raised, so callers and peers speak of the same failures.
+#pragma once
+
+namespace codec {
+
+inline constexpr int kStatusOk = 0;
+inline constexpr int kStatusOverflow = 6;         // a 32-bit intermediate result overflowed
+inline constexpr int kStatusSubscript = 9;        // a table lookup or an index left its array
+inline constexpr int kStatusDivisionByZero = 11;  // WaveLet with a zero quantiser
+
+}  // namespace codec
