@@ -1,0 +1,93 @@
+// quillon: the single-server receiver.
+#include <QCoreApplication>
+#include <csignal>
+#include <cstdio>
+
+#include "platform/msgbox.h"
+#include "receiver/quillon_window.h"
+#include "receiver/receiver_app.h"
+
+namespace {
+
+std::string SecondLine(const receiver::QuillonWindow& w, long& frames_before) {
+    const long frames = w.Stats().Frames();
+    const receiver::FrameStats::Latency latency = w.Stats().Summary();
+    char line[160];
+    std::snprintf(line, sizeof line, "frames/s %ld  sound queue %d  latency median %.2f ms  p99 %.2f ms",
+                  frames - frames_before, w.SoundQueueDepth(), latency.median_ms, latency.p99_ms);
+    frames_before = frames;
+    return line;
+}
+
+void AddCommands(receiver::ReceiverRunner& runner, receiver::QuillonWindow& w) {
+    runner.AddCommand("connect", "connect      choose 接続 (or 切断 once connected)",
+                      [&w](const auto&) { w.mnuConnect.UserClick(); });
+    runner.AddCommand("alarm", "alarm        send the alarm request (警告)",
+                      [&w](const auto&) { w.mnu_Danger.UserClick(); });
+    runner.AddCommand("snap", "snap         write the next picture to PICTUTE.BMP (撮影)", [&w](const auto&) {
+        if (!w.Command3.UserClick()) std::fprintf(stderr, "quillon: snap needs a connection\n");
+    });
+    runner.AddCommand("size", "size 0|1     picture size 640X480 (0) or 320X240 (1)", [&w](const auto& args) {
+        if (args.size() != 1 || (args[0] != "0" && args[0] != "1")) {
+            std::fprintf(stderr, "quillon: usage: size 0|1\n");
+            return;
+        }
+        w.Combo1.UserSelect(args[0] == "0" ? 0 : 1);
+    });
+    runner.AddCommand("quit", "quit         disconnect and end", [&w](const auto&) { w.Quit(); });
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const bool windows = !receiver::WantsHeadless(argc, argv) && receiver::CanShowWindows();
+    auto app = receiver::MakeApplication(argc, argv, windows);
+    QCoreApplication::setApplicationName("quillon");
+    platform::SetProgramTitle(receiver::QuillonWindow::kCaption);
+    std::signal(SIGPIPE, SIG_IGN);  // a closed --raw-out pipe is reported, not fatal
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        "Quillon, the single-server receiver: shows and plays what one server sends.\n"
+        "Without a window, standard input takes: connect, alarm, snap, size 0|1, quit.");
+    receiver::AddCommonOptions(parser);
+    parser.addOptions({
+        {"connect", "Choose 接続 at start (the address is init.txt's first item)."},
+        {"raw-out",
+         "Write every decoded picture as raw BGR24 320x240, top-down, to PATH (- : standard output).",
+         "PATH"},
+    });
+    parser.process(*app);
+
+    receiver::CommonOptions options;
+    std::string error;
+    if (!receiver::ApplyCommonOptions(parser, options, error)) {
+        std::fprintf(stderr, "quillon: %s\n", error.c_str());
+        return 2;
+    }
+    receiver::RawOut raw_out;
+    const std::string raw_path = parser.value("raw-out").toStdString();
+    if (!raw_path.empty() && !raw_out.Open(raw_path, error)) {
+        std::fprintf(stderr, "quillon: %s\n", error.c_str());
+        return 2;
+    }
+    if (!windows && !options.headless)
+        std::fprintf(stderr, "quillon: no display; running without a window\n");
+
+    receiver::QuillonWindow window(options.ports);
+    window.SetRawOut(&raw_out);
+    receiver::ReceiverRunner runner(window.GetForm(), windows, raw_path == "-" ? stderr : stdout);
+    AddCommands(runner, window);
+    long frames_before = 0;
+    runner.PrintEverySecond([&] { return SecondLine(window, frames_before); });
+    runner.OnTerminationSignal([&window] { window.Quit(); });
+
+    window.Form_Load();
+    if (parser.isSet("connect")) window.mnuConnect.UserClick();
+    const int status = runner.Run();
+    const receiver::FrameStats::Latency latency = window.Stats().Summary();
+    runner.PrintLine("frames " + std::to_string(window.Stats().Frames()) + "  latency median " +
+                     std::to_string(latency.median_ms) + " ms  p99 " + std::to_string(latency.p99_ms) +
+                     " ms");
+    return status;
+}

@@ -1,0 +1,287 @@
+#include "receiver/quillon_window.h"
+
+#include <cstdio>
+
+#include "platform/msgbox.h"
+#include "platform/paths.h"
+
+namespace receiver {
+
+namespace {
+
+constexpr platform::Color kWindowColor = platform::Rgb(192, 192, 255);
+constexpr platform::Color kPictureColor = platform::Rgb(240, 240, 240);
+constexpr const char* kFontName = "ＭＳ 明朝";
+constexpr const char* kDefaultAddress = "192.168.0.100";
+constexpr const char* kSize640 = "640X480";
+constexpr const char* kSize320 = "320X240";
+
+platform::Form& BuildForm(platform::Form& form) {
+    form.SetCaption(QuillonWindow::kCaption);
+    form.SetBackColor(kWindowColor);
+    form.SetFont({kFontName, 9});
+    return form;
+}
+
+}  // namespace
+
+QuillonWindow::QuillonWindow(Ports ports)
+    : Picture2(BuildForm(form_).AddPictureBox("Picture2", {0, 0, 661, 501})),
+      Text1(form_.AddTextBox("Text1", {8, 512, 257, 25})),
+      Text2(form_.AddTextBox("Text2", {272, 512, 217, 25}, kDefaultAddress)),
+      Text3(form_.AddTextBox("Text3", {8, 544, 400, 25})),
+      Label1(form_.AddLabel("Label1", "サイズ", {512, 520, 37, 11})),
+      Combo1(form_.AddComboBox("Combo1", {560, 512, 97, 20})),
+      Command3(form_.AddButton("Command3", "撮影", {432, 544, 57, 25})),
+      mnu_Danger(form_.AddMenu("mnu_Danger", "警告")),
+      mnuConnect(form_.AddMenu("mnuConnect", "接続")),
+      mnuEnd(form_.AddMenu("mnuEnd", "終了")),
+      ports_(ports) {
+    Picture2.SetBackColor(kPictureColor);
+    Picture2.Cls();
+    Label1.SetBackColor(kWindowColor);
+    Text1.MarkAsStatus();
+    Text1.SetLocked(true);
+    mnuConnect.OnClick([this] { mnuConnect_Click(); });
+    mnu_Danger.OnClick([this] { mnu_Danger_Click(); });
+    mnuEnd.OnClick([this] { mnuEnd_Click(); });
+    Command3.OnClick([this] { Command3_Click(); });
+    Combo1.OnClick([this] { Combo1_Click(); });
+    form_.OnActivate([this] { Form_Activate(); });
+    form_.OnQueryUnload([this](platform::UnloadMode mode) { return Form_QueryUnload(mode); });
+}
+
+QuillonWindow::~QuillonWindow() {
+    link.CloseBoth();
+    if (Wave.m_hWaveOut != 0) Wave.WaveOutStop();
+    if (hMainWnd == &window_) {
+        UnhookWindow(hMainWnd);
+        hMainWnd = nullptr;
+    }
+    VideoClient.WSAClose();
+    WaveClient.WSAClose();
+}
+
+void QuillonWindow::Form_Load() {
+    SetPictureSize(PictureSize);
+    if (hMainWnd == nullptr) {
+        hMainWnd = &window_;
+        HookWindow(hMainWnd);
+    }
+    DrawWidth = -320;
+    DrawHeight = 240;
+    Codec.敷居 = ServerLink::kCodecThreshold;
+    OpenSoundOutput();
+    Combo1.SetText(kSize640);
+    Combo1.AddItem(kSize640);
+    Combo1.AddItem(kSize320);
+    Command3.SetEnabled(false);
+    ReadInitFile();
+}
+
+void QuillonWindow::ReadInitFile() {
+    const int read = ReadInitItems(platform::InProgramFolder("init.txt"), Items, [this](int index) {
+        const std::string& item = Items[index];
+        if (item.find("SIZE") == std::string::npos) return;
+        PictureSize = SizeItemValue(item);
+        SetPictureSize(PictureSize);
+    });
+    if (read < 0) {
+        ReportError(kInitFileError);
+        return;
+    }
+    Text2.SetText(Items[0]);
+}
+
+void QuillonWindow::SetPictureSize(int size) {
+    if (size == 1) {
+        SetOuterSizeTwips(form_, 5595, 6555);
+        Picture2.Cls();
+        Picture2.Move(0, 0, 365, 277);
+        Text1.Move(8, 288, 153, 25);
+        Text2.Move(8, 320, 153, 25);
+        Text3.Move(8, 352, 353, 25);
+        Combo1.Move(248, 288, 100, 20);
+        Label1.Move(192, 296);
+        Command3.Move(168, 320);
+        Combo1.SetText(kSize320);
+        return;
+    }
+    Combo1.SetText(kSize640);
+    SetOuterSizeTwips(form_, 10080, 9450);
+    Picture2.Move(0, 0, 661, 501);
+    Text1.Move(8, 512, 257, 25);
+    Text2.Move(272, 512, 217, 25);
+    Text3.Move(8, 544, 400, 25);
+    Combo1.Move(560, 512, 97, 20);
+    Label1.Move(512, 520);
+    Command3.Move(432, 544);
+}
+
+void QuillonWindow::Combo1_Click() {
+    if (Combo1.ListIndex() < 0) return;
+    PictureSize = Combo1.ListIndex();
+    SetPictureSize(PictureSize);
+}
+
+void QuillonWindow::Form_Activate() {
+    form_.SetTopmost(true);
+}
+
+bool QuillonWindow::Form_QueryUnload(platform::UnloadMode mode) {
+    if (mode != platform::UnloadMode::kCloseBox) return false;
+    platform::MessageBox("終了ボタンで終了してください。");
+    return true;
+}
+
+void QuillonWindow::mnuConnect_Click() {
+    if (fCon == platform::kFalse) {
+        fCon = platform::kTrue;
+        fStarted = platform::kTrue;
+        link.Connect(ports_, Text2.Text());
+        mnuConnect.SetCaption("切断");
+        return;
+    }
+    Command3.SetEnabled(false);
+    ThisExit();
+}
+
+void QuillonWindow::mnu_Danger_Click() {
+    fDanger = platform::kTrue;
+    mnu_Danger.SetEnabled(false);
+    platform::DoEvents();
+}
+
+void QuillonWindow::Command3_Click() {
+    fSnap = platform::kTrue;
+}
+
+void QuillonWindow::mnuEnd_Click() {
+    if (fStarted == platform::kFalse) ThisExit();
+    form_.Unload();
+}
+
+void QuillonWindow::Quit() {
+    ThisExit();
+    form_.Unload();
+}
+
+void QuillonWindow::ThisExit() {
+    link.CloseBoth();
+    if (hMainWnd != nullptr) {
+        UnhookWindow(hMainWnd);
+        hMainWnd = nullptr;
+    }
+    VideoClient.WSAClose();
+    // Stops the sound output, so that nothing plays on and a recording output is finished.
+    if (Wave.m_hWaveOut != 0) Wave.WaveOutStop();
+    fWaveOut = platform::kFalse;
+    mnuEnd.SetEnabled(true);
+}
+
+void QuillonWindow::OnConnect(SOCKET sock) {
+    switch (link.KindOf(sock)) {
+        case ServerLink::Kind::kVideo:
+            link.VideoConnected(sock);
+            break;
+        case ServerLink::Kind::kSound:
+            link.SoundConnected(sock);
+            Text1.SetText("接続しました。");
+            Wave.fLOGIN = platform::kTrue;
+            break;
+        case ServerLink::Kind::kNone:
+            break;
+    }
+    mnuEnd.SetEnabled(false);
+    Command3.SetEnabled(true);
+}
+
+void QuillonWindow::OnConnectFailed(SOCKET sock, int error) {
+    if (link.KindOf(sock) == ServerLink::Kind::kNone) return;
+    // The attempt is given up as a whole: the user sees why and may connect again.
+    link.CloseBoth();
+    Text1.SetText(ConnectFailedText(error));
+    fCon = platform::kFalse;
+    mnuConnect.SetCaption("接続");
+    Command3.SetEnabled(false);
+    mnuEnd.SetEnabled(true);
+    Wave.fLOGIN = platform::kFalse;
+}
+
+void QuillonWindow::OnWrite(SOCKET) {
+    VideoClient.SendStartData(kVideoNextRequest);
+}
+
+void QuillonWindow::OnRead(SOCKET sock) {
+    if (fDanger != platform::kFalse) {
+        VideoClient.SendStartData(kDangerRequest);
+        fDanger = platform::kFalse;
+        mnu_Danger.SetEnabled(true);
+    }
+    platform::DoEvents();
+    switch (link.KindOf(sock)) {
+        case ServerLink::Kind::kVideo:
+            if (link.ReadFrame()) FrameArrived();
+            break;
+        case ServerLink::Kind::kSound:
+            if (link.ReadSoundBlock()) {
+                WaveClient.FWG = platform::kFalse;
+                PlayBlock(link.SoundBlock());
+            }
+            break;
+        case ServerLink::Kind::kNone:
+            break;
+    }
+}
+
+void QuillonWindow::FrameArrived() {
+    // The next request goes out first, so that the next frame travels while this one is decoded.
+    VideoClient.SendStartData(kVideoNextRequest);
+    VideoClient.FLG = platform::kFalse;
+    const int status = link.DecodeFrame();
+    if (status != 0) return ReportError(CodecErrorText(status));
+    WriteRawPicture();
+    RecvBitMapShow();
+}
+
+void QuillonWindow::WriteRawPicture() {
+    if (raw_out_ == nullptr || !raw_out_->IsOpen()) return;
+    std::string error;
+    if (!raw_out_->Write(BmpBuf.data(), error)) std::fprintf(stderr, "quillon: %s\n", error.c_str());
+}
+
+void QuillonWindow::OnClose(SOCKET sock) {
+    Text1.SetText("切断しました。");
+    switch (link.KindOf(sock)) {
+        case ServerLink::Kind::kVideo:
+            VideoClient.CloseSock();
+            break;
+        case ServerLink::Kind::kSound:
+            WaveClient.CloseSock();
+            break;
+        case ServerLink::Kind::kNone:
+            break;
+    }
+    Command3.SetEnabled(false);
+    mnuConnect.SetEnabled(true);
+    mnuEnd.SetEnabled(true);
+    Wave.fLOGIN = platform::kFalse;
+}
+
+void QuillonWindow::RecvBitMapShow() {
+    if (fBusy != platform::kFalse) return;
+    fBusy = platform::kTrue;
+    if (PictureSize == 1) {
+        PaintPicture(Picture2, 20 - DrawWidth, 20, DrawWidth, DrawHeight, BmpBuf);
+    } else {
+        PaintPicture(Picture2, 330 - DrawWidth, 10, 2 * DrawWidth, 2 * DrawHeight, BmpBuf);
+    }
+    fBusy = platform::kFalse;
+    CountPaintedFrame(BmpBuf.data());
+    if (fSnap == platform::kFalse) return;
+    fSnap = platform::kFalse;
+    std::string error;
+    if (!WriteSnapshot(platform::InProgramFolder("PICTUTE.BMP"), BmpBuf, error)) ReportError(error);
+}
+
+}  // namespace receiver

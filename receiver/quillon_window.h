@@ -1,0 +1,81 @@
+// Quillon's main window: one server, its picture at 320 x 240 or doubled to 640 x 480 (mirrored left to
+// right), its sound, the alarm request and the snapshot file PICTUTE.BMP. Frames are requested one after
+// another: the next request leaves as soon as a frame has arrived, before it is decoded and painted.
+#pragma once
+
+#include <string>
+
+#include "receiver/init_file.h"
+#include "receiver/raw_out.h"
+#include "receiver/receiver_window.h"
+#include "receiver/server_link.h"
+
+namespace receiver {
+
+class QuillonWindow : public ReceiverWindow {
+  public:
+    static constexpr const char* kCaption = "Quillon Ver1.10";
+
+    explicit QuillonWindow(Ports ports = {});
+    ~QuillonWindow() override;
+
+    // Start-up: layout, hook, codec threshold, sound output, size list, init.txt.
+    void Form_Load();
+    void Form_Activate();
+    // True refuses the close: only the Exit item ends the program.
+    bool Form_QueryUnload(platform::UnloadMode mode);
+    void mnuConnect_Click();
+    void mnu_Danger_Click();
+    void mnuEnd_Click();
+    void Command3_Click();
+    void Combo1_Click();
+    void ThisExit();
+    void RecvBitMapShow();
+
+    // Headless "quit", SIGINT and SIGTERM: tear down and end, also while connected.
+    void Quit();
+    // Sends every decoded picture to out as well (null: none).
+    void SetRawOut(RawOut* out) { raw_out_ = out; }
+
+    ServerLink link;
+    CSock& VideoClient = link.VideoClient;
+    CSock& WaveClient = link.WaveClient;
+    CCODEC& Codec = link.Codec;
+    BmpBuffer& BmpBuf = link.BmpBuf;
+
+    platform::Flag fCon = platform::kFalse;
+    platform::Flag fStarted = platform::kFalse;
+    int PictureSize = 0;  // 0: "640X480", 1: "320X240"; any other value lays out and paints as 640X480
+    int DrawWidth = 0;
+    int DrawHeight = 0;
+    InitItems Items;
+
+    platform::PictureBox& Picture2;
+    platform::TextBox& Text1;
+    platform::TextBox& Text2;
+    platform::TextBox& Text3;
+    platform::Label& Label1;
+    platform::ComboBox& Combo1;
+    platform::Button& Command3;
+    platform::Menu& mnu_Danger;
+    platform::Menu& mnuConnect;
+    platform::Menu& mnuEnd;
+
+  protected:
+    void OnConnect(SOCKET sock) override;
+    void OnConnectFailed(SOCKET sock, int error) override;
+    void OnWrite(SOCKET sock) override;
+    void OnRead(SOCKET sock) override;
+    void OnClose(SOCKET sock) override;
+
+  private:
+    void SetPictureSize(int size);
+    void ReadInitFile();
+    void FrameArrived();
+    void WriteRawPicture();
+
+    Ports ports_;
+    RawOut* raw_out_ = nullptr;
+};
+
+}  // namespace receiver

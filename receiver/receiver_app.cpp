@@ -1,0 +1,101 @@
+#include "receiver/receiver_app.h"
+
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <cstring>
+
+#include "platform/paths.h"
+#include "platform/wave.h"
+
+namespace receiver {
+
+bool WantsHeadless(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--headless") == 0) return true;
+    }
+    return false;
+}
+
+void AddCommonOptions(QCommandLineParser& parser) {
+    parser.addHelpOption();
+    parser.addOptions({
+        {"headless", "Run without a window: status lines on standard output, commands on standard input."},
+        {"dir", "The program's folder (init.txt, snapshots); default: the executable's folder.", "DIR"},
+        {"video-port", "The servers' video port (default 8001).", "N", "8001"},
+        {"sound-port", "The servers' sound port (default 8002).", "N", "8002"},
+        {"audio-out", "Sound output: auto, alsa[:NAME], null[:FILE.wav] or none (default auto).", "SINK",
+         "auto"},
+    });
+}
+
+bool ParsePort(const QString& text, std::uint16_t& port) {
+    bool ok = false;
+    const int value = text.toInt(&ok);
+    if (!ok || value < 1 || value > 65535) return false;
+    port = static_cast<std::uint16_t>(value);
+    return true;
+}
+
+bool ApplyCommonOptions(const QCommandLineParser& parser, CommonOptions& options, std::string& error) {
+    options.headless = parser.isSet("headless");
+    if (!ParsePort(parser.value("video-port"), options.ports.video)) {
+        error = "bad video port '" + parser.value("video-port").toStdString() + "' (1 to 65535)";
+        return false;
+    }
+    if (!ParsePort(parser.value("sound-port"), options.ports.sound)) {
+        error = "bad sound port '" + parser.value("sound-port").toStdString() + "' (1 to 65535)";
+        return false;
+    }
+    if (parser.isSet("dir")) {
+        options.dir = parser.value("dir").toStdString();
+        if (::access(options.dir.c_str(), F_OK) != 0) {
+            error = "the folder " + options.dir + " does not exist";
+            return false;
+        }
+        platform::SetProgramFolder(options.dir);
+    }
+    options.audio_out = parser.value("audio-out").toStdString();
+    return platform::SetWaveOutBackend(options.audio_out, &error);
+}
+
+ReceiverRunner::ReceiverRunner(platform::Form& form, bool windows, std::FILE* status_out) {
+    if (windows) window_ = MakeWindowFrontend(form);
+    if (window_ == nullptr)
+        console_ = std::make_unique<platform::ConsoleFrontend>(form, 0, status_out, stderr);
+}
+
+ReceiverRunner::~ReceiverRunner() {
+    second_timer_.SetInterval(0);
+}
+
+void ReceiverRunner::AddCommand(std::string word, std::string usage,
+                                platform::ConsoleFrontend::CommandHandler handler) {
+    if (console_) console_->AddCommand(std::move(word), std::move(usage), std::move(handler));
+}
+
+void ReceiverRunner::PrintEverySecond(std::function<std::string()> line) {
+    if (!console_) return;
+    second_timer_.SetHandler([this, line = std::move(line)] { console_->PrintLine(line()); });
+    second_timer_.SetInterval(1000);
+}
+
+void ReceiverRunner::PrintLine(const std::string& line) {
+    if (console_) console_->PrintLine(line);
+}
+
+void ReceiverRunner::OnTerminationSignal(std::function<void()> on_signal) {
+    signals_ = std::make_unique<platform::TerminationSignals>(
+        [on_signal = std::move(on_signal)](int) { on_signal(); });
+}
+
+int ReceiverRunner::Run() {
+    if (window_) {
+        window_->Show();
+    } else {
+        console_->Start();
+    }
+    return QCoreApplication::exec();
+}
+
+}  // namespace receiver

@@ -1,0 +1,63 @@
+// What the quillon and brondel programs share around their windows: the common command-line options, the
+// choice between a window and console lines, the console commands, SIGINT/SIGTERM and the figures printed
+// once a second without a window.
+#pragma once
+
+#include <QCommandLineParser>
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/console_frontend.h"
+#include "platform/signals.h"
+#include "platform/timer.h"
+#include "receiver/receiver_frontend.h"
+#include "receiver/server_link.h"
+
+namespace receiver {
+
+struct CommonOptions {
+    bool headless = false;
+    std::string dir;
+    Ports ports;
+    std::string audio_out = "auto";
+};
+
+// Whether argv asks for --headless (looked at before the application object exists).
+bool WantsHeadless(int argc, char** argv);
+
+void AddCommonOptions(QCommandLineParser& parser);
+// Reads and applies the common options (program folder, sound output); false with a message on a bad one.
+bool ApplyCommonOptions(const QCommandLineParser& parser, CommonOptions& options, std::string& error);
+// A port option's value; false when it is no number from 1 to 65535.
+bool ParsePort(const QString& text, std::uint16_t& port);
+
+// Runs a receiver's window until it is unloaded: as a window when one can be shown and --headless was not
+// given, otherwise as console lines with commands from standard input.
+class ReceiverRunner {
+  public:
+    // status_out: where the console lines go (standard error when standard output carries pictures).
+    ReceiverRunner(platform::Form& form, bool windows, std::FILE* status_out);
+    ~ReceiverRunner();
+
+    bool Windows() const { return window_ != nullptr; }
+    // Registers a console command (no effect with a window).
+    void AddCommand(std::string word, std::string usage, platform::ConsoleFrontend::CommandHandler handler);
+    // Prints line() once a second (console only).
+    void PrintEverySecond(std::function<std::string()> line);
+    void PrintLine(const std::string& line);
+    // SIGINT and SIGTERM call on_signal.
+    void OnTerminationSignal(std::function<void()> on_signal);
+    // Shows the window or starts reading commands, then runs the event loop; returns its exit code.
+    int Run();
+
+  private:
+    std::unique_ptr<WindowFrontend> window_;
+    std::unique_ptr<platform::ConsoleFrontend> console_;
+    std::unique_ptr<platform::TerminationSignals> signals_;
+    platform::Timer second_timer_;
+};
+
+}  // namespace receiver

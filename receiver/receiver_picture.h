@@ -1,0 +1,30 @@
+// The receivers' picture buffer, its painting into a picture box and its snapshot file.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <span>
+#include <string>
+
+namespace platform {
+class PictureBox;
+}
+
+namespace receiver {
+
+inline constexpr int kPictureWidth = 320;
+inline constexpr int kPictureHeight = 240;
+// 320 x 240 pixels of blue, green, red bytes, rows bottom-up, and one spare byte.
+inline constexpr std::size_t kBmpBufBytes = 230401;
+using BmpBuffer = std::array<std::uint8_t, kBmpBufBytes>;
+
+// Draws the whole 320 x 240 picture into the destination rectangle (a negative width mirrors it) in one
+// StretchDIBits call.
+void PaintPicture(platform::PictureBox& box, int x_dest, int y_dest, int width, int height,
+                  const BmpBuffer& BmpBuf);
+
+// Writes the snapshot file anew (an older, longer file is emptied first): the bitmap headers and all of
+// BmpBuf, 230,455 bytes. On failure returns false with a description in error.
+bool WriteSnapshot(const std::string& path, const BmpBuffer& BmpBuf, std::string& error);
+
+}  // namespace receiver

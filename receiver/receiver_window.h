@@ -1,0 +1,82 @@
+// What Quillon's and Brondel's main windows share: the hooked window procedure that gets every socket and
+// sound-output notification, the sound player, the alarm and sound-output flags, the one-box-at-a-time
+// error reporting and the frame statistics. Each window supplies its socket steps.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+
+#include "audio/CWAVE.h"
+#include "net/CSock.h"
+#include "platform/controls.h"
+#include "platform/window.h"
+#include "receiver/frame_stats.h"
+#include "receiver/receiver_errors.h"
+
+namespace receiver {
+
+// The status text of a connection that could not be made, with its Winsock error number.
+std::string ConnectFailedText(int error);
+
+class ReceiverWindow {
+  public:
+    using SOCKET = CSock::SOCKET;
+
+    ReceiverWindow();
+    virtual ~ReceiverWindow();
+    ReceiverWindow(const ReceiverWindow&) = delete;
+    ReceiverWindow& operator=(const ReceiverWindow&) = delete;
+
+    platform::Form& GetForm() { return form_; }
+    platform::HWND Handle() { return &window_; }
+
+    // Subclassing of the main window: every message goes to WindowProc, which passes it on to the
+    // procedure it replaced first.
+    void HookWindow(platform::HWND hWnd);
+    void UnhookWindow(platform::HWND hWnd);
+    platform::LRESULT WindowProc(platform::HWND hWnd, platform::UINT uMsg, platform::WPARAM wParam,
+                                 platform::LPARAM lParam);
+
+    CWAVE Wave;
+    platform::Flag fDanger = platform::kFalse;   // an alarm request waits for the next read notification
+    platform::Flag fWaveOut = platform::kFalse;  // the sound output reported itself open
+    platform::Flag fSnap = platform::kFalse;
+    platform::Flag fBusy = platform::kFalse;
+    platform::WNDPROC PrevWndProc;
+
+    const ErrorBox& Errors() const { return errors_; }
+    const FrameStats& Stats() const { return stats_; }
+    // Blocks of the playback queue, for the headless figures.
+    int SoundQueueDepth() const { return Wave.QueueCount; }
+
+  protected:
+    virtual void OnConnect(SOCKET sock) = 0;
+    virtual void OnConnectFailed(SOCKET sock, int error) = 0;
+    virtual void OnWrite(SOCKET sock) = 0;
+    virtual void OnRead(SOCKET sock) = 0;
+    virtual void OnClose(SOCKET sock) = 0;
+
+    // Opens the sound output with notifications to hMainWnd (MM_WOM_OPEN follows when it is open).
+    void OpenSoundOutput();
+    // Hands a complete sound block to the player: Play while playback runs, else StartPlay (which primes
+    // the queue). Dropped while the output has not reported itself open.
+    void PlayBlock(std::span<const std::uint8_t, CSock::kWaveBlockBytes> block);
+    void ReportError(const std::string& description) { errors_.Report(description); }
+    void CountPaintedFrame(const std::uint8_t* picture);
+
+    platform::Form form_{"StreamingVideo"};
+    platform::Window window_;
+
+  private:
+    void DispatchSocket(SOCKET sock, platform::LPARAM lParam);
+
+    ErrorBox errors_;
+    FrameStats stats_;
+};
+
+// Converts a window's outer size in twips (15 to a pixel) to the client size its frame, caption and menu
+// bar leave.
+void SetOuterSizeTwips(platform::Form& form, int width_twips, int height_twips);
+
+}  // namespace receiver
