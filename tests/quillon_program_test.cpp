@@ -1,0 +1,108 @@
+// The quillon program end to end, headless, on 127.0.0.1 and free ports: against the tests' own server,
+// and against tessaly with its test picture and tone.
+#include <fstream>
+#include <iterator>
+
+#include "receiver_process.h"
+#include "receiver_test_server.h"
+#include "receiver_test_util.h"
+#include "tools/picture_file.h"
+
+using receiver_test::Program;
+using receiver_test::ThreadServer;
+
+namespace {
+
+class QuillonProgram : public receiver_test::ReceiverTest {
+  protected:
+    std::vector<std::uint8_t> ReadFile(const std::string& name) const {
+        std::ifstream in(PathOf(name), std::ios::binary);
+        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    }
+    std::vector<std::string> Args(std::uint16_t video, std::uint16_t sound) const {
+        return {"--headless",   "--connect",
+                "--dir",        dir_.string(),
+                "--video-port", std::to_string(video),
+                "--sound-port", std::to_string(sound),
+                "--audio-out",  "null:" + PathOf("OUT.wav"),
+                "--raw-out",    PathOf("frames.bgr")};
+    }
+};
+
+TEST_F(QuillonProgram, ShowsFramesWritesPicturesAndEndsOnQuit) {
+    WriteInit("127.0.0.1\n");
+    ThreadServer server(true);
+    Program quillon("quillon", Args(server.VideoPort(), server.SoundPort()));
+    ASSERT_TRUE(quillon.Started());
+    ASSERT_TRUE(quillon.WaitForLine("接続しました。")) << quillon.Errors();
+    server.SendSoundBlocks(10);
+    ASSERT_TRUE(quillon.WaitForLine("frames/s ")) << quillon.Output();
+    quillon.Send("snap");
+    ASSERT_TRUE(WaitFor([&] { return ReadFile("PICTUTE.BMP").size() == 230455u; }, 4000));
+    quillon.Send("quit");
+    ASSERT_TRUE(quillon.WaitForExit());
+    EXPECT_EQ(quillon.ExitCode(), 0) << quillon.Errors();
+
+    // The raw output holds whole top-down pictures; one of them is the snapshot's picture.
+    const std::vector<std::uint8_t> raw = ReadFile("frames.bgr");
+    ASSERT_GE(raw.size(), 230400u);
+    EXPECT_EQ(raw.size() % 230400u, 0u);
+    const std::vector<std::uint8_t> snap = ReadFile("PICTUTE.BMP");
+    bool found = false;
+    for (std::size_t at = 0; at + 230400 <= raw.size() && !found; at += 230400) {
+        bool same = true;
+        for (int row = 0; row < 240 && same; ++row) {
+            same = std::equal(raw.begin() + at + row * 960, raw.begin() + at + row * 960 + 960,
+                              snap.begin() + 54 + (239 - row) * 960);
+        }
+        found = same;
+    }
+    EXPECT_TRUE(found) << "the snapshot equals a decoded frame";
+    EXPECT_GT(std::filesystem::file_size(PathOf("OUT.wav")), 44u) << "the sound was played";
+}
+
+TEST_F(QuillonProgram, RefusesBadOptionsClearly) {
+    Program quillon("quillon", {"--headless", "--video-port", "70000"});
+    ASSERT_TRUE(quillon.WaitForExit());
+    EXPECT_EQ(quillon.ExitCode(), 2);
+    EXPECT_NE(quillon.Errors().find("bad video port"), std::string::npos) << quillon.Errors();
+}
+
+// The tone of the server's sound input, found in the receiver's recording: its samples swing well away
+// from silence.
+bool HoldsATone(const std::vector<std::uint8_t>& wav) {
+    if (wav.size() < 44 + 3200) return false;
+    int loud = 0;
+    for (std::size_t i = 44; i + 1 < wav.size(); i += 2) {
+        const auto sample = static_cast<std::int16_t>(wav[i] | wav[i + 1] << 8);
+        loud += sample > 1000 || sample < -1000;
+    }
+    return loud > 1600;
+}
+
+TEST_F(QuillonProgram, AgainstTessalyWithItsTestPictureAndTone) {
+    if (!receiver_test::HaveProgram("tessaly")) GTEST_SKIP() << "tessaly is not built yet";
+    WriteInit("127.0.0.1\n");
+    const std::uint16_t video = csock_test::FreePort();
+    const std::uint16_t sound = csock_test::FreePort();
+    Program tessaly("tessaly",
+                    {"--headless", "--serve", "--capture", "testpattern", "--audio-in", "tone", "--audio-out",
+                     "null", "--bind", "127.0.0.1", "--video-port", std::to_string(video), "--sound-port",
+                     std::to_string(sound), "--dir", dir_.string()});
+    ASSERT_TRUE(tessaly.Started());
+    Settle(800);
+    Program quillon("quillon", Args(video, sound));
+    ASSERT_TRUE(quillon.WaitForLine("接続しました。", 10000)) << quillon.Errors();
+    ASSERT_TRUE(quillon.WaitForLine("frames/s 1", 10000)) << quillon.Output();
+    quillon.Send("snap");
+    ASSERT_TRUE(WaitFor([&] { return ReadFile("PICTUTE.BMP").size() == 230455u; }, 4000));
+    Settle(1500);
+    quillon.Send("quit");
+    ASSERT_TRUE(quillon.WaitForExit());
+    EXPECT_NE(quillon.Output().find("latency median"), std::string::npos);
+    EXPECT_TRUE(HoldsATone(ReadFile("OUT.wav"))) << "the tone arrived";
+    const std::vector<std::uint8_t> raw = ReadFile("frames.bgr");
+    ASSERT_GE(raw.size(), 230400u);
+}
+
+}  // namespace

@@ -1,0 +1,208 @@
+// Quillon's session against a small server on 127.0.0.1: the request cycle, decoding and painting, sound,
+// the alarm, closes, notifications with error codes, a failed connect and the teardown.
+#include <memory>
+
+#include "receiver/quillon_window.h"
+#include "receiver_test_server.h"
+#include "receiver_test_util.h"
+
+using receiver::QuillonWindow;
+using receiver_test::ThreadServer;
+
+namespace {
+
+constexpr std::u16string_view kNext = u"VideoNext|END";
+constexpr std::u16string_view kDanger = u"MSG_DANGER|END";
+
+class QuillonSession : public receiver_test::ReceiverTest {
+  protected:
+    void SetUp() override {
+        ReceiverTest::SetUp();
+        WriteInit("127.0.0.1\r\n");
+    }
+    void TearDown() override {
+        window_.reset();
+        server_.reset();
+        ReceiverTest::TearDown();
+    }
+    void Start(bool auto_answer) {
+        server_ = std::make_unique<ThreadServer>(auto_answer);
+        Load({server_->VideoPort(), server_->SoundPort()});
+    }
+    void Load(receiver::Ports ports) {
+        window_ = std::make_unique<QuillonWindow>(ports);
+        window_->Form_Load();
+    }
+    void ConnectAndWait() {
+        ASSERT_TRUE(window_->mnuConnect.UserClick());
+        ASSERT_TRUE(WaitFor([&] { return window_->Text1.Text() == "接続しました。"; }));
+    }
+    int Requests(std::u16string_view text) const { return server_->CountRequests(std::u16string(text)); }
+    platform::LRESULT Notify(CSock::SOCKET sock, platform::LPARAM lparam) {
+        return window_->Handle()->Send(platform::WM_SOCKET, sock, lparam);
+    }
+
+    std::unique_ptr<ThreadServer> server_;
+    std::unique_ptr<QuillonWindow> window_;
+};
+
+TEST_F(QuillonSession, OneRequestInFlightAndOnePaintingPerFrame) {
+    Start(false);
+    ConnectAndWait();
+    ASSERT_TRUE(WaitFor([&] { return Requests(kNext) == 1; }));
+    EXPECT_FALSE(window_->mnuEnd.Enabled());
+    EXPECT_TRUE(window_->Command3.Enabled());
+    EXPECT_EQ(window_->mnuConnect.Caption(), "切断");
+    Settle();
+    EXPECT_EQ(Requests(kNext), 1) << "no second request while the first is unanswered";
+
+    server_->SendFrame();
+    ASSERT_TRUE(WaitFor([&] { return window_->Stats().Frames() == 1 && Requests(kNext) == 2; }));
+    Settle();
+    EXPECT_EQ(Requests(kNext), 2);
+    EXPECT_EQ(window_->Stats().Frames(), 1);
+
+    server_->SetAutoAnswer(true);
+    server_->SendFrame();
+    ASSERT_TRUE(WaitFor([&] { return window_->Stats().Frames() >= 20; }));
+    server_->SetAutoAnswer(false);
+    Settle(300);
+    EXPECT_EQ(window_->Stats().Frames(), server_->FramesSent()) << "each frame painted once";
+    EXPECT_EQ(Requests(kNext), server_->FramesSent() + 1) << "exactly one request stays outstanding";
+    EXPECT_GT(window_->Stats().StampedFrames(), 0) << "the test picture's time stamp was read back";
+    EXPECT_TRUE(boxes_.empty());
+}
+
+TEST_F(QuillonSession, AnExtraWriteNotificationSendsOneMoreRequest) {
+    Start(false);
+    ConnectAndWait();
+    ASSERT_TRUE(WaitFor([&] { return Requests(kNext) == 1; }));
+    Notify(window_->VideoClient.MySock, winsock::FD_WRITE);
+    ASSERT_TRUE(WaitFor([&] { return Requests(kNext) == 2; }));
+    Settle();
+    EXPECT_EQ(Requests(kNext), 2);
+}
+
+TEST_F(QuillonSession, BadFramesCostOneFrameAndShowOneBoxAtATime) {
+    Start(false);
+    ConnectAndWait();
+    ASSERT_TRUE(WaitFor([&] { return Requests(kNext) == 1; }));
+    const std::vector<std::uint8_t> bad = {0x10, 0x20, 0x30, 0x40, 0x50, 0x60, 0xFF, 0xFF};
+    // While the box is open the loop runs on, as under a modal dialog, and the next bad frame comes.
+    on_box_ = [&](const std::string&) {
+        server_->SendVideoBytes(bad);
+        WaitFor([&] { return window_->Errors().Suppressed() >= 1; }, 2000);
+    };
+    server_->SendVideoBytes(bad);
+    ASSERT_TRUE(WaitFor([&] { return window_->Errors().Suppressed() >= 1; }));
+    on_box_ = nullptr;
+    EXPECT_EQ(boxes_.size(), 1u);
+    EXPECT_NE(boxes_[0].find("実行時エラー '9'"), std::string::npos) << boxes_[0];
+    // The next request left before each decode, so the stream goes on.
+    ASSERT_TRUE(WaitFor([&] { return Requests(kNext) == 3; }));
+    server_->SendFrame();
+    ASSERT_TRUE(WaitFor([&] { return window_->Stats().Frames() == 1; }));
+}
+
+TEST_F(QuillonSession, SoundBlocksPrimeThenPlayAndAreDroppedWithoutAnOutput) {
+    Start(true);
+    ConnectAndWait();
+    ASSERT_TRUE(WaitFor([&] { return window_->fWaveOut == platform::kTrue; }));
+    EXPECT_EQ(window_->Wave.fLOGIN, platform::kTrue);
+    server_->SendSoundBlocks(6);
+    ASSERT_TRUE(WaitFor([&] { return window_->Wave.fPlay == platform::kTrue; }));
+    server_->SendSoundBlocks(2);
+    ASSERT_TRUE(WaitFor([&] { return window_->Wave.OutInFlight() > 0; }));
+
+    // Without an output device the blocks are read and dropped.
+    window_.reset();
+    server_.reset();
+    ASSERT_TRUE(platform::SetWaveOutBackend("none"));
+    Start(true);
+    ConnectAndWait();
+    server_->SendSoundBlocks(6);
+    Settle(400);
+    EXPECT_EQ(window_->fWaveOut, platform::kFalse);
+    EXPECT_EQ(window_->Wave.fPlay, platform::kFalse);
+    EXPECT_EQ(window_->Wave.QueueCount, 0);
+}
+
+TEST_F(QuillonSession, TheAlarmGoesOutAtTheNextReadNotification) {
+    Start(false);
+    ConnectAndWait();
+    ASSERT_TRUE(WaitFor([&] { return Requests(kNext) == 1; }));
+    ASSERT_TRUE(window_->mnu_Danger.UserClick());
+    EXPECT_FALSE(window_->mnu_Danger.Enabled());
+    Settle();
+    EXPECT_EQ(Requests(kDanger), 0) << "nothing arrived, so nothing is sent";
+    EXPECT_FALSE(window_->mnu_Danger.Enabled());
+    server_->SendSoundBlocks(1);
+    ASSERT_TRUE(WaitFor([&] { return Requests(kDanger) == 1; }));
+    EXPECT_TRUE(window_->mnu_Danger.Enabled());
+    EXPECT_EQ(window_->fDanger, platform::kFalse);
+}
+
+TEST_F(QuillonSession, EachConnectionsCloseAndNotificationsWithErrors) {
+    Start(true);
+    ConnectAndWait();
+    ASSERT_TRUE(WaitFor([&] { return window_->Stats().Frames() >= 3; }));
+
+    // An event carrying an error code in its high word changes nothing.
+    Notify(window_->VideoClient.MySock, winsock::FD_CLOSE | (10054 << 16));
+    Notify(window_->WaveClient.MySock, winsock::FD_READ | (10053 << 16));
+    Notify(window_->VideoClient.MySock, winsock::FD_WRITE | (10053 << 16));
+    Notify(12345, winsock::FD_CONNECT | (10061 << 16));  // a socket that is not ours
+    EXPECT_NE(window_->VideoClient.MySock, 0u);
+    EXPECT_EQ(window_->Text1.Text(), "接続しました。");
+
+    server_->CloseSound();
+    ASSERT_TRUE(WaitFor([&] { return window_->WaveClient.MySock == 0; }));
+    EXPECT_EQ(window_->Text1.Text(), "切断しました。");
+    EXPECT_FALSE(window_->Command3.Enabled());
+    EXPECT_EQ(window_->Wave.fLOGIN, platform::kFalse);
+    EXPECT_TRUE(window_->mnuEnd.Enabled());
+    const long frames = window_->Stats().Frames();
+    ASSERT_TRUE(WaitFor([&] { return window_->Stats().Frames() >= frames + 5; })) << "video goes on";
+
+    server_->CloseVideo();
+    ASSERT_TRUE(WaitFor([&] { return window_->VideoClient.MySock == 0; }));
+    EXPECT_EQ(window_->mnuConnect.Caption(), "切断");
+}
+
+TEST_F(QuillonSession, TheTeardownRunsTwiceAndTheExitItemFollowsTheRun) {
+    Start(true);
+    ConnectAndWait();
+    ASSERT_TRUE(window_->mnuConnect.UserClick());
+    EXPECT_EQ(hMainWnd, nullptr);
+    EXPECT_EQ(window_->VideoClient.MySock, 0u);
+    EXPECT_EQ(window_->WaveClient.MySock, 0u);
+    EXPECT_TRUE(window_->mnuEnd.Enabled());
+    EXPECT_FALSE(window_->Command3.Enabled());
+    EXPECT_EQ(window_->Wave.m_hWaveOut, 0u) << "the sound output is stopped";
+    ASSERT_TRUE(window_->mnuConnect.UserClick());
+    EXPECT_EQ(window_->mnuConnect.Caption(), "切断");
+    EXPECT_EQ(window_->fCon, platform::kTrue);
+
+    // A connection was started in this run: Exit unloads without a second teardown.
+    ASSERT_TRUE(window_->mnuEnd.UserClick());
+    EXPECT_TRUE(window_->GetForm().Unloaded());
+}
+
+TEST_F(QuillonSession, AFailedConnectIsShownAndTheUserCanTryAgain) {
+    const std::uint16_t video = csock_test::FreePort();
+    const std::uint16_t sound = csock_test::FreePort();
+    Load({video, sound});
+    ASSERT_TRUE(window_->mnuConnect.UserClick());
+    ASSERT_TRUE(WaitFor([&] { return window_->mnuConnect.Caption() == "接続"; }));
+    EXPECT_NE(window_->Text1.Text().find("10061"), std::string::npos) << window_->Text1.Text();
+    EXPECT_EQ(window_->VideoClient.MySock, 0u);
+    EXPECT_EQ(window_->WaveClient.MySock, 0u);
+    EXPECT_TRUE(window_->mnuEnd.Enabled());
+    EXPECT_FALSE(window_->Command3.Enabled());
+
+    server_ = std::make_unique<ThreadServer>(true, video, sound);
+    ConnectAndWait();
+    ASSERT_TRUE(WaitFor([&] { return window_->Stats().Frames() >= 2; }));
+}
+
+}  // namespace
