@@ -1,3 +1,109 @@
-int main() {
-    return 0;
+// brondel: the two-server receiver.
+#include <QCoreApplication>
+#include <csignal>
+#include <cstdio>
+
+#include "platform/msgbox.h"
+#include "receiver/brondel_window.h"
+#include "receiver/receiver_app.h"
+
+namespace {
+
+// "1" or "2" as a server index; -1 otherwise (and a usage line on standard error).
+int ServerArgument(const std::vector<std::string>& args, const char* usage) {
+    if (args.size() == 1 && (args[0] == "1" || args[0] == "2")) return args[0] == "1" ? 0 : 1;
+    std::fprintf(stderr, "brondel: usage: %s\n", usage);
+    return -1;
+}
+
+std::string SecondLine(const receiver::BrondelWindow& w, std::array<long, 2>& before) {
+    char line[200];
+    const receiver::FrameStats::Latency latency = w.Stats().Summary();
+    std::snprintf(line, sizeof line,
+                  "server 1 frames/s %ld  server 2 frames/s %ld  sound queue %d  latency median %.2f ms",
+                  w.FramesOf(0) - before[0], w.FramesOf(1) - before[1], w.SoundQueueDepth(),
+                  latency.median_ms);
+    before = {w.FramesOf(0), w.FramesOf(1)};
+    return line;
+}
+
+void AddCommands(receiver::ReceiverRunner& runner, receiver::BrondelWindow& w) {
+    runner.AddCommand("connect", "connect 1|2   choose 接続1 / 接続2 (or 切断1 / 切断2)",
+                      [&w](const auto& args) {
+                          const int i = ServerArgument(args, "connect 1|2");
+                          if (i >= 0) w.mnuCon[i]->UserClick();
+                      });
+    runner.AddCommand("sound", "sound 1|2     play server 1's or server 2's sound (音声１ / 音声２)",
+                      [&w](const auto& args) {
+                          const int i = ServerArgument(args, "sound 1|2");
+                          if (i >= 0) w.Option1[i]->UserChoose();
+                      });
+    runner.AddCommand("alarm", "alarm         send the alarm request (警告)",
+                      [&w](const auto&) { w.mnu_Danger.UserClick(); });
+    runner.AddCommand("snap", "snap 1|2      write server 1's or 2's next picture to PICTUTE0/1.BMP (撮影)",
+                      [&w](const auto& args) {
+                          const int i = ServerArgument(args, "snap 1|2");
+                          if (i >= 0 && !w.Command3[i]->UserClick())
+                              std::fprintf(stderr, "brondel: snap %d needs a connection\n", i + 1);
+                      });
+    runner.AddCommand("quit", "quit          disconnect and end", [&w](const auto&) { w.Quit(); });
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const bool windows = !receiver::WantsHeadless(argc, argv) && receiver::CanShowWindows();
+    auto app = receiver::MakeApplication(argc, argv, windows);
+    QCoreApplication::setApplicationName("brondel");
+    platform::SetProgramTitle(receiver::BrondelWindow::kCaption);
+    std::signal(SIGPIPE, SIG_IGN);  // a closed --raw-out pipe is reported, not fatal
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        "Brondel, the two-server receiver: shows two servers side by side and plays the sound of one.\n"
+        "Without a window, standard input takes: connect 1|2, sound 1|2, alarm, snap 1|2, quit.");
+    receiver::AddCommonOptions(parser);
+    parser.addOptions({
+        {"connect", "Choose 接続1, 接続2 or both at start (addresses: init.txt's first two items).",
+         "1|2|both"},
+        {"raw-out1", "Write server 1's decoded pictures as raw BGR24 320x240, top-down, to PATH.", "PATH"},
+        {"raw-out2", "The same for server 2.", "PATH"},
+    });
+    parser.process(*app);
+
+    receiver::CommonOptions options;
+    std::string error;
+    if (!receiver::ApplyCommonOptions(parser, options, error)) {
+        std::fprintf(stderr, "brondel: %s\n", error.c_str());
+        return 2;
+    }
+    const QString connect = parser.value("connect");
+    if (parser.isSet("connect") && connect != "1" && connect != "2" && connect != "both") {
+        std::fprintf(stderr, "brondel: --connect takes 1, 2 or both\n");
+        return 2;
+    }
+    std::array<receiver::RawOut, 2> raw_out;
+    for (int i = 0; i < 2; ++i) {
+        const std::string path = parser.value(i == 0 ? "raw-out1" : "raw-out2").toStdString();
+        if (!path.empty() && !raw_out[i].Open(path, error)) {
+            std::fprintf(stderr, "brondel: %s\n", error.c_str());
+            return 2;
+        }
+    }
+    const bool raw_to_stdout = parser.value("raw-out1") == "-" || parser.value("raw-out2") == "-";
+    if (!windows && !options.headless)
+        std::fprintf(stderr, "brondel: no display; running without a window\n");
+
+    auto window = std::make_unique<receiver::BrondelWindow>(options.ports);
+    for (int i = 0; i < 2; ++i) window->SetRawOut(i, &raw_out[i]);
+    receiver::ReceiverRunner runner(window->GetForm(), windows, raw_to_stdout ? stderr : stdout);
+    AddCommands(runner, *window);
+    std::array<long, 2> before{};
+    runner.PrintEverySecond([&] { return SecondLine(*window, before); });
+    runner.OnTerminationSignal([&window] { window->Quit(); });
+
+    window->Form_Load();
+    if (connect == "1" || connect == "both") window->mnuCon[0]->UserClick();
+    if (connect == "2" || connect == "both") window->mnuCon[1]->UserClick();
+    return runner.Run();
 }

@@ -2,7 +2,6 @@
 
 #include <cstdio>
 
-#include "platform/msgbox.h"
 #include "platform/paths.h"
 
 namespace receiver {
@@ -47,8 +46,6 @@ QuillonWindow::QuillonWindow(Ports ports)
     mnuEnd.OnClick([this] { mnuEnd_Click(); });
     Command3.OnClick([this] { Command3_Click(); });
     Combo1.OnClick([this] { Combo1_Click(); });
-    form_.OnActivate([this] { Form_Activate(); });
-    form_.OnQueryUnload([this](platform::UnloadMode mode) { return Form_QueryUnload(mode); });
 }
 
 QuillonWindow::~QuillonWindow() {
@@ -122,16 +119,6 @@ void QuillonWindow::Combo1_Click() {
     if (Combo1.ListIndex() < 0) return;
     PictureSize = Combo1.ListIndex();
     SetPictureSize(PictureSize);
-}
-
-void QuillonWindow::Form_Activate() {
-    form_.SetTopmost(true);
-}
-
-bool QuillonWindow::Form_QueryUnload(platform::UnloadMode mode) {
-    if (mode != platform::UnloadMode::kCloseBox) return false;
-    platform::MessageBox("終了ボタンで終了してください。");
-    return true;
 }
 
 void QuillonWindow::mnuConnect_Click() {

@@ -21,9 +21,6 @@ class QuillonWindow : public ReceiverWindow {
 
     // Start-up: layout, hook, codec threshold, sound output, size list, init.txt.
     void Form_Load();
-    void Form_Activate();
-    // True refuses the close: only the Exit item ends the program.
-    bool Form_QueryUnload(platform::UnloadMode mode);
     void mnuConnect_Click();
     void mnu_Danger_Click();
     void mnuEnd_Click();

@@ -2,6 +2,7 @@
 
 #include <exception>
 
+#include "platform/msgbox.h"
 #include "platform/timestamp.h"
 #include "platform/winsock.h"
 
@@ -24,7 +25,20 @@ void SetOuterSizeTwips(platform::Form& form, int width_twips, int height_twips) 
                        height_twips / kTwipsPerPixel - kFrameHeightPixels);
 }
 
-ReceiverWindow::ReceiverWindow() = default;
+ReceiverWindow::ReceiverWindow() {
+    form_.OnActivate([this] { Form_Activate(); });
+    form_.OnQueryUnload([this](platform::UnloadMode mode) { return Form_QueryUnload(mode); });
+}
+
+void ReceiverWindow::Form_Activate() {
+    form_.SetTopmost(true);
+}
+
+bool ReceiverWindow::Form_QueryUnload(platform::UnloadMode mode) {
+    if (mode != platform::UnloadMode::kCloseBox) return false;
+    platform::MessageBox("終了ボタンで終了してください。");
+    return true;
+}
 
 ReceiverWindow::~ReceiverWindow() {
     if (window_.GetWindowProc()) window_.SetWindowProc({});

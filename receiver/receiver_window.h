@@ -45,6 +45,12 @@ class ReceiverWindow {
     platform::Flag fBusy = platform::kFalse;
     platform::WNDPROC PrevWndProc;
 
+    // Every activation keeps the window on top of the others.
+    void Form_Activate();
+    // The close box and the system menu are refused with a message (true cancels the close); only the
+    // Exit item ends the program.
+    bool Form_QueryUnload(platform::UnloadMode mode);
+
     const ErrorBox& Errors() const { return errors_; }
     const FrameStats& Stats() const { return stats_; }
     // Blocks of the playback queue, for the headless figures.

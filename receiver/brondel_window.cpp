@@ -1,0 +1,295 @@
+#include "receiver/brondel_window.h"
+
+#include <cstdio>
+
+#include "platform/paths.h"
+
+namespace receiver {
+
+namespace {
+
+constexpr platform::Color kWindowColor = platform::Rgb(192, 192, 255);
+constexpr platform::Color kPictureColor = platform::Rgb(240, 240, 240);
+constexpr const char* kFontName = "ＭＳ 明朝";
+// Where picture i lands: destination x of the mirrored painting (10 - DrawWidth, 330 - DrawWidth).
+constexpr std::array<int, 2> kPictureLeft = {10, 330};
+
+std::string Digit(int i) {
+    return std::to_string(i + 1);
+}
+std::string Indexed(const char* name, int i) {
+    return std::string(name) + "(" + std::to_string(i) + ")";
+}
+
+}  // namespace
+
+BrondelWindow::BrondelWindow(Ports ports)
+    : Picture2(form_.AddPictureBox("Picture2", {0, 0, 665, 265})),
+      mnu_Danger(form_.AddMenu("mnu_Danger", "警告")),
+      mnuCon{{&form_.AddMenu("mnuCon(0)", "接続1"), &form_.AddMenu("mnuCon(1)", "接続2")}},
+      mnuEnd(form_.AddMenu("mnuEnd", "終了")),
+      ports_(ports) {
+    BuildControls();
+    Timer1.SetHandler([this] { Timer1_Timer(); });
+    Timer1.SetInterval(kDesignInterval);
+}
+
+void BrondelWindow::BuildControls() {
+    form_.SetCaption(kCaption);
+    form_.SetBackColor(kWindowColor);
+    form_.SetFont({kFontName, 9});
+    form_.SetClientSize(662, 342);
+    Picture2.SetBackColor(kPictureColor);
+    Picture2.Cls();
+    for (int i = 0; i < kServers; ++i) {
+        const int left = i * 328;
+        Text2[i] = &form_.AddTextBox(Indexed("Text2", i), {8 + left, 272, 217, 25});
+        Text2[i]->SetFont({"", 12});
+        Command3[i] = &form_.AddButton(Indexed("Command3", i), "撮影", {232 + left, 272, 57, 25});
+        Text1[i] = &form_.AddTextBox(Indexed("Text1", i), {8 + left, 304, 217, 25});
+        Text1[i]->MarkAsStatus("server " + Digit(i));
+        Text1[i]->SetLocked(true);
+        Option1[i] = &form_.AddOptionButton(Indexed("Option1", i), i == 0 ? "音声１" : "音声２",
+                                            {232 + left, 304, 57, 25}, "Option1");
+        Option1[i]->SetBackColor(kWindowColor);
+        Command3[i]->OnClick([this, i] { Command3_Click(i); });
+        Option1[i]->OnClick([this, i] { Option1_Click(i); });
+        mnuCon[i]->OnClick([this, i] { mnuCon_Click(i); });
+    }
+    mnu_Danger.OnClick([this] { mnu_Danger_Click(); });
+    mnuEnd.OnClick([this] { mnuEnd_Click(); });
+}
+
+BrondelWindow::~BrondelWindow() {
+    Timer1.SetInterval(0);
+    for (ServerLink& link : links_) link.CloseBoth();
+    if (Wave.m_hWaveOut != 0) Wave.WaveOutStop();
+    if (hMainWnd == &window_) {
+        UnhookWindow(hMainWnd);
+        hMainWnd = nullptr;
+    }
+    for (ServerLink& link : links_) {
+        link.VideoClient.WSAClose();
+        link.WaveClient.WSAClose();
+    }
+}
+
+void BrondelWindow::Form_Load() {
+    if (hMainWnd == nullptr) {
+        hMainWnd = &window_;
+        HookWindow(hMainWnd);
+    }
+    DrawWidth = -320;
+    DrawHeight = 240;
+    for (ServerLink& link : links_) link.Codec.敷居 = ServerLink::kCodecThreshold;
+    OpenSoundOutput();
+    for (platform::Button* button : Command3) button->SetEnabled(false);
+    ReadInitFile();
+}
+
+void BrondelWindow::ReadInitFile() {
+    if (ReadInitItems(platform::InProgramFolder("init.txt"), Items, {}) < 0) {
+        ReportError(kInitFileError);
+        return;
+    }
+    Text2[0]->SetText(Items[0]);
+    Text2[1]->SetText(Items[1]);
+    Timer1.SetInterval(IntervalItemValue(Items[2]));
+    Option1[0]->SetValue(true);
+}
+
+BrondelWindow::Found BrondelWindow::Locate(SOCKET sock) const {
+    for (int i = 0; i < kServers; ++i) {
+        const ServerLink::Kind kind = links_[i].KindOf(sock);
+        if (kind != ServerLink::Kind::kNone) return {i, kind};
+    }
+    return {};
+}
+
+void BrondelWindow::mnuCon_Click(int i) {
+    platform::DoEvents();
+    if (fCon[i] == platform::kFalse) {
+        fCon[i] = platform::kTrue;
+        links_[i].Connect(ports_, Text2[i]->Text());
+        mnuCon[i]->SetCaption("切断" + Digit(i));
+        fShow[i] = platform::kTrue;
+        return;
+    }
+    Command3[i]->SetEnabled(false);
+    links_[i].CloseBoth();
+    ShowItemAsConnect(i);
+    fCon[i] = platform::kFalse;
+    fShow[i] = platform::kFalse;
+    Text1[i]->SetText("切断しました。");
+    EnableExitWhenBothVideoClosed();
+}
+
+void BrondelWindow::ShowItemAsConnect(int i) {
+    mnuCon[i]->SetCaption("接続" + Digit(i));
+}
+
+void BrondelWindow::EnableExitWhenBothVideoClosed() {
+    if (links_[0].VideoClient.MySock == 0 && links_[1].VideoClient.MySock == 0) mnuEnd.SetEnabled(true);
+}
+
+void BrondelWindow::mnu_Danger_Click() {
+    fDanger = platform::kTrue;
+    mnu_Danger.SetEnabled(false);
+    platform::DoEvents();
+}
+
+void BrondelWindow::Command3_Click(int i) {
+    fSnap = platform::kTrue;
+    SnapIndex = i;
+}
+
+void BrondelWindow::Option1_Click(int) {
+    // The newly selected server's blocks prime the playback afresh through StartPlay.
+    Wave.fPlay = platform::kFalse;
+}
+
+void BrondelWindow::mnuEnd_Click() {
+    ThisExit();
+    form_.Unload();
+}
+
+void BrondelWindow::Quit() {
+    mnuEnd_Click();
+}
+
+void BrondelWindow::ThisExit() {
+    Timer1.SetInterval(0);
+    if (hMainWnd != nullptr) {
+        UnhookWindow(hMainWnd);
+        hMainWnd = nullptr;
+    }
+    // Each connection holds its own use of the socket layer, so ending one does not release the others:
+    // the connections are closed here, and the sound output is stopped.
+    for (ServerLink& link : links_) link.CloseBoth();
+    links_[0].VideoClient.WSAClose();
+    if (Wave.m_hWaveOut != 0) Wave.WaveOutStop();
+    fWaveOut = platform::kFalse;
+    mnuEnd.SetEnabled(true);
+}
+
+void BrondelWindow::Timer1_Timer() {
+    for (int i = 0; i < kServers; ++i) {
+        if (fNext[i] == platform::kFalse) continue;
+        links_[i].VideoClient.SendStartData(kVideoNextRequest);
+        fNext[i] = platform::kFalse;
+    }
+    platform::DoEvents();
+}
+
+void BrondelWindow::OnConnect(SOCKET sock) {
+    const Found found = Locate(sock);
+    if (found.index < 0) return;  // a socket closed meanwhile: no server's state changes
+    ServerLink& link = links_[found.index];
+    if (found.kind == ServerLink::Kind::kVideo) {
+        link.VideoConnected(sock);
+    } else {
+        link.SoundConnected(sock);
+        Text1[found.index]->SetText("接続しました。");
+    }
+    mnuEnd.SetEnabled(false);
+    Command3[found.index]->SetEnabled(true);
+    Wave.fLOGIN = platform::kTrue;
+}
+
+void BrondelWindow::OnConnectFailed(SOCKET sock, int error) {
+    const Found found = Locate(sock);
+    if (found.index < 0) return;
+    const int i = found.index;
+    links_[i].CloseBoth();
+    Text1[i]->SetText(ConnectFailedText(error));
+    ShowItemAsConnect(i);
+    fCon[i] = platform::kFalse;
+    fShow[i] = platform::kFalse;
+    Command3[i]->SetEnabled(false);
+    EnableExitWhenBothVideoClosed();
+}
+
+void BrondelWindow::OnWrite(SOCKET sock) {
+    if (Locate(sock).kind != ServerLink::Kind::kVideo) return;
+    links_[0].VideoClient.SendStartDataSock(sock, kVideoNextRequest);
+}
+
+void BrondelWindow::SendAlarm(const Found& from) {
+    // The server reads requests on the video connection only: the notification's server, else the other.
+    const int first = from.index < 0 ? 0 : from.index;
+    for (int k = 0; k < kServers; ++k) {
+        CSock& video = links_[(first + k) % kServers].VideoClient;
+        if (video.MySock == 0) continue;
+        video.SendStartData(kDangerRequest);
+        break;
+    }
+}
+
+void BrondelWindow::OnRead(SOCKET sock) {
+    if (fDanger != platform::kFalse) {
+        SendAlarm(Locate(sock));
+        fDanger = platform::kFalse;
+        mnu_Danger.SetEnabled(true);
+    }
+    platform::DoEvents();
+    const Found found = Locate(sock);
+    if (found.index < 0) return;
+    ServerLink& link = links_[found.index];
+    if (found.kind == ServerLink::Kind::kVideo) {
+        if (link.ReadFrame()) FrameArrived(found.index);
+        return;
+    }
+    const bool complete = link.ReadSoundBlock();
+    if (!Option1[found.index]->Value() || !complete) return;
+    link.WaveClient.FWG = platform::kFalse;
+    PlayBlock(link.SoundBlock());
+}
+
+void BrondelWindow::FrameArrived(int i) {
+    ServerLink& link = links_[i];
+    link.VideoClient.FLG = platform::kFalse;
+    const int status = link.DecodeFrame();
+    // A frame that fails to decode costs that frame only: the next tick asks again.
+    fNext[i] = platform::kTrue;
+    if (status != 0) return ReportError(CodecErrorText(status));
+    if (raw_out_[i] != nullptr && raw_out_[i]->IsOpen()) {
+        std::string error;
+        if (!raw_out_[i]->Write(link.BmpBuf.data(), error))
+            std::fprintf(stderr, "brondel: %s\n", error.c_str());
+    }
+    ++frames_[i];
+    RecvBitMapShow();
+    CountPaintedFrame(link.BmpBuf.data());
+}
+
+void BrondelWindow::OnClose(SOCKET sock) {
+    const Found found = Locate(sock);
+    if (found.index < 0) return;
+    const int i = found.index;
+    if (found.kind == ServerLink::Kind::kVideo) {
+        links_[i].VideoClient.CloseSock();
+    } else {
+        links_[i].WaveClient.CloseSock();
+    }
+    Command3[i]->SetEnabled(false);
+    EnableExitWhenBothVideoClosed();
+    Text1[i]->SetText("切断しました。");
+    ShowItemAsConnect(i);
+}
+
+void BrondelWindow::RecvBitMapShow() {
+    if (fBusy != platform::kFalse) return;
+    fBusy = platform::kTrue;
+    for (int i = 0; i < kServers; ++i) {
+        if (fShow[i] == platform::kFalse) continue;
+        PaintPicture(Picture2, kPictureLeft[i] - DrawWidth, 10, DrawWidth, DrawHeight, links_[i].BmpBuf);
+    }
+    fBusy = platform::kFalse;
+    if (fSnap == platform::kFalse) return;
+    fSnap = platform::kFalse;
+    std::string error;
+    const std::string name = "PICTUTE" + std::to_string(SnapIndex) + ".BMP";
+    if (!WriteSnapshot(platform::InProgramFolder(name), links_[SnapIndex].BmpBuf, error)) ReportError(error);
+}
+
+}  // namespace receiver
