@@ -1,0 +1,96 @@
+// The brondel program end to end, headless, with two servers on 127.0.0.1 and 127.0.0.2 and the same
+// free ports: the tests' own servers, and two tessaly.
+#include <fstream>
+#include <iterator>
+#include <regex>
+
+#include "receiver_process.h"
+#include "receiver_test_server.h"
+#include "receiver_test_util.h"
+
+using receiver_test::Program;
+using receiver_test::ThreadServer;
+
+namespace {
+
+class BrondelProgram : public receiver_test::ReceiverTest {
+  protected:
+    std::vector<std::string> Args(std::uint16_t video, std::uint16_t sound) const {
+        return {"--headless",
+                "--connect",
+                "both",
+                "--dir",
+                dir_.string(),
+                "--video-port",
+                std::to_string(video),
+                "--sound-port",
+                std::to_string(sound),
+                "--audio-out",
+                "null:" + PathOf("OUT.wav")};
+    }
+    // True once a per-second line shows frames from both servers.
+    static bool BothStreaming(Program& brondel) {
+        static const std::regex line("server 1 frames/s ([1-9][0-9]*)  server 2 frames/s ([1-9][0-9]*)");
+        for (int n = 0; n < 10; ++n) {
+            if (std::regex_search(brondel.Output(), line)) return true;
+            brondel.WaitForLine("\n#never#", 500);
+        }
+        return false;
+    }
+    std::uintmax_t WavBytes() const {
+        std::error_code ec;
+        const auto size = std::filesystem::file_size(PathOf("OUT.wav"), ec);
+        return ec ? 0 : size;
+    }
+};
+
+TEST_F(BrondelProgram, ShowsBothServersAndPlaysTheSelectedOne) {
+    WriteInit("127.0.0.1,127.0.0.2,20\n");
+    ThreadServer one(true);
+    ThreadServer two(true, one.VideoPort(), one.SoundPort(), "127.0.0.2");
+    Program brondel("brondel", Args(one.VideoPort(), one.SoundPort()));
+    ASSERT_TRUE(brondel.Started());
+    ASSERT_TRUE(brondel.WaitForLine("server 1: 接続しました。")) << brondel.Errors();
+    ASSERT_TRUE(brondel.WaitForLine("server 2: 接続しました。")) << brondel.Errors();
+    ASSERT_TRUE(BothStreaming(brondel)) << brondel.Output();
+
+    // Server 2 is not selected: its sound is dropped and nothing is played.
+    two.SendSoundBlocks(10);
+    Settle(600);
+    brondel.Send("sound 1");
+    one.SendSoundBlocks(10);
+    Settle(600);
+    brondel.Send("snap 2");
+    Settle(300);
+    brondel.Send("quit");
+    ASSERT_TRUE(brondel.WaitForExit());
+    EXPECT_EQ(brondel.ExitCode(), 0) << brondel.Errors();
+    EXPECT_EQ(std::filesystem::file_size(PathOf("PICTUTE1.BMP")), 230455u);
+    EXPECT_GT(WavBytes(), 44u + 3200u) << "server 1's sound was played";
+}
+
+TEST_F(BrondelProgram, TwoTessalyServers) {
+    if (!receiver_test::HaveProgram("tessaly")) GTEST_SKIP() << "tessaly is not built yet";
+    WriteInit("127.0.0.1,127.0.0.2,20\n");
+    const std::uint16_t video = csock_test::FreePort();
+    const std::uint16_t sound = csock_test::FreePort();
+    std::vector<std::unique_ptr<Program>> servers;
+    for (const char* address : {"127.0.0.1", "127.0.0.2"}) {
+        servers.push_back(std::make_unique<Program>(
+            "tessaly", std::vector<std::string>{
+                           "--headless", "--serve", "--capture", "testpattern", "--audio-in", "tone",
+                           "--audio-out", "null", "--bind", address, "--video-port", std::to_string(video),
+                           "--sound-port", std::to_string(sound), "--dir", dir_.string()}));
+        ASSERT_TRUE(servers.back()->Started());
+    }
+    Settle(800);
+    Program brondel("brondel", Args(video, sound));
+    ASSERT_TRUE(brondel.WaitForLine("server 2: 接続しました。", 10000)) << brondel.Errors();
+    ASSERT_TRUE(BothStreaming(brondel)) << brondel.Output();
+    Settle(1500);
+    brondel.Send("quit");
+    ASSERT_TRUE(brondel.WaitForExit());
+    EXPECT_GT(WavBytes(), 44u + 3200u) << "the selected server's tone was played";
+}
+
+}  // namespace
