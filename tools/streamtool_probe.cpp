@@ -5,15 +5,20 @@
 #include <netinet/tcp.h>
 
 #include <QTimer>
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <string>
+#include <vector>
 
+#include "codec/CCODEC.h"
 #include "net/CSock.h"
 #include "platform/timer.h"
+#include "platform/timestamp.h"
 #include "platform/window.h"
 #include "tools/streamtool.h"
 
@@ -81,7 +86,9 @@ std::string ParseOptions(const std::vector<std::string>& args, ProbeOptions* o) 
 
 class Probe {
   public:
-    explicit Probe(const ProbeOptions& options) : o_(options) {}
+    explicit Probe(const ProbeOptions& options) : o_(options) {
+        codec_.敷居 = 15;
+    }  // as the receivers decode
 
     int Run();
 
@@ -97,6 +104,8 @@ class Probe {
     void RequestFrame();
     void FrameArrived();
     bool SaveFrame(const std::uint8_t* payload, std::size_t size);
+    void MeasureLatency(std::size_t payload);
+    std::string LatencySummary() const;
     void Tick();
     void Finish(int status);
     int Summary();
@@ -123,7 +132,41 @@ class Probe {
     long frames_at_tick_ = 0;
     long blocks_at_tick_ = 0;
     double frame_bytes_ = 0;
+    // Capture-to-decode latency read back from the test picture's time stamp (microseconds).
+    CCODEC codec_;
+    std::vector<std::uint8_t> picture_ = std::vector<std::uint8_t>(230400);
+    std::vector<std::int64_t> latencies_;
+    std::int64_t last_latency_ = -1;
 };
+
+constexpr std::size_t kLatencyWindow = 4096;
+
+void Probe::MeasureLatency(std::size_t payload) {
+    if (codec_.DecodeDCTPress(std::span<const std::uint8_t>(video_buf_.data(), payload), picture_) != 0)
+        return;
+    const std::optional<std::int64_t> stamp = platform::ReadTimeStamp(picture_.data());
+    if (!stamp) return;
+    last_latency_ = platform::StampAgeMicros(*stamp, platform::MonotonicMicros());
+    if (latencies_.size() < kLatencyWindow)
+        latencies_.push_back(last_latency_);
+    else
+        latencies_[static_cast<std::size_t>(frames_) % kLatencyWindow] = last_latency_;
+}
+
+std::string Probe::LatencySummary() const {
+    if (latencies_.empty()) return "latency: none (the pictures carry no time stamp)";
+    std::vector<std::int64_t> sorted = latencies_;
+    std::sort(sorted.begin(), sorted.end());
+    const auto at = [&](double q) {
+        return static_cast<double>(
+                   sorted[static_cast<std::size_t>(q * static_cast<double>(sorted.size() - 1) + 0.5)]) /
+               1000.0;
+    };
+    char text[96];
+    std::snprintf(text, sizeof text, "latency_median_ms=%.2f latency_p99_ms=%.2f (capture to decode)",
+                  at(0.5), at(0.99));
+    return text;
+}
 
 int Probe::Run() {
     if (!o_.save_dir.empty()) {
@@ -220,6 +263,7 @@ void Probe::FrameArrived() {
     stall_reported_ = false;
     const std::size_t payload = static_cast<std::size_t>(video_.LastVideoSize()) - 2;  // without the marker
     frame_bytes_ += static_cast<double>(payload);
+    MeasureLatency(payload);
     if (!o_.save_dir.empty() && !SaveFrame(video_buf_.data(), payload)) return Finish(1);
     if (o_.frames > 0 && frames_ >= o_.frames) return Finish(0);
     if (o_.alarm && !alarm_sent_) {
@@ -273,8 +317,10 @@ void Probe::OnClose(SOCKET s, int error) {
 
 void Probe::Tick() {
     ++seconds_;
-    std::printf("%d s: frames=%ld (+%ld) sound_blocks=%ld (+%ld)\n", seconds_, frames_,
+    std::printf("%d s: frames=%ld (+%ld) sound_blocks=%ld (+%ld)", seconds_, frames_,
                 frames_ - frames_at_tick_, blocks_, blocks_ - blocks_at_tick_);
+    if (last_latency_ >= 0) std::printf(" latency_ms=%.2f", static_cast<double>(last_latency_) / 1000.0);
+    std::printf("\n");
     std::fflush(stdout);
     frames_at_tick_ = frames_;
     blocks_at_tick_ = blocks_;
@@ -298,6 +344,7 @@ int Probe::Summary() {
         video_up_ ? std::chrono::duration<double>(Clock::now() - connected_at_).count() : 0.0;
     const long mean = frames_ > 0 ? static_cast<long>(frame_bytes_ / static_cast<double>(frames_) + 0.5) : 0;
     const double fps = elapsed > 0 ? static_cast<double>(frames_) / elapsed : 0.0;
+    std::printf("%s\n", LatencySummary().c_str());
     std::printf("frames=%ld sound_blocks=%ld mean_frame_bytes=%ld fps=%.2f\n", frames_, blocks_, mean, fps);
     std::fflush(stdout);
     if (frames_ > 0) return 0;
