@@ -10,7 +10,8 @@ namespace receiver {
 void FrameStats::FramePainted(const std::uint8_t* picture, std::int64_t now_micros) {
     ++frames_;
     const std::optional<std::int64_t> stamp = platform::ReadTimeStamp(picture);
-    if (!stamp) return;
+    if (!stamp || *stamp == last_stamp_) return;
+    last_stamp_ = *stamp;
     const std::int64_t age = platform::StampAgeMicros(*stamp, now_micros);
     last_latency_ = age;
     latencies_[static_cast<std::size_t>(stamped_ % kWindow)] = age;

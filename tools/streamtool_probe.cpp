@@ -137,6 +137,7 @@ class Probe {
     std::vector<std::uint8_t> picture_ = std::vector<std::uint8_t>(230400);
     std::vector<std::int64_t> latencies_;
     std::int64_t last_latency_ = -1;
+    std::int64_t last_stamp_ = -1;
 };
 
 constexpr std::size_t kLatencyWindow = 4096;
@@ -145,7 +146,8 @@ void Probe::MeasureLatency(std::size_t payload) {
     if (codec_.DecodeDCTPress(std::span<const std::uint8_t>(video_buf_.data(), payload), picture_) != 0)
         return;
     const std::optional<std::int64_t> stamp = platform::ReadTimeStamp(picture_.data());
-    if (!stamp) return;
+    if (!stamp || *stamp == last_stamp_) return;  // a capture already seen: the server had no newer one
+    last_stamp_ = *stamp;
     last_latency_ = platform::StampAgeMicros(*stamp, platform::MonotonicMicros());
     if (latencies_.size() < kLatencyWindow)
         latencies_.push_back(last_latency_);
