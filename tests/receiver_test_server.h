@@ -120,6 +120,20 @@ class ThreadServer {
         }
     }
 
+    // A receiver may close its connections at any time: a send that fails ends that connection only.
+    static void SendOrClose(int& fd, const std::vector<std::uint8_t>& bytes) {
+        std::size_t sent = 0;
+        while (fd >= 0 && sent < bytes.size()) {
+            const ssize_t k = ::send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+            if (k <= 0) {
+                ::close(fd);
+                fd = -2;
+                return;
+            }
+            sent += static_cast<std::size_t>(k);
+        }
+    }
+
     static bool Readable(int fd, int wait_ms) {
         pollfd p{fd, POLLIN, 0};
         return ::poll(&p, 1, wait_ms) > 0 && (p.revents & (POLLIN | POLLHUP | POLLERR)) != 0;
@@ -163,8 +177,8 @@ class ThreadServer {
 
     void SendQueued() {
         if (video_ >= 0) {
-            for (; queued_frames_ > 0; --queued_frames_) {
-                csock_test::WriteAll(video_, EncodedTestFrame(static_cast<std::uint64_t>(frames_sent_)));
+            for (; queued_frames_ > 0 && video_ >= 0; --queued_frames_) {
+                SendOrClose(video_, EncodedTestFrame(static_cast<std::uint64_t>(frames_sent_)));
                 ++frames_sent_;
             }
         }
@@ -176,10 +190,9 @@ class ThreadServer {
             if (sound_ >= 0) blocks.swap(sound_blocks_);
         }
         if (video_ >= 0) {
-            for (const auto& bytes : raw) csock_test::WriteAll(video_, bytes);
+            for (const auto& bytes : raw) SendOrClose(video_, bytes);
         }
-        for (std::uint8_t value : blocks)
-            csock_test::WriteAll(sound_, std::vector<std::uint8_t>(1600, value));
+        for (std::uint8_t value : blocks) SendOrClose(sound_, std::vector<std::uint8_t>(1600, value));
     }
 
     void CloseOnDemand() {
