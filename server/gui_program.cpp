@@ -22,8 +22,12 @@ int RunWithWindow(const Options& options, int argc, char** argv) {
         platform::GuiFrontend gui(sv.form());
         platform::TerminationSignals termination([&](int) { sv.mnuEND().UserClick(); });
         gui.Show();
-        // Serving starts once the window has come up and been activated.
-        if (options.serve) QTimer::singleShot(0, &app, [&] { sv.mnuServer().UserClick(); });
+        // The window counts as activated once shown, even where no window manager activates it; a later
+        // activation by the desktop only keeps it on top. Serving starts after that set-up.
+        QTimer::singleShot(0, &app, [&] {
+            sv.form().Activate();
+            if (options.serve) sv.mnuServer().UserClick();
+        });
         status = app.exec();
     }
     EndProgram();
