@@ -67,9 +67,10 @@ std::int32_t PressSize() {
     return HaveInstances() ? Codec().SendDataSize : 0;
 }
 
-void SoundCommand(std::string_view command) {
-    platform::mciSendString(command);
+std::uint32_t SoundCommand(std::string_view command) {
+    const platform::MCIERROR error = platform::mciSendString(command);
     if (Observer()) Observer()(command);
+    return error;
 }
 
 void SetSoundCommandObserver(std::function<void(std::string_view)> observer) {

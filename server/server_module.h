@@ -59,7 +59,8 @@ void MakeInstances();
 std::int32_t PressSize();
 
 // Sends a sound command (the chime, the alarm, opening and closing them). Tests watch the commands.
-void SoundCommand(std::string_view command);
+// Returns the command's error number (0 on success).
+std::uint32_t SoundCommand(std::string_view command);
 void SetSoundCommandObserver(std::function<void(std::string_view)> observer);
 
 // Puts the whole module back to its state at program start (for tests that run the server many times).

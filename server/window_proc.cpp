@@ -2,6 +2,8 @@
 
 #include <netinet/tcp.h>
 
+#include <exception>
+
 #include "audio/CWAVE.h"
 #include "net/CSock.h"
 #include "server/server_module.h"
@@ -175,8 +177,12 @@ void SetSecurityModeSource(bool (*source)()) {
 platform::LRESULT WindowProc(platform::HWND hwnd, platform::UINT msg, platform::WPARAM wParam,
                              platform::LPARAM lParam) {
     const platform::LRESULT result = platform::CallWindowProc(PrevWndProc, hwnd, msg, wParam, lParam);
-    if (msg == platform::MM_WIM_DATA) ForwardSound(lParam);
-    if (msg == platform::WM_SOCKET) SocketEvent(static_cast<SOCKET>(wParam), lParam);
+    try {
+        if (msg == platform::MM_WIM_DATA) ForwardSound(lParam);
+        if (msg == platform::WM_SOCKET) SocketEvent(static_cast<SOCKET>(wParam), lParam);
+    } catch (const std::exception&) {
+        // A failure ends the handling of this one message; the server goes on with the next.
+    }
     return result;
 }
 
