@@ -115,6 +115,15 @@ TEST_F(ServerEndToEndTest, FramesDecodeToTheTestPictureAndTheToneArrives) {
     for (int i = 1; i < 1600; ++i) crossings += (samples[i - 1] < 0) != (samples[i] < 0);
     EXPECT_NEAR(crossings, 2 * 440 / 5, 10);  // a 440 Hz tone over 0.2 s
 
+    // Commands on standard input: the security mode flips and says so. Every 2 s tick prints the list.
+    server_.write("sec\n");
+    for (int i = 0; i < 50 && !(output_.contains("security mode off") && output_.contains("Connect=")); ++i) {
+        server_.waitForReadyRead(100);
+        output_ += QString::fromUtf8(server_.readAllStandardOutput());
+    }
+    EXPECT_TRUE(output_.contains("security mode off")) << output_.toStdString();
+    EXPECT_TRUE(output_.contains("Connect=")) << output_.toStdString();
+
     // "quit" ends the program in order.
     server_.write("quit\n");
     ASSERT_TRUE(server_.waitForFinished(10000));

@@ -134,4 +134,20 @@ TEST_F(ServerTableTest, AFrameDecodesToTheCapturedPicture) {
     EXPECT_TRUE(platform::ReadTimeStamp(picture.data()).has_value());
 }
 
+TEST_F(ServerTableTest, ThePreviewShowsTheCapturedPictureUpright) {
+    tessaly::SetPreviewPainting(true);
+    ASSERT_TRUE(tessaly::Capture().Driver().DeliverNextFrame());
+    const auto* box = sv_->form().Find<platform::PictureBox>(tessaly::CCapture::kCaptureWindowName);
+    ASSERT_NE(box, nullptr);
+    EXPECT_TRUE(box->Visible());
+    EXPECT_EQ(box->GetPlace(), (platform::Place{20, 20, 320, 240}));
+    // The buffer is bottom-up: its last row is the top line of the preview, its first row the bottom line.
+    for (int x : {0, 100, 319}) {
+        const std::uint8_t* top = tessaly::CapBuf.data() + 239 * 960 + x * 3;
+        const std::uint8_t* bottom = tessaly::CapBuf.data() + x * 3;
+        EXPECT_EQ(box->GetSurface().PixelAt(x, 0), platform::Rgb(top[2], top[1], top[0]));
+        EXPECT_EQ(box->GetSurface().PixelAt(x, 239), platform::Rgb(bottom[2], bottom[1], bottom[0]));
+    }
+}
+
 }  // namespace
