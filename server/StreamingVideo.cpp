@@ -1,13 +1,11 @@
 #include "server/StreamingVideo.h"
 
 #include <charconv>
-#include <cstdio>
 
 #include "audio/CWAVE.h"
 #include "codec/CCODEC.h"
 #include "net/CSock.h"
 #include "platform/msgbox.h"
-#include "platform/paths.h"
 #include "server/CCapture.h"
 #include "server/server_module.h"
 #include "server/window_proc.h"
@@ -31,13 +29,6 @@ std::int32_t SlotOfRow(const std::string& row) {
     const auto [end, error] = std::from_chars(row.data(), row.data() + row.size(), slot);
     if (error != std::errc() || end == row.data()) return 0;
     return slot;
-}
-
-// A missing sound only means silence; the user is told once which file to put where.
-void OpenSound(std::string_view command, const std::string& file, const char* what) {
-    if (SoundCommand(command) == 0) return;
-    std::fprintf(stderr, "tessaly: %s is silent: cannot play %s\n", what,
-                 platform::InProgramFolder(file).c_str());
 }
 
 }  // namespace
@@ -100,8 +91,8 @@ void StreamingVideo::Form_Activate() {
     capture.SetSource(settings_.capture, settings_.fps);
     capture.InitCapSize240(20, 20);
     capture.SerCapture(form_, FrameCallback);
-    OpenSound("Open stream.wav alias in", "stream.wav", "the connect chime");
-    OpenSound("Open danger.wav alias danger", "danger.wav", "the alarm");
+    SoundCommand("Open stream.wav alias in");  // a missing file is reported by the sound layer: silence
+    SoundCommand("Open danger.wav alias danger");
     timer1_.SetInterval(kTimerIntervalMs);
     Wave().WaveInSet();
     mnu_sec_->SetChecked(true);
