@@ -1,0 +1,189 @@
+#include "server/StreamingVideo.h"
+
+#include <charconv>
+
+#include "audio/CWAVE.h"
+#include "codec/CCODEC.h"
+#include "net/CSock.h"
+#include "platform/msgbox.h"
+#include "server/CCapture.h"
+#include "server/server_module.h"
+#include "server/window_proc.h"
+
+namespace tessaly {
+
+namespace {
+
+constexpr int kTimerIntervalMs = 2000;
+constexpr int kThreshold = 10;
+
+StreamingVideo* main_form = nullptr;
+
+bool MainFormSecurityMode() {
+    return main_form != nullptr && main_form->mnUSec().Checked();
+}
+
+// The slot number that begins a list row, 0 when the row does not begin with one.
+std::int32_t SlotOfRow(const std::string& row) {
+    std::int32_t slot = 0;
+    const auto [end, error] = std::from_chars(row.data(), row.data() + row.size(), slot);
+    if (error != std::errc() || end == row.data()) return 0;
+    return slot;
+}
+
+}  // namespace
+
+StreamingVideo::StreamingVideo(ServerSettings settings) : settings_(std::move(settings)) {
+    BuildControls();
+    main_form = this;
+    SetSecurityModeSource(MainFormSecurityMode);
+}
+
+StreamingVideo::~StreamingVideo() {
+    if (main_form == this) {
+        main_form = nullptr;
+        SetSecurityModeSource(nullptr);
+    }
+}
+
+void StreamingVideo::BuildControls() {
+    form_.SetCaption(kCaption);
+    form_.SetFont({"ＭＳ 明朝", 9});
+    form_.SetClientSize(600, 320);
+    auto& preview = form_.AddPictureBox(CCapture::kCaptureWindowName, {20, 20, 320, 240});
+    preview.SetVisible(false);  // shown by the capture object once capture starts
+    list1_ = &form_.AddListBox("List1", {360, 20, 220, 240});
+    text1_ = &form_.AddTextBox("Text1", {20, 276, 560, 24});
+    text1_->SetLocked(true);
+    text1_->MarkAsStatus();
+    mnu_server_ = &form_.AddMenu("mnuServer", "サーバー");
+    mnu_h_ = &form_.AddMenu("mnuH", "保安");
+    mnu_sec_ = &mnu_h_->AddItem("mnUSec", "セキュリティモード");
+    mnu_end_ = &form_.AddMenu("mnuEND", "終了");
+
+    mnu_server_->OnClick([this] { mnuServer_Click(); });
+    mnu_sec_->OnClick([this] { mnUSec_Click(); });
+    mnu_end_->OnClick([this] { mnuEND_Click(); });
+    list1_->OnDblClick([this] { List1_DblClick(); });
+    timer1_.SetHandler([this] { Timer1_Timer(); });
+    form_.OnActivate([this] { Form_Activate(); });
+    form_.OnQueryUnload([this](platform::UnloadMode mode) { return OnQueryUnload(mode); });
+}
+
+void StreamingVideo::Form_Load() {
+    if (f_end_) return;
+    MaxClient = 10;
+    Clients = {};
+    if (hMainWnd == nullptr) {
+        hMainWnd = &window_;
+        HookWindow(hMainWnd);
+    }
+    Codec().InitDCT();
+    Codec().敷居 = kThreshold;
+    Sock().SetBindAddress(settings_.bind);
+}
+
+void StreamingVideo::Form_Activate() {
+    form_.SetTopmost(true);
+    if (activated_) return;
+    activated_ = true;
+    CCapture& capture = Capture();
+    capture.SetSource(settings_.capture, settings_.fps);
+    capture.InitCapSize240(20, 20);
+    capture.SerCapture(form_, FrameCallback);
+    SoundCommand("Open stream.wav alias in");  // a missing file is reported by the sound layer: silence
+    SoundCommand("Open danger.wav alias danger");
+    timer1_.SetInterval(kTimerIntervalMs);
+    Wave().WaveInSet();
+    mnu_sec_->SetChecked(true);
+}
+
+void StreamingVideo::mnuServer_Click() {
+    const std::array<std::uint16_t, 2> PORT = {settings_.video_port, settings_.sound_port};
+    mnu_server_->SetEnabled(false);
+    Sock().SetListenSock(PORT, ListenSock);
+    text1_->SetText("待機します。(" + Sock().SERVER + ")");
+}
+
+void StreamingVideo::mnUSec_Click() {
+    mnu_sec_->SetChecked(!mnu_sec_->Checked());
+}
+
+void StreamingVideo::mnuEND_Click() {
+    f_end_ = true;
+    ThisExit();
+    form_.Unload();
+}
+
+// The close box ends the program with the same shutdown as "終了".
+bool StreamingVideo::OnQueryUnload(platform::UnloadMode) {
+    if (!f_end_) {
+        f_end_ = true;
+        ThisExit();
+    }
+    return false;
+}
+
+void StreamingVideo::ThisExit() {
+    timer1_.SetInterval(0);
+    if (HaveInstances()) Wave().WaveInStop();
+    fWaveSend = platform::kFalse;
+    Capture().EndCapture();
+    if (HaveInstances() && Sock().fWsa != platform::kFalse) {
+        Sock().CloseListenSock(ListenSock);
+        for (int slot = 0; slot <= 10; ++slot) {
+            for (SOCKET* s : {&Clients[slot].VideoSock, &Clients[slot].WaveSock}) {
+                if (*s != 0) winsock::closesocket(*s);
+                *s = 0;
+            }
+        }
+        Sock().WSAClose();
+    }
+    if (hMainWnd != nullptr) {
+        UnhookWindow(hMainWnd);
+        hMainWnd = nullptr;
+    }
+    SoundCommand("close all");
+}
+
+void StreamingVideo::Timer1_Timer() {
+    ++TickCount;
+    list1_->Clear();
+    int connected = 0;
+    for (int slot = 1; slot <= MaxClient; ++slot) {
+        ClientInfo& c = Clients[slot];
+        if (c.fUse == platform::kFalse) continue;
+        ++connected;
+        list1_->AddItem(std::to_string(slot) + " " +
+                        CSock::AdToIP(static_cast<std::int32_t>(c.Addr.sin_addr.s_addr)) + " " +
+                        std::to_string(TickCount - c.LastTick));
+        if (c.fAlive != platform::kFalse) {
+            c.fAlive = platform::kFalse;
+        } else {
+            ClientClose(slot);
+        }
+    }
+    if (connected == 0) fEncode = platform::kFalse;
+    list1_->AddItem("Connect=" + std::to_string(connected) + "  /Max:" + std::to_string(MaxClient));
+}
+
+void StreamingVideo::List1_DblClick() {
+    const int index = list1_->ListIndex();
+    const std::string row = list1_->SelectedText();
+    if (index < 0 || index == list1_->ListCount() - 1 || list1_->ListCount() <= 1 || row.empty()) return;
+    if (platform::MessageBoxOkCancel("Disconnect=" + row, "Tessaly") != platform::MsgBoxResult::kOk) return;
+    ClientClose(SlotOfRow(row));
+}
+
+void StreamingVideo::ClientClose(std::int32_t Num) {
+    tessaly::ClientClose(Num);
+}
+
+bool StreamingVideo::DropSlot(std::int32_t Num) {
+    for (int row = 0; row + 1 < list1_->ListCount(); ++row) {
+        if (SlotOfRow(list1_->List(row)) == Num && Num != 0) return list1_->UserDblClickRow(row);
+    }
+    return false;
+}
+
+}  // namespace tessaly

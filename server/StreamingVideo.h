@@ -1,0 +1,76 @@
+// StreamingVideo: the server's main window. It sets the server up when loaded and first activated, starts
+// listening on "サーバー", lists the receivers every 2 seconds and drops those that stopped asking, lets the
+// operator drop one by hand, flips the security mode and shuts everything down in order on "終了" (and on
+// the close box, which runs the same shutdown).
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "platform/controls.h"
+#include "platform/timer.h"
+#include "platform/window.h"
+
+namespace tessaly {
+
+// What the command line chooses.
+struct ServerSettings {
+    std::string capture = "auto";
+    double fps = 15;
+    std::string bind;  // empty: the machine's own address
+    std::uint16_t video_port = 8001;
+    std::uint16_t sound_port = 8002;
+};
+
+class StreamingVideo {
+  public:
+    static constexpr const char* kCaption = "Tessaly V1.10";
+
+    explicit StreamingVideo(ServerSettings settings = {});
+    ~StreamingVideo();
+    StreamingVideo(const StreamingVideo&) = delete;
+    StreamingVideo& operator=(const StreamingVideo&) = delete;
+
+    void Form_Load();
+    void Form_Activate();
+    void mnuServer_Click();
+    void mnUSec_Click();
+    void mnuEND_Click();
+    void Timer1_Timer();
+    void List1_DblClick();
+    void ThisExit();
+    void ClientClose(std::int32_t Num);
+
+    platform::Form& form() { return form_; }
+    platform::Window& window() { return window_; }
+    platform::ListBox& List1() { return *list1_; }
+    platform::TextBox& Text1() { return *text1_; }
+    platform::Timer& Timer1() { return timer1_; }
+    platform::Menu& mnuServer() { return *mnu_server_; }
+    platform::Menu& mnuH() { return *mnu_h_; }
+    platform::Menu& mnUSec() { return *mnu_sec_; }
+    platform::Menu& mnuEND() { return *mnu_end_; }
+    bool fEnd() const { return f_end_; }
+
+    // The console's "drop N": the row of slot N, double-clicked and confirmed. False when no row shows N.
+    bool DropSlot(std::int32_t Num);
+
+  private:
+    void BuildControls();
+    bool OnQueryUnload(platform::UnloadMode mode);
+
+    ServerSettings settings_;
+    platform::Window window_;
+    platform::Form form_{"StreamingVideo"};
+    platform::ListBox* list1_ = nullptr;
+    platform::TextBox* text1_ = nullptr;
+    platform::Menu* mnu_server_ = nullptr;
+    platform::Menu* mnu_h_ = nullptr;
+    platform::Menu* mnu_sec_ = nullptr;
+    platform::Menu* mnu_end_ = nullptr;
+    platform::Timer timer1_;
+    bool f_end_ = false;
+    bool activated_ = false;
+};
+
+}  // namespace tessaly

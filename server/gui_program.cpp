@@ -1,0 +1,37 @@
+// tessaly with its window (the Qt Widgets front-end).
+#include <QApplication>
+#include <QTimer>
+
+#include "platform/gui/gui_frontend.h"
+#include "platform/signals.h"
+#include "server/program.h"
+
+namespace tessaly {
+
+bool HaveWindowFrontend() {
+    return true;
+}
+
+int RunWithWindow(const Options& options, int argc, char** argv) {
+    QApplication app(argc, argv);
+    if (!PrepareProgram(options)) return 2;
+    int status = 0;
+    {
+        StreamingVideo sv(options.server);
+        sv.Form_Load();
+        platform::GuiFrontend gui(sv.form());
+        platform::TerminationSignals termination([&](int) { sv.mnuEND().UserClick(); });
+        gui.Show();
+        // The window counts as activated once shown, even where no window manager activates it; a later
+        // activation by the desktop only keeps it on top. Serving starts after that set-up.
+        QTimer::singleShot(0, &app, [&] {
+            sv.form().Activate();
+            if (options.serve) sv.mnuServer().UserClick();
+        });
+        status = app.exec();
+    }
+    EndProgram();
+    return status;
+}
+
+}  // namespace tessaly

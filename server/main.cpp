@@ -1,0 +1,51 @@
+// tessaly: the streaming server. With a display it shows its window; with --headless it prints its status
+// and list on standard output and takes commands on standard input.
+#include <QStringList>
+#include <cstdio>
+#include <cstdlib>
+
+#include "server/program.h"
+
+namespace {
+
+QStringList Arguments(int argc, char** argv) {
+    QStringList list;
+    for (int i = 0; i < argc; ++i) list << QString::fromLocal8Bit(argv[i]);
+    return list;
+}
+
+bool HaveDisplay() {
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+        const char* value = std::getenv(name);
+        if (value != nullptr && *value != '\0') return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    tessaly::Options options;
+    std::string error;
+    std::string out;
+    switch (tessaly::ParseOptions(Arguments(argc, argv), &options, &error, &out)) {
+        case tessaly::ParseOutcome::kExitOk:
+            std::fputs(out.c_str(), stdout);
+            return 0;
+        case tessaly::ParseOutcome::kError:
+            std::fprintf(stderr, "tessaly: %s (see --help)\n", error.c_str());
+            return 2;
+        case tessaly::ParseOutcome::kRun:
+            break;
+    }
+    if (!options.headless && !tessaly::HaveWindowFrontend()) {
+        std::fprintf(stderr, "tessaly: this build has no window; running --headless\n");
+        options.headless = true;
+    }
+    if (!options.headless && !HaveDisplay()) {
+        std::fprintf(stderr, "tessaly: no display ($DISPLAY is not set); use --headless\n");
+        return 2;
+    }
+    if (options.headless) return tessaly::RunHeadless(options, argc, argv);
+    return tessaly::RunWithWindow(options, argc, argv);
+}

@@ -1,0 +1,89 @@
+#include "server/options.h"
+
+#include <QCommandLineParser>
+#include <cstring>
+
+#include "platform/capture.h"
+
+namespace tessaly {
+
+namespace {
+
+bool ParsePort(const QString& text, std::uint16_t* port) {
+    bool ok = false;
+    const uint value = text.toUInt(&ok);
+    if (!ok || value < 1 || value > 65535) return false;
+    *port = static_cast<std::uint16_t>(value);
+    return true;
+}
+
+}  // namespace
+
+ParseOutcome ParseOptions(const QStringList& arguments, Options* options, std::string* error,
+                          std::string* out) {
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        "Tessaly V1.10: serves the captured picture and sound to up to 10 receivers.\n"
+        "Capture sources: " +
+        QString::fromUtf8(platform::CaptureSourceHelp()));
+    const QCommandLineOption help({"h", "help"}, "Show this help.");
+    const QCommandLineOption headless("headless",
+                                      "Run without a window: status lines on stdout, commands "
+                                      "on stdin (server, sec, drop N, quit).");
+    const QCommandLineOption serve("serve", "Start serving at once (as choosing \"サーバー\").");
+    const QCommandLineOption capture("capture", "Picture source: auto, testpattern, v4l2[:DEV], raw:PATH.",
+                                     "SRC", "auto");
+    const QCommandLineOption audio_in(
+        "audio-in", "Sound input: auto, alsa[:NAME], tone[:HZ], file:PATH.wav, none.", "SRC", "auto");
+    const QCommandLineOption audio_out(
+        "audio-out", "Output of the chime and alarm: auto, alsa[:NAME], null, none.", "SINK", "auto");
+    const QCommandLineOption bind("bind", "Listen on this address instead of the machine's own.", "ADDR");
+    const QCommandLineOption video_port("video-port", "Port of the video connections.", "N", "8001");
+    const QCommandLineOption sound_port("sound-port", "Port of the sound connections.", "N", "8002");
+    const QCommandLineOption dir("dir", "Folder of stream.wav and danger.wav (default: the program's).",
+                                 "DIR");
+    parser.addOptions(
+        {help, headless, serve, capture, audio_in, audio_out, bind, video_port, sound_port, dir});
+
+    if (!parser.parse(arguments)) {
+        *error = parser.errorText().toStdString();
+        return ParseOutcome::kError;
+    }
+    if (parser.isSet(help)) {
+        *out = parser.helpText().replace("<executable_name>", "tessaly").toStdString();
+        return ParseOutcome::kExitOk;
+    }
+    if (!parser.positionalArguments().isEmpty()) {
+        *error = "unexpected argument '" + parser.positionalArguments().first().toStdString() + "'";
+        return ParseOutcome::kError;
+    }
+    options->headless = parser.isSet(headless);
+    options->serve = parser.isSet(serve);
+    options->server.capture = parser.value(capture).toStdString();
+    options->audio_in = parser.value(audio_in).toStdString();
+    options->audio_out = parser.value(audio_out).toStdString();
+    options->server.bind = parser.value(bind).toStdString();
+    options->dir = parser.value(dir).toStdString();
+    if (!ParsePort(parser.value(video_port), &options->server.video_port)) {
+        *error = "bad video port '" + parser.value(video_port).toStdString() + "' (1 to 65535)";
+        return ParseOutcome::kError;
+    }
+    if (!ParsePort(parser.value(sound_port), &options->server.sound_port)) {
+        *error = "bad sound port '" + parser.value(sound_port).toStdString() + "' (1 to 65535)";
+        return ParseOutcome::kError;
+    }
+    if (options->server.video_port == options->server.sound_port) {
+        *error = "the video and sound ports must differ";
+        return ParseOutcome::kError;
+    }
+    return ParseOutcome::kRun;
+}
+
+bool WantsHeadless(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--headless") == 0 || std::strcmp(argv[i], "-headless") == 0) return true;
+    }
+    return false;
+}
+
+}  // namespace tessaly

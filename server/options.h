@@ -1,0 +1,32 @@
+// The command line of tessaly:
+//   tessaly [--headless] [--serve] [--capture SRC] [--audio-in SRC] [--audio-out SINK] [--bind ADDR]
+//           [--video-port N] [--sound-port N] [--dir DIR]
+#pragma once
+
+#include <QStringList>
+#include <string>
+
+#include "server/StreamingVideo.h"
+
+namespace tessaly {
+
+struct Options {
+    bool headless = false;
+    bool serve = false;
+    std::string audio_in = "auto";
+    std::string audio_out = "auto";
+    std::string dir;
+    ServerSettings server;
+};
+
+enum class ParseOutcome { kRun, kExitOk, kError };
+
+// Parses arguments (the program's name first). --help and --version print their text to out; errors go to
+// *error as one line for the user.
+ParseOutcome ParseOptions(const QStringList& arguments, Options* options, std::string* error,
+                          std::string* out);
+
+// True when the arguments ask for --headless (read before the application object exists).
+bool WantsHeadless(int argc, char** argv);
+
+}  // namespace tessaly

@@ -1,0 +1,91 @@
+#include "server/program.h"
+
+#include <QCoreApplication>
+#include <cstdio>
+#include <filesystem>
+
+#include "platform/console_frontend.h"
+#include "platform/msgbox.h"
+#include "platform/paths.h"
+#include "platform/signals.h"
+#include "platform/wave.h"
+#include "server/CCapture.h"
+#include "server/server_module.h"
+
+namespace tessaly {
+
+bool PrepareProgram(const Options& options) {
+    platform::SetProgramTitle("Tessaly");
+    if (!options.dir.empty()) {
+        std::error_code ec;
+        if (!std::filesystem::is_directory(options.dir, ec)) {
+            std::fprintf(stderr, "tessaly: --dir: %s is no folder\n", options.dir.c_str());
+            return false;
+        }
+        platform::SetProgramFolder(options.dir);
+    }
+    std::string error;
+    if (!platform::SetWaveInBackend(options.audio_in, &error)) {
+        std::fprintf(stderr, "tessaly: --audio-in: %s\n", error.c_str());
+        return false;
+    }
+    if (!platform::SetWaveOutBackend(options.audio_out, &error)) {
+        std::fprintf(stderr, "tessaly: --audio-out: %s\n", error.c_str());
+        return false;
+    }
+    return true;
+}
+
+void EndProgram() {
+    ResetCapture();
+    ResetServerModule();
+}
+
+namespace {
+
+void AddConsoleCommands(platform::ConsoleFrontend& console, StreamingVideo& sv) {
+    console.AddCommand("server", "server   start serving (サーバー)", [&](const std::vector<std::string>&) {
+        if (!sv.mnuServer().UserClick()) console.PrintLine("already serving");
+    });
+    console.AddCommand(
+        "sec", "sec      flip the security mode (セキュリティモード)", [&](const std::vector<std::string>&) {
+            sv.mnUSec().UserClick();
+            console.PrintLine(sv.mnUSec().Checked() ? "security mode on" : "security mode off");
+        });
+    console.AddCommand(
+        "drop", "drop N   drop the receiver in slot N", [&](const std::vector<std::string>& args) {
+            int slot = 0;
+            if (args.size() == 1) slot = std::atoi(args[0].c_str());
+            if (slot < 1 || slot > MaxClient) {
+                console.PrintLine("drop needs a slot number from 1 to " + std::to_string(MaxClient));
+            } else if (!sv.DropSlot(slot)) {
+                console.PrintLine("no receiver listed in slot " + std::to_string(slot));
+            }
+        });
+    console.AddCommand("quit", "quit     shut down and end (終了)",
+                       [&](const std::vector<std::string>&) { sv.mnuEND().UserClick(); });
+}
+
+}  // namespace
+
+int RunHeadless(const Options& options, int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    if (!PrepareProgram(options)) return 2;
+    int status = 0;
+    {
+        StreamingVideo sv(options.server);
+        SetPreviewPainting(false);
+        sv.Form_Load();
+        platform::ConsoleFrontend console(sv.form());
+        AddConsoleCommands(console, sv);
+        platform::TerminationSignals termination([&](int) { sv.mnuEND().UserClick(); });
+        console.Start();
+        if (options.serve) sv.mnuServer().UserClick();
+        std::fflush(stdout);
+        if (!sv.form().Unloaded()) status = app.exec();
+    }
+    EndProgram();
+    return status;
+}
+
+}  // namespace tessaly

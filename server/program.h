@@ -1,0 +1,19 @@
+// What tessaly's two front-ends share: applying the command line to the platform layer, and the run of the
+// main window with a window (gui_program.cpp, built with the Qt Widgets front-end) or without one.
+#pragma once
+
+#include "server/options.h"
+
+namespace tessaly {
+
+// Applies --dir, --audio-in and --audio-out; false after telling the user what is wrong.
+bool PrepareProgram(const Options& options);
+// Releases the server's instances while the event loop's objects still exist.
+void EndProgram();
+
+int RunHeadless(const Options& options, int argc, char** argv);
+// False when the build has no window front-end.
+bool HaveWindowFrontend();
+int RunWithWindow(const Options& options, int argc, char** argv);
+
+}  // namespace tessaly

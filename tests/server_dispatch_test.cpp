@@ -1,0 +1,264 @@
+// The window procedure over loopback: requests, the alarm, notifications it must ignore, sound pairing
+// and forwarding, the mended pairing and failure cases, and the order of shutdown.
+#include <netinet/in.h>
+
+#include "audio/CWAVE.h"
+#include "codec/CCODEC.h"
+#include "server_test_rig.h"
+
+using namespace server_test;
+
+namespace {
+
+class ServerDispatchTest : public ServerTest {
+  protected:
+    void SetUp() override {
+        ServerTest::SetUp();
+        Serve();
+    }
+    // Collects one whole sound block from a sound connection (empty when none comes).
+    Bytes ReadBlock(int fd) {
+        Bytes got;
+        platform::RunUntil(
+            [&] {
+                std::uint8_t buf[CSock::kWaveBlockBytes];
+                const ssize_t n = ::recv(fd, buf, CSock::kWaveBlockBytes - got.size(), MSG_DONTWAIT);
+                if (n > 0) got.insert(got.end(), buf, buf + n);
+                return got.size() == CSock::kWaveBlockBytes;
+            },
+            3000);
+        return got;
+    }
+    void Post(CSock::SOCKET s, std::int32_t lparam) {
+        platform::PostMessage(hMainWnd, platform::WM_SOCKET, s, lparam);
+        Settle(50);
+    }
+    // Makes the next close reset the connection (RST), as a crashed receiver's does.
+    static void Reset(int fd) {
+        linger hard{1, 0};
+        ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+    }
+};
+
+TEST_F(ServerDispatchTest, VideoNextIsFoundAnywhereInTheTextButOnlyInItsOwnCase) {
+    const Receiver r = Connect();
+    EXPECT_EQ(Ask(r.video, u"xxVideoNext|ENDyy").size(), 2u);
+    EXPECT_EQ(tessaly::RecvText, u"xxVideoNext|ENDyy");
+    csock_test::WriteAll(r.video, Utf16(u"videonext|END"));
+    WaitFor([] { return tessaly::RecvText == u"videonext|END"; });
+    EXPECT_TRUE(ReadFrame(r.video, 200).empty());
+    EXPECT_EQ(tessaly::RecvText, u"videonext|END");
+    // Both words: served as a frame request, no alarm.
+    EXPECT_EQ(Ask(r.video, u"MSG_DANGER VideoNext|END").size(), 2u);
+    EXPECT_EQ(CountSounds("Play danger from 0"), 0);
+}
+
+TEST_F(ServerDispatchTest, TheAlarmSoundsOnlyForSlotOneInSecurityMode) {
+    const Receiver first = Connect();
+    const Receiver second = Connect();
+    csock_test::WriteAll(second.video, Utf16(kDangerRequest));
+    WaitFor([] { return tessaly::RecvText == kDangerRequest; });
+    Settle(50);
+    EXPECT_EQ(CountSounds("Play danger from 0"), 0);
+    csock_test::WriteAll(first.video, Utf16(kDangerRequest));
+    EXPECT_TRUE(WaitFor([&] { return CountSounds("Play danger from 0") == 1; }));
+    sv_->mnUSec_Click();
+    EXPECT_FALSE(sv_->mnUSec().Checked());
+    tessaly::RecvText.clear();
+    csock_test::WriteAll(first.video, Utf16(kDangerRequest));
+    WaitFor([] { return tessaly::RecvText == kDangerRequest; });
+    EXPECT_EQ(CountSounds("Play danger from 0"), 1);
+    // With the security mode off, new connections chime.
+    Connect();
+    EXPECT_EQ(CountSounds("Play in from 0"), 1);
+}
+
+TEST_F(ServerDispatchTest, NotificationsWithAnErrorAndOnSoundConnectionsChangeNothing) {
+    const Receiver r = Connect();
+    const CSock::SOCKET video = Clients[r.slot].VideoSock;
+    const CSock::SOCKET sound = Clients[r.slot].WaveSock;
+    Post(video, winsock::FD_CLOSE | (winsock::WSAECONNRESET << 16));
+    Post(tessaly::ListenSock[0], winsock::FD_ACCEPT | (winsock::WSAENOBUFS << 16));
+    Post(video, winsock::FD_WRITE);
+    EXPECT_NE(Clients[r.slot].fUse, 0);
+    EXPECT_EQ(InUse(), 1);
+    // Bytes on the sound connection are never read and never answered.
+    csock_test::WriteAll(r.sound, Utf16(kVideoNextRequest));
+    Post(sound, winsock::FD_READ);
+    EXPECT_TRUE(tessaly::RecvText.empty());
+    EXPECT_TRUE(ReadFrame(r.video, 200).empty());
+}
+
+TEST_F(ServerDispatchTest, SoundBlocksReachEverySoundConnectionAndOnlyThose) {
+    EXPECT_EQ(tessaly::fWaveSend, 0);
+    const Receiver a = Connect();
+    EXPECT_EQ(tessaly::fWaveSend, platform::kTrue);
+    const Receiver b = Connect();
+    const Receiver video_only = Connect(false);
+    const Bytes block = ReadBlock(a.sound);
+    ASSERT_EQ(block.size(), 1600u);
+    EXPECT_EQ(ReadBlock(b.sound).size(), 1600u);
+    // The tone: compressed samples that swing both ways.
+    std::int16_t samples[1600];
+    CWAVE().WaveExpand(block, samples);
+    EXPECT_LT(*std::min_element(samples, samples + 1600), -1000);
+    EXPECT_GT(*std::max_element(samples, samples + 1600), 1000);
+    EXPECT_EQ(Clients[video_only.slot].WaveSock, 0u);
+    EXPECT_EQ(Ask(video_only.video).size(), 2u);
+}
+
+TEST_F(ServerDispatchTest, ASecondSoundConnectionForTheSameSlotIsClosedAndLaterOnesStillPair) {
+    const int video1 = ConnectVideo();
+    const int video2 = ConnectVideo();
+    const int sound_a = ConnectSound();  // joins slot 2, the latest filled
+    const int sound_b = ConnectSound();  // slot 2 has sound already
+    EXPECT_NE(Clients[2].WaveSock, 0u);
+    EXPECT_EQ(Clients[1].WaveSock, 0u);
+    EXPECT_TRUE(ClosedByServer(sound_b));
+    const Receiver third = Connect();
+    EXPECT_EQ(third.slot, 3);
+    EXPECT_NE(Clients[3].WaveSock, 0u);
+    EXPECT_EQ(ReadBlock(third.sound).size(), 1600u);
+    (void)video1;
+    (void)video2;
+    (void)sound_a;
+}
+
+TEST_F(ServerDispatchTest, ASoundConnectionForAFreedSlotIsClosedAndTheSlotGetsSoundLater) {
+    const int video = ConnectVideo();
+    ASSERT_EQ(tessaly::LastSlot, 1);
+    ::close(video);
+    peers_.erase(std::find(peers_.begin(), peers_.end(), video));
+    ASSERT_TRUE(WaitFor([] { return Clients[1].fUse == 0; }));
+    const int late_sound = ConnectSound();
+    EXPECT_TRUE(ClosedByServer(late_sound));
+    EXPECT_EQ(Clients[1].WaveSock, 0u);
+    const Receiver next = Connect();
+    EXPECT_EQ(next.slot, 1);
+    EXPECT_NE(Clients[1].WaveSock, 0u);
+    EXPECT_EQ(ReadBlock(next.sound).size(), 1600u);
+}
+
+TEST_F(ServerDispatchTest, ACloseNotificationForASocketHeldByAFreeSlotClosesIt) {
+    const Receiver r = Connect();
+    const CSock::SOCKET sound = Clients[r.slot].WaveSock;
+    // The slot was freed without its sound connection (as after shutdown's closing pass would leave it).
+    Clients[r.slot].fUse = 0;
+    ::close(r.sound);
+    peers_.erase(std::find(peers_.begin(), peers_.end(), r.sound));
+    EXPECT_TRUE(WaitFor([&] { return Clients[r.slot].WaveSock == 0; }));
+    EXPECT_NE(sound, 0u);
+}
+
+TEST_F(ServerDispatchTest, AReceiverWhoseConnectionFailsIsFreedAndTheOthersGoOn) {
+    const Receiver dead = Connect();
+    const Receiver alive = Connect();
+    Reset(dead.sound);  // its reset close notification carries an error and is ignored by design
+    Reset(dead.video);
+    ::close(dead.sound);
+    ::close(dead.video);
+    peers_.erase(std::find(peers_.begin(), peers_.end(), dead.video));
+    peers_.erase(std::find(peers_.begin(), peers_.end(), dead.sound));
+    EXPECT_TRUE(WaitFor([&] { return Clients[dead.slot].fUse == 0; }));
+    EXPECT_EQ(Clients[dead.slot].WaveSock, 0u);
+    EXPECT_NE(Clients[alive.slot].fUse, 0);
+    EXPECT_EQ(ReadBlock(alive.sound).size(), 1600u);
+    EXPECT_EQ(Ask(alive.video).size(), 2u);
+}
+
+TEST_F(ServerDispatchTest, AFailedFrameSendFreesTheSlotAtOnce) {
+    const Receiver dead = Connect();
+    Reset(dead.video);
+    ::close(dead.video);
+    peers_.erase(std::find(peers_.begin(), peers_.end(), dead.video));
+    // No message is let through: the slot is freed by the failing send itself, not by a later notification.
+    tessaly::HandleRequest(kVideoNextRequest, dead.slot);
+    EXPECT_EQ(Clients[dead.slot].fUse, 0);
+    EXPECT_EQ(Clients[dead.slot].VideoSock, 0u);
+    EXPECT_EQ(Clients[dead.slot].WaveSock, 0u);
+}
+
+TEST_F(ServerDispatchTest, TheLastReceiverLeavingStopsSoundForwarding) {
+    const Receiver r = Connect();
+    ::close(r.video);
+    ::close(r.sound);
+    peers_.clear();
+    EXPECT_TRUE(WaitFor([] { return tessaly::fWaveSend == 0; }));
+    EXPECT_EQ(InUse(), 0);
+    // The next receiver starts the sound again.
+    const Receiver next = Connect();
+    EXPECT_EQ(tessaly::fWaveSend, platform::kTrue);
+    EXPECT_EQ(ReadBlock(next.sound).size(), 1600u);
+}
+
+TEST_F(ServerDispatchTest, ShutdownClosesEverythingAndRemovesTheHook) {
+    const Receiver r = Connect();
+    sv_->mnuEND().UserClick();
+    EXPECT_TRUE(sv_->form().Unloaded());
+    EXPECT_EQ(sv_->Timer1().Interval(), 0);
+    EXPECT_EQ(tessaly::fWaveSend, 0);
+    EXPECT_EQ(tessaly::Capture().fCapture, 0);
+    EXPECT_EQ(tessaly::Sock().fWsa, 0);
+    EXPECT_EQ(Clients[r.slot].VideoSock, 0u);
+    EXPECT_EQ(Clients[r.slot].WaveSock, 0u);
+    EXPECT_NE(Clients[r.slot].fUse, 0);  // closed, not freed
+    EXPECT_EQ(hMainWnd, nullptr);
+    EXPECT_EQ(sounds_.back(), "close all");
+    EXPECT_TRUE(ClosedByServer(r.video));
+    EXPECT_TRUE(ClosedByServer(r.sound));
+}
+
+TEST_F(ServerDispatchTest, TheCloseBoxRunsTheSameShutdown) {
+    const Receiver r = Connect();
+    EXPECT_TRUE(sv_->form().RequestClose(platform::UnloadMode::kCloseBox));
+    EXPECT_TRUE(sv_->fEnd());
+    EXPECT_EQ(sv_->Timer1().Interval(), 0);
+    EXPECT_EQ(tessaly::Sock().fWsa, 0);
+    EXPECT_EQ(hMainWnd, nullptr);
+    EXPECT_EQ(CountSounds("close all"), 1);
+    EXPECT_TRUE(ClosedByServer(r.video));
+}
+
+// Without "サーバー": the start-up and the end without any socket.
+class ServerLifecycleTest : public ServerTest {};
+
+TEST_F(ServerLifecycleTest, EndBeforeServingStopsSoundAndCaptureAndRemovesTheHook) {
+    EXPECT_TRUE(sv_->form().Topmost());
+    EXPECT_EQ(sv_->Timer1().Interval(), 2000);
+    EXPECT_TRUE(sv_->mnUSec().Checked());
+    EXPECT_EQ(tessaly::Codec().敷居, 10);
+    EXPECT_EQ(tessaly::Capture().fCapture, platform::kTrue);
+    EXPECT_EQ(tessaly::Capture().Width, 320);
+    EXPECT_EQ(tessaly::Capture().X, 20);
+    sv_->mnuEND_Click();
+    EXPECT_EQ(tessaly::Sock().fWsa, 0);
+    EXPECT_EQ(tessaly::Capture().fCapture, 0);
+    EXPECT_FALSE(tessaly::Capture().Driver().Running());
+    EXPECT_EQ(hMainWnd, nullptr);
+    EXPECT_EQ(sounds_.back(), "close all");
+    // A frame that still arrives does nothing.
+    std::uint8_t picture[230400] = {};
+    tessaly::FrameCallback({picture, sizeof picture, 0, 1});
+    EXPECT_EQ(tessaly::PressSize(), 0);
+}
+
+TEST_F(ServerLifecycleTest, ASecondActivationOnlyKeepsTheWindowOnTop) {
+    const auto commands = sounds_;
+    sv_->form().SetTopmost(false);
+    sv_->mnUSec_Click();
+    sv_->form().Activate();
+    EXPECT_TRUE(sv_->form().Topmost());
+    EXPECT_EQ(sounds_, commands);
+    EXPECT_FALSE(sv_->mnUSec().Checked());
+    const std::vector<std::string> opened = {"Open stream.wav alias in", "Open danger.wav alias danger"};
+    EXPECT_EQ(commands, opened);
+}
+
+TEST_F(ServerLifecycleTest, ServerIsChosenOnce) {
+    Serve();
+    EXPECT_FALSE(sv_->mnuServer().Enabled());
+    EXPECT_FALSE(sv_->mnuServer().UserClick());
+    EXPECT_EQ(sv_->Text1().Text(), "待機します。(127.0.0.1)");
+}
+
+}  // namespace

@@ -1,0 +1,172 @@
+// tessaly as a program: started --headless on free ports of 127.0.0.1 with the test picture and a tone,
+// looked at by streamtool probe and by a receiver written here. Every wait is bounded; the server is killed
+// at the end whatever happened.
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <algorithm>
+#include <fstream>
+#include <iterator>
+
+#include "audio/CWAVE.h"
+#include "codec/CCODEC.h"
+#include "csock_test_util.h"
+#include "platform/timestamp.h"
+#include "server/options.h"
+
+namespace {
+
+const QString kBin = QStringLiteral(STREAM_BIN_DIR);
+
+class ServerEndToEndTest : public ::testing::Test {
+  protected:
+    void TearDown() override {
+        if (server_.state() != QProcess::NotRunning) {
+            server_.kill();
+            server_.waitForFinished(5000);
+        }
+    }
+
+    // Starts the server and waits for its listening line.
+    bool StartServer() {
+        video_port_ = csock_test::FreePort();
+        do {
+            sound_port_ = csock_test::FreePort();
+        } while (sound_port_ == video_port_);
+        server_.setProcessChannelMode(QProcess::SeparateChannels);
+        server_.start(kBin + "/tessaly",
+                      {"--headless", "--serve", "--capture", "testpattern", "--audio-in", "tone",
+                       "--audio-out", "null", "--bind", "127.0.0.1", "--video-port",
+                       QString::number(video_port_), "--sound-port", QString::number(sound_port_)});
+        if (!server_.waitForStarted(5000)) return false;
+        for (int i = 0; i < 50 && !output_.contains("待機します。(127.0.0.1)"); ++i) {
+            server_.waitForReadyRead(100);
+            output_ += QString::fromUtf8(server_.readAllStandardOutput());
+        }
+        return output_.contains("待機します。(127.0.0.1)");
+    }
+
+    // Runs streamtool probe against the server; returns its standard output.
+    QString Probe(const QStringList& extra) {
+        QProcess probe;
+        QStringList args = {"probe", "--video-port", QString::number(video_port_), "--sound-port",
+                            QString::number(sound_port_)};
+        args << extra << "127.0.0.1";
+        probe.start(kBin + "/streamtool", args);
+        if (!probe.waitForFinished(20000)) {
+            probe.kill();
+            probe.waitForFinished(5000);
+            return {};
+        }
+        EXPECT_EQ(probe.exitCode(), 0) << probe.readAllStandardError().toStdString();
+        return QString::fromUtf8(probe.readAllStandardOutput());
+    }
+
+    QProcess server_;
+    QString output_;
+    std::uint16_t video_port_ = 0;
+    std::uint16_t sound_port_ = 0;
+};
+
+std::vector<std::uint8_t> ReadFile(const QString& path) {
+    std::ifstream in(path.toStdString(), std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+TEST_F(ServerEndToEndTest, FramesDecodeToTheTestPictureAndTheToneArrives) {
+    ASSERT_TRUE(StartServer()) << output_.toStdString();
+    QTemporaryDir frames;
+    ASSERT_TRUE(frames.isValid());
+    // A first look lets the server compress pictures; the frame it holds stays for the next receiver.
+    ASSERT_TRUE(Probe({"--seconds", "0.5"}).contains("frames="));
+    const QString summary = Probe({"--frames", "30", "--seconds", "10", "--save-dir", frames.path()});
+    ASSERT_TRUE(summary.contains("frames=30")) << summary.toStdString();
+
+    // The frames arrive compressed by the real codec; the newest ones carry the test picture's time stamp.
+    CCODEC decoder;
+    decoder.敷居 = 15;
+    std::vector<std::uint8_t> picture(230400);
+    const QStringList saved = QDir(frames.path()).entryList({"frame_*.bin"}, QDir::Files, QDir::Name);
+    ASSERT_EQ(saved.size(), 30);
+    int stamped = 0;
+    for (const QString& name : saved) {
+        const std::vector<std::uint8_t> frame = ReadFile(frames.filePath(name));
+        if (frame.empty()) continue;  // a request answered before the first picture was compressed
+        ASSERT_EQ(decoder.DecodeDCTPress(frame, picture), 0) << name.toStdString();
+        stamped += platform::ReadTimeStamp(picture.data()).has_value();
+    }
+    EXPECT_GT(stamped, 0);
+
+    // A receiver written here: video first, then sound; the sound blocks hold the tone.
+    const int video = csock_test::PeerConnect(video_port_);
+    // A frame answered proves the video connection placed: the server pairs sound with the one before it.
+    csock_test::WriteAll(video, {'V', 0, 'i', 0, 'd', 0, 'e', 0, 'o', 0, 'N', 0, 'e', 0, 'x', 0, 't', 0});
+    ASSERT_FALSE(csock_test::ReadExactly(video, 2).empty());
+    const int sound = csock_test::PeerConnect(sound_port_);
+    const std::vector<std::uint8_t> block = csock_test::ReadExactly(sound, 1600);
+    ::close(sound);
+    ::close(video);
+    ASSERT_EQ(block.size(), 1600u);
+    std::int16_t samples[1600];
+    CWAVE().WaveExpand(block, samples);
+    int crossings = 0;
+    for (int i = 1; i < 1600; ++i) crossings += (samples[i - 1] < 0) != (samples[i] < 0);
+    EXPECT_NEAR(crossings, 2 * 440 / 5, 10);  // a 440 Hz tone over 0.2 s
+
+    // Commands on standard input: the security mode flips and says so. Every 2 s tick prints the list.
+    server_.write("sec\n");
+    for (int i = 0; i < 50 && !(output_.contains("security mode off") && output_.contains("Connect=")); ++i) {
+        server_.waitForReadyRead(100);
+        output_ += QString::fromUtf8(server_.readAllStandardOutput());
+    }
+    EXPECT_TRUE(output_.contains("security mode off")) << output_.toStdString();
+    EXPECT_TRUE(output_.contains("Connect=")) << output_.toStdString();
+
+    // "quit" ends the program in order.
+    server_.write("quit\n");
+    ASSERT_TRUE(server_.waitForFinished(10000));
+    EXPECT_EQ(server_.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(server_.exitCode(), 0);
+}
+
+TEST_F(ServerEndToEndTest, SigtermEndsTheServerLikeEnd) {
+    ASSERT_TRUE(StartServer()) << output_.toStdString();
+    server_.terminate();
+    ASSERT_TRUE(server_.waitForFinished(10000));
+    EXPECT_EQ(server_.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(server_.exitCode(), 0);
+}
+
+TEST(ServerOptionsTest, DefaultsErrorsAndHelp) {
+    tessaly::Options o;
+    std::string error;
+    std::string out;
+    ASSERT_EQ(tessaly::ParseOptions({"tessaly"}, &o, &error, &out), tessaly::ParseOutcome::kRun);
+    EXPECT_EQ(o.server.video_port, 8001);
+    EXPECT_EQ(o.server.sound_port, 8002);
+    EXPECT_EQ(o.server.capture, "auto");
+    EXPECT_FALSE(o.headless);
+    EXPECT_FALSE(o.serve);
+    EXPECT_EQ(tessaly::ParseOptions({"tessaly", "--video-port", "0"}, &o, &error, &out),
+              tessaly::ParseOutcome::kError);
+    EXPECT_NE(error.find("video port"), std::string::npos);
+    EXPECT_EQ(tessaly::ParseOptions({"tessaly", "--sound-port", "8001"}, &o, &error, &out),
+              tessaly::ParseOutcome::kError);
+    EXPECT_EQ(tessaly::ParseOptions({"tessaly", "--nonsense"}, &o, &error, &out),
+              tessaly::ParseOutcome::kError);
+    EXPECT_EQ(tessaly::ParseOptions({"tessaly", "--help"}, &o, &error, &out), tessaly::ParseOutcome::kExitOk);
+    EXPECT_NE(out.find("Tessaly V1.10"), std::string::npos);
+    EXPECT_NE(out.find("--bind"), std::string::npos);
+}
+
+TEST(ServerOptionsTest, ABadSoundBackendIsRefusedBeforeStart) {
+    QProcess server;
+    server.start(kBin + "/tessaly", {"--headless", "--audio-in", "nonsense"});
+    ASSERT_TRUE(server.waitForFinished(10000));
+    EXPECT_EQ(server.exitCode(), 2);
+    EXPECT_TRUE(server.readAllStandardError().contains("--audio-in"));
+}
+
+}  // namespace
