@@ -31,10 +31,17 @@ bool RawOut::Open(const std::string& path, std::string& error) {
 
 bool RawOut::Write(const std::uint8_t* picture, std::string& error) {
     if (file_ == nullptr) return false;
+    bool same = written_;
+    for (int row = 0; row < kRows && same; ++row) {
+        same = std::memcmp(top_down_.data() + static_cast<std::size_t>(row) * kRowBytes,
+                           picture + static_cast<std::size_t>(kRows - 1 - row) * kRowBytes, kRowBytes) == 0;
+    }
+    if (same) return true;
     for (int row = 0; row < kRows; ++row) {
         std::memcpy(top_down_.data() + static_cast<std::size_t>(row) * kRowBytes,
                     picture + static_cast<std::size_t>(kRows - 1 - row) * kRowBytes, kRowBytes);
     }
+    written_ = true;
     if (std::fwrite(top_down_.data(), 1, top_down_.size(), file_) == top_down_.size() &&
         std::fflush(file_) == 0)
         return true;
@@ -47,6 +54,7 @@ void RawOut::Close() {
     if (file_ != nullptr && !is_stdout_) std::fclose(file_);
     file_ = nullptr;
     is_stdout_ = false;
+    written_ = false;
 }
 
 }  // namespace receiver

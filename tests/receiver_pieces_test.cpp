@@ -72,6 +72,8 @@ TEST(RawOutput, WritesPicturesTopDownAndReportsAFailedWrite) {
     std::string error;
     ASSERT_TRUE(out.Open(path.string(), error)) << error;
     ASSERT_TRUE(out.Write(picture.data(), error));
+    ASSERT_TRUE(out.Write(picture.data(), error));  // the same capture again: not written twice
+    picture[0] = 1;
     ASSERT_TRUE(out.Write(picture.data(), error));
     out.Close();
     std::ifstream in(path, std::ios::binary);
@@ -80,6 +82,7 @@ TEST(RawOutput, WritesPicturesTopDownAndReportsAFailedWrite) {
     ASSERT_EQ(bytes.size(), 2 * 230400u);
     EXPECT_EQ(bytes[0], 239) << "the first line written is the top of the scene";
     EXPECT_EQ(bytes[230399], 0);
+    EXPECT_EQ(bytes[2 * 230400 - 960], 1) << "the second picture's first pixel, in its bottom line";
     std::filesystem::remove(path);
 
     EXPECT_FALSE(out.Open("/nonexistent/dir/raw.bgr", error));
