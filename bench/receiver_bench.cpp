@@ -232,6 +232,47 @@ void BM_QuillonOverLoopback(benchmark::State& state) {
     std::filesystem::remove_all(dir);
 }
 
+// The same figures against the real server (build/bin/tessaly with its test picture and tone), when built.
+void BM_QuillonWithTessaly(benchmark::State& state) {
+    const std::string tessaly = BinDir() + "/tessaly";
+    if (!std::filesystem::exists(tessaly)) {
+        state.SkipWithError("tessaly is not built");
+        return;
+    }
+    std::uint16_t video = 0, sound = 0;
+    for (std::uint16_t* port : {&video, &sound}) {
+        const int fd = ListenOn("127.0.0.1", 0, port);
+        ::close(fd);
+    }
+    const auto dir = TempDir("quillon_tessaly_bench", "127.0.0.1\n");
+    QProcess server;
+    server.start(QString::fromStdString(tessaly),
+                 {"--headless", "--serve", "--capture", "testpattern", "--audio-in", "tone", "--audio-out",
+                  "null", "--bind", "127.0.0.1", "--video-port", QString::number(video), "--sound-port",
+                  QString::number(sound), "--dir", QString::fromStdString(dir.string())});
+    server.waitForStarted(5000);
+    server.waitForFinished(1500);  // let it start listening
+    Run run;
+    for (auto _ : state) {
+        run =
+            RunReceiver("quillon",
+                        {"--headless", "--connect", "--dir", dir.string(), "--video-port",
+                         std::to_string(video), "--sound-port", std::to_string(sound), "--audio-out", "null"},
+                        5.0);
+    }
+    server.write("quit\n");
+    if (!server.waitForFinished(5000)) server.kill();
+    std::smatch m;
+    if (std::regex_search(run.output, m, std::regex("latency median ([0-9.]+) ms  p99 ([0-9.]+) ms\\n?$"))) {
+        state.counters["latency_median_ms"] = std::stod(m[1]);
+        state.counters["latency_p99_ms"] = std::stod(m[2]);
+    }
+    state.counters["paintings_per_s"] = MeanOf(run.output, std::regex("frames/s ([0-9]+)  sound"));
+    state.counters["cpu_share"] = run.cpu_share;
+    state.counters["rss_MiB"] = run.rss_mib;
+    std::filesystem::remove_all(dir);
+}
+
 void BrondelAtInterval(benchmark::State& state) {
     const int interval = static_cast<int>(state.range(0));
     StandInServer one("127.0.0.1", 0, 0);
@@ -254,6 +295,7 @@ void BrondelAtInterval(benchmark::State& state) {
 }
 
 BENCHMARK(BM_QuillonOverLoopback)->Iterations(1)->UseRealTime()->Unit(benchmark::kSecond);
+BENCHMARK(BM_QuillonWithTessaly)->Iterations(1)->UseRealTime()->Unit(benchmark::kSecond);
 BENCHMARK(BrondelAtInterval)->Arg(200)->Arg(1)->Iterations(1)->UseRealTime()->Unit(benchmark::kSecond);
 
 }  // namespace
