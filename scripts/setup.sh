@@ -14,6 +14,7 @@ packages=(
   libbenchmark-dev libturbojpeg0-dev         # benchmarks (TurboJPEG only as a yardstick)
   fonts-ipafont-mincho fonts-ipafont-gothic  # the Japanese user interface
   xvfb xauth                                 # screenshots and GUI checks without a display
+  python3                                    # paced receivers of the server load benchmark
 )
 missing=()
 for p in "${packages[@]}"; do
