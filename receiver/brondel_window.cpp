@@ -248,9 +248,11 @@ void BrondelWindow::OnRead(SOCKET sock) {
 void BrondelWindow::FrameArrived(int i) {
     ServerLink& link = links_[i];
     link.VideoClient.FLG = platform::kFalse;
-    const int status = link.DecodeFrame();
-    // A frame that fails to decode costs that frame only: the next tick asks again.
+    // A frame that fails to decode, or a server with no picture yet, costs that frame only: the next
+    // tick asks again.
     fNext[i] = platform::kTrue;
+    if (!link.FrameHasPicture()) return;
+    const int status = link.DecodeFrame();
     if (status != 0) return ReportError(CodecErrorText(status));
     if (raw_out_[i] != nullptr && raw_out_[i]->IsOpen()) {
         std::string error;

@@ -225,6 +225,7 @@ void QuillonWindow::FrameArrived() {
     // The next request goes out first, so that the next frame travels while this one is decoded.
     VideoClient.SendStartData(kVideoNextRequest);
     VideoClient.FLG = platform::kFalse;
+    if (!link.FrameHasPicture()) return;
     const int status = link.DecodeFrame();
     if (status != 0) return ReportError(CodecErrorText(status));
     WriteRawPicture();

@@ -48,6 +48,9 @@ class ServerLink {
     bool ReadSoundBlock();
     // Decodes the frame in VideoBuf into BmpBuf; the codec's status (0 on success).
     int DecodeFrame();
+    // Whether the last frame message carried a picture. A server that has compressed no picture yet (it
+    // has just started, or has no camera) answers with the end marker alone: nothing to decode or show.
+    bool FrameHasPicture() const { return VideoClient.LastVideoSize() > 2; }  // more than the end marker
     std::span<const std::uint8_t, CSock::kWaveBlockBytes> SoundBlock() const { return WaveBuf; }
 };
 

@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
 # Sets up and runs the suite's main job: the server Tessaly serving its moving, time-stamped test picture and a
-# tone on 127.0.0.1, and `streamtool probe` looking at it as a receiver does for a few seconds. With a display
-# Tessaly shows its window; without one it runs --headless and prints its status and list. The demo ends by
-# itself (or on Ctrl-C) and stops what it started.
-# Usage: scripts/demo.sh [SECONDS]   (how long the probe watches; default 6)
+# tone on 127.0.0.1, and the receiver Quillon connected to it. With a display both show their windows and the
+# demo runs until Quillon's window is ended (or for SECONDS when given); without one both run --headless,
+# print their status lines, and the demo ends by itself after SECONDS. Ctrl-C stops everything it started.
+# Usage: scripts/demo.sh [SECONDS]   (default 10 without a display)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/setup.sh"
 bin="$root/build/bin"
-seconds=${1:-6}
+seconds_given=${1:-}
+seconds=${1:-10}
 server_pid=""
 
 stop_server() {
@@ -44,9 +45,19 @@ for _ in $(seq 1 100); do
 done
 port_busy "$video_port" || { echo "demo: tessaly does not listen on port $video_port" >&2; exit 1; }
 
-echo "demo: streamtool probe watches the server for $seconds s as a receiver would"
-"$bin/streamtool" probe --video-port "$video_port" --sound-port "$sound_port" --seconds "$seconds" 127.0.0.1
-sleep 2.5  # one more list refresh of the server, then it shuts down
+# The receiver reads the server's address from init.txt in its own folder.
+receiver_dir=$(mktemp -d)
+trap 'stop_server; rm -rf "$receiver_dir"' EXIT
+printf '127.0.0.1\n' >"$receiver_dir/init.txt"
+receiver=("$bin/quillon" "${mode[@]}" --connect --dir "$receiver_dir" --video-port "$video_port"
+  --sound-port "$sound_port")
+if ((${#mode[@]})) || [[ -n "$seconds_given" ]]; then
+  echo "demo: quillon shows the server's picture for $seconds s (its console lines follow)"
+  { sleep "$seconds"; echo quit; } | "${receiver[@]}"
+else
+  echo "demo: quillon shows the server's picture; choose 切断 and then 終了 in its window to end the demo"
+  "${receiver[@]}" </dev/null
+fi
 echo "demo: stopping tessaly"
 stop_server
 echo "demo: done"

@@ -104,6 +104,21 @@ TEST_F(QuillonSession, BadFramesCostOneFrameAndShowOneBoxAtATime) {
     ASSERT_TRUE(WaitFor([&] { return window_->Stats().Frames() == 1; }));
 }
 
+TEST_F(QuillonSession, AFrameWithoutPictureIsNoErrorAndTheCycleGoesOn) {
+    // A server that has compressed nothing yet answers with the end marker alone.
+    Start(false);
+    ConnectAndWait();
+    ASSERT_TRUE(WaitFor([&] { return Requests(kNext) == 1; }));
+    for (int k = 2; k <= 4; ++k) {
+        server_->SendVideoBytes({0xFF, 0xFF});
+        ASSERT_TRUE(WaitFor([&] { return Requests(kNext) == k; }));
+    }
+    EXPECT_EQ(window_->Stats().Frames(), 0);
+    EXPECT_TRUE(boxes_.empty());
+    server_->SendFrame();
+    ASSERT_TRUE(WaitFor([&] { return window_->Stats().Frames() == 1; }));
+}
+
 TEST_F(QuillonSession, SoundBlocksPrimeThenPlayAndAreDroppedWithoutAnOutput) {
     Start(true);
     ConnectAndWait();
