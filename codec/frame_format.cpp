@@ -45,30 +45,31 @@ int32_t PredictedDifference(const LowBandGrid& grid, int i) {
     return grid[predictor] - grid[i];
 }
 
-void PutCoefficient(int32_t c, int64_t magnitude, FrameWriter& out) {
-    const int64_t m = std::min<int64_t>(magnitude, kLargestCodedValue);
-    if (m <= 63) {
-        out.Put(static_cast<uint8_t>((c > 0 ? 0x80 : 0xC0) + m));
-    } else {
-        out.Put(static_cast<uint8_t>((c > 0 ? 0x20 : 0x30) + m / 256));
-        out.Put(static_cast<uint8_t>(m % 256));
-    }
-}
+// The most bytes one block can take: nine two-byte codes (runs only come between or after codes).
+constexpr size_t kLargestBlock = 2 * kKeptCoefficients + 1;
 
-void PackBlock(const CoefficientSet& coefficients, int block, int32_t threshold, FrameWriter& out) {
+// Codes one block into `bytes` and returns their number. Every step writes its candidate bytes and
+// advances by what it keeps, so the unpredictable zero / non-zero pattern costs no branches.
+size_t PackBlock(const CoefficientSet& coefficients, int block, int32_t threshold, uint8_t* bytes) {
+    size_t n = 0;
     int zero_run = 0;
     for (int j = 0; j < kKeptCoefficients; ++j) {
         const int32_t c = coefficients[j][block];
-        if (c == 0) {
-            ++zero_run;
-            continue;
-        }
-        if (zero_run > 0) out.Put(static_cast<uint8_t>(zero_run));
-        zero_run = 0;
+        const bool coded = c != 0;
+        bytes[n] = static_cast<uint8_t>(zero_run);
+        n += coded && zero_run > 0;
         const int64_t size = std::abs(int64_t{c});
-        PutCoefficient(c, j == 0 ? size : std::max<int64_t>(size - threshold, 0), out);
+        const int64_t m =
+            std::min<int64_t>(j == 0 ? size : std::max<int64_t>(size - threshold, 0), kLargestCodedValue);
+        const bool two_bytes = m > 63;
+        bytes[n] =
+            static_cast<uint8_t>(two_bytes ? (c > 0 ? 0x20 : 0x30) + m / 256 : (c > 0 ? 0x80 : 0xC0) + m);
+        bytes[n + 1] = static_cast<uint8_t>(m % 256);
+        n += coded ? 1 + two_bytes : 0;
+        zero_run = coded ? 0 : zero_run + 1;
     }
-    if (zero_run > 0) out.Put(static_cast<uint8_t>(zero_run));
+    bytes[n] = static_cast<uint8_t>(zero_run);
+    return n + (zero_run > 0);
 }
 
 // A coefficient code (one or two bytes, first byte 0x20..0x3F or 0x80..0xFF): its sign and magnitude.
@@ -89,6 +90,90 @@ bool GetCoefficient(FrameReader& in, uint8_t first, bool& negative, int64_t& mag
 // the position table's unused entries did; anything further cannot be placed.
 constexpr int64_t kLastPlaceablePosition = 16;
 
+// Thresholds up to this size cannot overflow a one-byte code's value, so the common-code loop may run.
+constexpr int64_t kCommonCodeThreshold = 1 << 20;
+
+// Reads section 3: a block counter and the position j inside the current block.
+class LuminanceReader {
+  public:
+    LuminanceReader(FrameReader& in, int32_t threshold, CoefficientSet& coefficients)
+        : in_(in), threshold_(threshold), coefficients_(coefficients) {}
+
+    int64_t Read() {
+        const bool common_codes = std::abs(int64_t{threshold_}) <= kCommonCodeThreshold;
+        if (common_codes) largest_ = 63 + std::abs(int64_t{threshold_});  // the most a one-byte code gives
+        while (block_ < kBlockCount) {
+            if (common_codes) ReadCommonCodes();
+            if (block_ >= kBlockCount || !ReadAnyCode()) break;
+        }
+        return largest_;
+    }
+
+  private:
+    void NextPositions(int64_t count) {
+        j_ += count;
+        if (j_ == kKeptCoefficients) {
+            j_ = 0;
+            ++block_;
+        }
+    }
+
+    // One byte of any kind (and the second byte of a two-byte code); false where the section ends.
+    bool ReadAnyCode() {
+        uint8_t ch = 0;
+        if (!in_.Next(ch)) return false;
+        if (ch <= 0x1F) {
+            NextPositions(ch & 0x0F);  // a run of zeros
+            return true;
+        }
+        if (ch >= 0x40 && ch <= 0x7F) return true;  // not a code: skipped
+        bool negative = false;
+        int64_t magnitude = 0;
+        if (!GetCoefficient(in_, ch, negative, magnitude) || j_ > kLastPlaceablePosition) return false;
+        if (j_ > 0) magnitude += threshold_;
+        const int64_t value = negative ? -magnitude : magnitude;
+        if (value < std::numeric_limits<int32_t>::min() || value > std::numeric_limits<int32_t>::max())
+            return false;
+        coefficients_[j_ < kKeptCoefficients ? j_ : 0][block_] = static_cast<int32_t>(value);
+        largest_ = std::max(largest_, std::abs(value));
+        NextPositions(1);
+        return true;
+    }
+
+    // Runs and one-byte codes inside a block, the bulk of every frame, with as few branches on their
+    // values as possible. Stops at the end of the input, after the last block, or before any other byte.
+    void ReadCommonCodes() {
+        const std::span<const uint8_t> rest = in_.rest();
+        size_t used = 0;
+        int j = static_cast<int>(j_);
+        int block = block_;
+        int32_t discarded = 0;
+        while (used < rest.size() && block < kBlockCount) {
+            const uint8_t ch = rest[used];
+            if (j >= kKeptCoefficients || (ch >= 0x20 && ch < 0x80)) break;
+            ++used;
+            const bool run = ch < 0x80;
+            int32_t value = (ch & 0x3F) + (j > 0 ? threshold_ : 0);
+            if (ch >= 0xC0) value = -value;
+            *(run ? &discarded : &coefficients_[j][block]) = value;
+            j += run ? (ch & 0x0F) : 1;
+            const bool next_block = j == kKeptCoefficients;
+            block += next_block;
+            j = next_block ? 0 : j;
+        }
+        in_.Skip(used);
+        j_ = j;
+        block_ = block;
+    }
+
+    FrameReader& in_;
+    const int32_t threshold_;
+    CoefficientSet& coefficients_;
+    int block_ = 0;
+    int64_t j_ = 0;
+    int64_t largest_ = 0;
+};
+
 }  // namespace
 
 void PackLowBand(const LowBandGrid& grid, FrameWriter& out) {
@@ -108,41 +193,14 @@ bool UnpackLowBand(FrameReader& in, LowBandGrid& grid) {
 }
 
 void PackCoefficients(const CoefficientSet& coefficients, int32_t threshold, FrameWriter& out) {
+    uint8_t bytes[kLargestBlock + 2];  // room for the candidate bytes written past the last kept one
     for (int block = 0; block < kBlockCount && !out.overflowed(); ++block) {
-        PackBlock(coefficients, block, threshold, out);
+        out.Put(std::span<const uint8_t>(bytes, PackBlock(coefficients, block, threshold, bytes)));
     }
 }
 
 int64_t UnpackCoefficients(FrameReader& in, int32_t threshold, CoefficientSet& coefficients) {
-    int64_t largest = 0;
-    int block = 0;
-    int64_t j = 0;
-    uint8_t ch = 0;
-    while (block < kBlockCount && in.Next(ch)) {
-        if (ch <= 0x1F) {
-            j += ch & 0x0F;  // a run of zeros
-        } else if (ch >= 0x40 && ch <= 0x7F) {
-            continue;  // not a code: skipped
-        } else {
-            bool negative = false;
-            int64_t magnitude = 0;
-            if (!GetCoefficient(in, ch, negative, magnitude)) break;
-            if (j > kLastPlaceablePosition) break;
-            if (j > 0) magnitude += threshold;
-            const int64_t value = negative ? -magnitude : magnitude;
-            if (value < std::numeric_limits<int32_t>::min() || value > std::numeric_limits<int32_t>::max()) {
-                break;
-            }
-            coefficients[j < kKeptCoefficients ? j : 0][block] = static_cast<int32_t>(value);
-            largest = std::max(largest, std::abs(value));
-            ++j;
-        }
-        if (j == kKeptCoefficients) {
-            j = 0;
-            ++block;
-        }
-    }
-    return largest;
+    return LuminanceReader(in, threshold, coefficients).Read();
 }
 
 }  // namespace codec

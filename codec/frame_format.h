@@ -6,6 +6,7 @@
 // The format is the contract with every peer, so these routines are shared by encoder, decoder and tests.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -44,6 +45,14 @@ class FrameWriter {
             overflowed_ = true;
         }
     }
+    void Put(std::span<const uint8_t> bytes) {
+        if (bytes.size() <= buffer_.size() - size_) {
+            std::copy(bytes.begin(), bytes.end(), buffer_.begin() + static_cast<std::ptrdiff_t>(size_));
+            size_ += bytes.size();
+        } else {
+            for (uint8_t byte : bytes) Put(byte);
+        }
+    }
     size_t size() const { return size_; }
     bool overflowed() const { return overflowed_; }
 
@@ -63,6 +72,9 @@ class FrameReader {
         return true;
     }
     size_t position() const { return pos_; }
+    // The bytes not read yet, for loops that read many at once; Skip marks n of them read.
+    std::span<const uint8_t> rest() const { return data_.subspan(pos_); }
+    void Skip(size_t n) { pos_ += n; }
 
   private:
     std::span<const uint8_t> data_;

@@ -30,8 +30,9 @@ inline int32_t Thresholded(int32_t value, int32_t threshold) {
     return std::abs(value) < threshold ? 0 : value;
 }
 
-inline bool OutsideTable(int32_t x) {
-    return x < -3000 || x > 3000;
+// 1 when x lies outside the product tables' range; an int so that the block loops can OR it up.
+inline int OutsideTable(int32_t x) {
+    return static_cast<int>(x < -3000) | static_cast<int>(x > 3000);
 }
 
 inline int16_t Saturated(int32_t value) {
