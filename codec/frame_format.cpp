@@ -193,9 +193,15 @@ bool UnpackLowBand(FrameReader& in, LowBandGrid& grid) {
 }
 
 void PackCoefficients(const CoefficientSet& coefficients, int32_t threshold, FrameWriter& out) {
-    uint8_t bytes[kLargestBlock + 2];  // room for the candidate bytes written past the last kept one
+    constexpr size_t kRoom = kLargestBlock + 2;  // with the candidate bytes written past the last kept one
+    uint8_t near_end[kRoom];
     for (int block = 0; block < kBlockCount && !out.overflowed(); ++block) {
-        out.Put(std::span<const uint8_t>(bytes, PackBlock(coefficients, block, threshold, bytes)));
+        if (uint8_t* at = out.Reserve(kRoom)) {
+            out.Commit(PackBlock(coefficients, block, threshold, at));
+        } else {
+            const size_t n = PackBlock(coefficients, block, threshold, near_end);
+            for (size_t i = 0; i < n; ++i) out.Put(near_end[i]);
+        }
     }
 }
 

@@ -6,7 +6,6 @@
 // The format is the contract with every peer, so these routines are shared by encoder, decoder and tests.
 #pragma once
 
-#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -45,14 +44,9 @@ class FrameWriter {
             overflowed_ = true;
         }
     }
-    void Put(std::span<const uint8_t> bytes) {
-        if (bytes.size() <= buffer_.size() - size_) {
-            std::copy(bytes.begin(), bytes.end(), buffer_.begin() + static_cast<std::ptrdiff_t>(size_));
-            size_ += bytes.size();
-        } else {
-            for (uint8_t byte : bytes) Put(byte);
-        }
-    }
+    // Room for `count` bytes at the write position, or null when fewer remain; Commit keeps n of them.
+    uint8_t* Reserve(size_t count) { return buffer_.size() - size_ >= count ? &buffer_[size_] : nullptr; }
+    void Commit(size_t n) { size_ += n; }
     size_t size() const { return size_; }
     bool overflowed() const { return overflowed_; }
 
