@@ -43,14 +43,16 @@ inline uint8_t Clamped(int32_t value) {
     return static_cast<uint8_t>(std::clamp(value, 0, 255));
 }
 
-// Full-scale row transform of the 40 blocks of one picture row: outputs 0, 1, 2.
+// Full-scale row transform of the 40 blocks of one picture row, pixel k of each block in a[k][block]:
+// outputs 0, 1, 2.
 CODEC_VECTOR_CLONES
-void ForwardRows(const int16_t* __restrict row, int32_t* __restrict out0, int32_t* __restrict out1,
-                 int32_t* __restrict out2) {
+void ForwardRows(const int16_t (*__restrict a)[kBlockColumns], int32_t* __restrict out0,
+                 int32_t* __restrict out1, int32_t* __restrict out2) {
     for (int block = 0; block < kBlockColumns; ++block) {
-        const int16_t* a = row + 8 * block;
-        const int32_t s07 = a[0] + a[7], s16 = a[1] + a[6], s25 = a[2] + a[5], s34 = a[3] + a[4];
-        const int32_t d07 = a[0] - a[7], d16 = a[1] - a[6], d25 = a[2] - a[5], d34 = a[3] - a[4];
+        const int32_t s07 = a[0][block] + a[7][block], s16 = a[1][block] + a[6][block];
+        const int32_t s25 = a[2][block] + a[5][block], s34 = a[3][block] + a[4][block];
+        const int32_t d07 = a[0][block] - a[7][block], d16 = a[1][block] - a[6][block];
+        const int32_t d25 = a[2][block] - a[5][block], d34 = a[3][block] - a[4][block];
         const int32_t p = CosPi4(d16 + d25), q = CosPi4(d16 - d25);
         out0[block] = CosPi4(s07 + s16 + s25 + s34);
         out2[block] = Mul256(s07 - s34, 237) + Mul256(s16 - s25, 98);
@@ -131,11 +133,24 @@ int InverseRows(const int32_t* __restrict b0, const int32_t* __restrict b1, cons
 void BlocksToRow(const int16_t (*by_pixel)[kBlockColumns], int16_t* row) {
 #ifdef CODEC_HAVE_X86_KERNELS
     for (int group = 0; group < kBlockColumns; group += 8) {
-        x86::Transpose8x8(&by_pixel[0][group], kBlockColumns, row + 8 * group);
+        x86::Transpose8x8(&by_pixel[0][group], kBlockColumns, row + 8 * group, 8);
     }
 #else
     for (int block = 0; block < kBlockColumns; ++block) {
         for (int k = 0; k < 8; ++k) row[8 * block + k] = by_pixel[k][block];
+    }
+#endif
+}
+
+// The picture row split into its blocks: by_pixel[k][block] is pixel k of the block.
+void RowToBlocks(const int16_t* row, int16_t (*by_pixel)[kBlockColumns]) {
+#ifdef CODEC_HAVE_X86_KERNELS
+    for (int group = 0; group < kBlockColumns; group += 8) {
+        x86::Transpose8x8(row + 8 * group, 8, &by_pixel[0][group], kBlockColumns);
+    }
+#else
+    for (int block = 0; block < kBlockColumns; ++block) {
+        for (int k = 0; k < 8; ++k) by_pixel[k][block] = row[8 * block + k];
     }
 #endif
 }
@@ -170,7 +185,11 @@ void HalvePairSums(const int16_t* __restrict upper, const int16_t* __restrict lo
 
 void ForwardStrip(const LumaRow* luma, int32_t threshold, CoefficientSet& coefficients, int block_row) {
     int32_t rows[3][8][kBlockColumns];  // [output column v][picture row r][block]
-    for (int r = 0; r < kStripRows; ++r) ForwardRows(luma[r], rows[0][r], rows[1][r], rows[2][r]);
+    for (int r = 0; r < kStripRows; ++r) {
+        int16_t by_pixel[8][kBlockColumns];
+        RowToBlocks(luma[r], by_pixel);
+        ForwardRows(by_pixel, rows[0][r], rows[1][r], rows[2][r]);
+    }
     const int first = block_row * kBlockColumns;
     for (int v = 0; v < 3; ++v) {
         ForwardColumns(rows[v], threshold, &coefficients[v][first], &coefficients[3 + v][first],

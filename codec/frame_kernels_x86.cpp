@@ -120,7 +120,7 @@ __attribute__((target("avx2"))) void MergeRowAvx2(const int16_t* luma, const int
     }
 }
 
-void Transpose8x8(const int16_t* in, int in_stride, int16_t* out) {
+void Transpose8x8(const int16_t* in, int in_stride, int16_t* out, int out_stride) {
     __m128i r[8];
     for (int k = 0; k < 8; ++k) r[k] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + k * in_stride));
     __m128i a[8], b[8];
@@ -135,8 +135,10 @@ void Transpose8x8(const int16_t* in, int in_stride, int16_t* out) {
         b[4 * i + 3] = _mm_unpackhi_epi32(a[4 * i + 1], a[4 * i + 3]);
     }
     for (int i = 0; i < 4; ++i) {
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16 * i), _mm_unpacklo_epi64(b[i], b[i + 4]));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16 * i + 8), _mm_unpackhi_epi64(b[i], b[i + 4]));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 2 * i * out_stride),
+                         _mm_unpacklo_epi64(b[i], b[i + 4]));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + (2 * i + 1) * out_stride),
+                         _mm_unpackhi_epi64(b[i], b[i + 4]));
     }
 }
 
