@@ -46,30 +46,32 @@ int32_t PredictedDifference(const LowBandGrid& grid, int i) {
 }
 
 // The most bytes one block can take: nine two-byte codes (runs only come between or after codes).
-constexpr size_t kLargestBlock = 2 * kKeptCoefficients + 1;
+constexpr size_t kLargestBlock = 2 * kKeptCoefficients;
 
-// Codes one block into `bytes` and returns their number. Every step writes its candidate bytes and
-// advances by what it keeps, so the unpredictable zero / non-zero pattern costs no branches.
+// Codes one block into `bytes` (room for kLargestBlock) and returns their number.
 size_t PackBlock(const CoefficientSet& coefficients, int block, int32_t threshold, uint8_t* bytes) {
     size_t n = 0;
     int zero_run = 0;
     for (int j = 0; j < kKeptCoefficients; ++j) {
         const int32_t c = coefficients[j][block];
-        const bool coded = c != 0;
-        bytes[n] = static_cast<uint8_t>(zero_run);
-        n += coded && zero_run > 0;
+        if (c == 0) {
+            ++zero_run;
+            continue;
+        }
+        if (zero_run > 0) bytes[n++] = static_cast<uint8_t>(zero_run);
+        zero_run = 0;
         const int64_t size = std::abs(int64_t{c});
         const int64_t m =
             std::min<int64_t>(j == 0 ? size : std::max<int64_t>(size - threshold, 0), kLargestCodedValue);
-        const bool two_bytes = m > 63;
-        bytes[n] =
-            static_cast<uint8_t>(two_bytes ? (c > 0 ? 0x20 : 0x30) + m / 256 : (c > 0 ? 0x80 : 0xC0) + m);
-        bytes[n + 1] = static_cast<uint8_t>(m % 256);
-        n += coded ? 1 + two_bytes : 0;
-        zero_run = coded ? 0 : zero_run + 1;
+        if (m <= 63) {
+            bytes[n++] = static_cast<uint8_t>((c > 0 ? 0x80 : 0xC0) + m);
+        } else {
+            bytes[n++] = static_cast<uint8_t>((c > 0 ? 0x20 : 0x30) + m / 256);
+            bytes[n++] = static_cast<uint8_t>(m % 256);
+        }
     }
-    bytes[n] = static_cast<uint8_t>(zero_run);
-    return n + (zero_run > 0);
+    if (zero_run > 0) bytes[n++] = static_cast<uint8_t>(zero_run);
+    return n;
 }
 
 // A coefficient code (one or two bytes, first byte 0x20..0x3F or 0x80..0xFF): its sign and magnitude.
@@ -101,7 +103,8 @@ class LuminanceReader {
 
     int64_t Read() {
         const bool common_codes = std::abs(int64_t{threshold_}) <= kCommonCodeThreshold;
-        if (common_codes) largest_ = 63 + std::abs(int64_t{threshold_});  // the most a one-byte code gives
+        if (common_codes)
+            largest_ = kLargestCodedValue + std::abs(int64_t{threshold_});  // the most a code gives
         while (block_ < kBlockCount) {
             if (common_codes) ReadCommonCodes();
             if (block_ >= kBlockCount || !ReadAnyCode()) break;
@@ -140,26 +143,39 @@ class LuminanceReader {
         return true;
     }
 
-    // Runs and one-byte codes inside a block, the bulk of every frame, with as few branches on their
-    // values as possible. Stops at the end of the input, after the last block, or before any other byte.
+    // Every code inside a block, while the threshold is small enough that no value can overflow: the
+    // loop of nearly every frame, kept plain so that the processor can run ahead on its branches.
+    // Stops at the end of the input (or a two-byte code cut by it), after the last block, or after a
+    // run past the block's end, each of which ReadAnyCode then handles.
     void ReadCommonCodes() {
         const std::span<const uint8_t> rest = in_.rest();
         size_t used = 0;
         int j = static_cast<int>(j_);
         int block = block_;
-        int32_t discarded = 0;
-        while (used < rest.size() && block < kBlockCount) {
-            const uint8_t ch = rest[used];
-            if (j >= kKeptCoefficients || (ch >= 0x20 && ch < 0x80)) break;
-            ++used;
-            const bool run = ch < 0x80;
-            int32_t value = (ch & 0x3F) + (j > 0 ? threshold_ : 0);
-            if (ch >= 0xC0) value = -value;
-            *(run ? &discarded : &coefficients_[j][block]) = value;
-            j += run ? (ch & 0x0F) : 1;
-            const bool next_block = j == kKeptCoefficients;
-            block += next_block;
-            j = next_block ? 0 : j;
+        while (used < rest.size() && block < kBlockCount && j < kKeptCoefficients) {
+            const int ch = rest[used];
+            if (ch < 0x20) {  // a run of zeros
+                j += ch & 0x0F;
+                ++used;
+            } else if (ch >= 0x80) {
+                const int32_t magnitude = (ch & 0x3F) + (j > 0 ? threshold_ : 0);
+                coefficients_[j][block] = ch >= 0xC0 ? -magnitude : magnitude;
+                ++j;
+                ++used;
+            } else if (ch < 0x40) {
+                if (used + 1 >= rest.size()) break;
+                const int32_t magnitude = (ch & 0x0F) * 256 + rest[used + 1] + (j > 0 ? threshold_ : 0);
+                coefficients_[j][block] = ch >= 0x30 ? -magnitude : magnitude;
+                ++j;
+                used += 2;
+            } else {
+                ++used;  // not a code: skipped
+                continue;
+            }
+            if (j == kKeptCoefficients) {
+                j = 0;
+                ++block;
+            }
         }
         in_.Skip(used);
         j_ = j;
@@ -193,10 +209,9 @@ bool UnpackLowBand(FrameReader& in, LowBandGrid& grid) {
 }
 
 void PackCoefficients(const CoefficientSet& coefficients, int32_t threshold, FrameWriter& out) {
-    constexpr size_t kRoom = kLargestBlock + 2;  // with the candidate bytes written past the last kept one
-    uint8_t near_end[kRoom];
+    uint8_t near_end[kLargestBlock];
     for (int block = 0; block < kBlockCount && !out.overflowed(); ++block) {
-        if (uint8_t* at = out.Reserve(kRoom)) {
+        if (uint8_t* at = out.Reserve(kLargestBlock)) {
             out.Commit(PackBlock(coefficients, block, threshold, at));
         } else {
             const size_t n = PackBlock(coefficients, block, threshold, near_end);

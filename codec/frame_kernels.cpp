@@ -108,7 +108,7 @@ int InverseColumns(const int32_t* __restrict a0, const int32_t* __restrict a1, c
 // block `block` goes to out[k][block].
 CODEC_VECTOR_CLONES
 int InverseRows(const int32_t* __restrict b0, const int32_t* __restrict b1, const int32_t* __restrict b2,
-                int16_t (*__restrict out)[kBlockColumns]) {
+                int32_t (*__restrict out)[kBlockColumns]) {
     int outside = 0;
     for (int block = 0; block < kBlockColumns; ++block) {
         const int32_t H = CosPi4(b0[block]);
@@ -117,27 +117,28 @@ int InverseRows(const int32_t* __restrict b0, const int32_t* __restrict b1, cons
         const int32_t q_minus_p = V2 - L, p_plus_q = L + V2;
         outside |= OutsideTable(q_minus_p) | OutsideTable(p_plus_q);
         const int32_t W = CosPi4(q_minus_p), P2 = CosPi4(p_plus_q);
-        out[0][block] = Saturated((H + R + V2) / 4);
-        out[1][block] = Saturated((H + M + P2) / 4);
-        out[2][block] = Saturated((H - M + W) / 4);
-        out[3][block] = Saturated((H - R + L) / 4);
-        out[4][block] = Saturated((H - R - L) / 4);
-        out[5][block] = Saturated((H - M - W) / 4);
-        out[6][block] = Saturated((H + M - P2) / 4);
-        out[7][block] = Saturated((H + R - V2) / 4);
+        out[0][block] = (H + R + V2) / 4;
+        out[1][block] = (H + M + P2) / 4;
+        out[2][block] = (H - M + W) / 4;
+        out[3][block] = (H - R + L) / 4;
+        out[4][block] = (H - R - L) / 4;
+        out[5][block] = (H - M - W) / 4;
+        out[6][block] = (H + M - P2) / 4;
+        out[7][block] = (H + R - V2) / 4;
     }
     return outside;
 }
 
-// Pixel k of each block, gathered as by_pixel[k][block], laid out along the picture row.
-void BlocksToRow(const int16_t (*by_pixel)[kBlockColumns], int16_t* row) {
+// Pixel k of each block, gathered as by_pixel[k][block], laid out along the picture row and saturated
+// to 16 bits.
+void BlocksToRow(const int32_t (*by_pixel)[kBlockColumns], int16_t* row) {
 #ifdef CODEC_HAVE_X86_KERNELS
     for (int group = 0; group < kBlockColumns; group += 8) {
-        x86::Transpose8x8(&by_pixel[0][group], kBlockColumns, row + 8 * group, 8);
+        x86::SaturateTranspose8x8(&by_pixel[0][group], kBlockColumns, row + 8 * group, 8);
     }
 #else
     for (int block = 0; block < kBlockColumns; ++block) {
-        for (int k = 0; k < 8; ++k) row[8 * block + k] = by_pixel[k][block];
+        for (int k = 0; k < 8; ++k) row[8 * block + k] = Saturated(by_pixel[k][block]);
     }
 #endif
 }
@@ -206,7 +207,7 @@ bool InverseStrip(const CoefficientSet& coefficients, int block_row, LumaRow* lu
                                   &coefficients[6 + v][first], columns[v]);
     }
     for (int r = 0; r < kStripRows; ++r) {
-        int16_t by_pixel[8][kBlockColumns];
+        int32_t by_pixel[8][kBlockColumns];
         outside |= InverseRows(columns[0][r], columns[1][r], columns[2][r], by_pixel);
         BlocksToRow(by_pixel, luma[r]);
     }

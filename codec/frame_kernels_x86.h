@@ -15,6 +15,8 @@ void MergeRowAvx2(const int16_t* luma, const int16_t* area_offsets, uint8_t* bgr
 // Transposes 8 x 8 values: row k of the input (8 values at in + k * in_stride) becomes column k of the
 // output (value j at out + j * out_stride + k).
 void Transpose8x8(const int16_t* in, int in_stride, int16_t* out, int out_stride);
+// The same from 32-bit input, each value saturated to 16 bits.
+void SaturateTranspose8x8(const int32_t* in, int in_stride, int16_t* out, int out_stride);
 
 }  // namespace codec::kernels::x86
 
