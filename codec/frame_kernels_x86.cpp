@@ -71,7 +71,10 @@ __attribute__((target("avx2"))) inline __m256i Halved(__m256i v) {
 }  // namespace
 
 bool HasAvx2() {
-    static const bool has = __builtin_cpu_supports("avx2");
+    static const bool has = [] {
+        __builtin_cpu_init();  // also correct when first asked from a static constructor
+        return __builtin_cpu_supports("avx2") != 0;
+    }();
     return has;
 }
 
