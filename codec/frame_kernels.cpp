@@ -35,10 +35,6 @@ inline int OutsideTable(int32_t x) {
     return static_cast<int>(x < -3000) | static_cast<int>(x > 3000);
 }
 
-inline int16_t Saturated(int32_t value) {
-    return static_cast<int16_t>(std::clamp(value, -32768, 32767));
-}
-
 inline uint8_t Clamped(int32_t value) {
     return static_cast<uint8_t>(std::clamp(value, 0, 255));
 }
@@ -138,7 +134,8 @@ void BlocksToRow(const int32_t (*by_pixel)[kBlockColumns], int16_t* row) {
     }
 #else
     for (int block = 0; block < kBlockColumns; ++block) {
-        for (int k = 0; k < 8; ++k) row[8 * block + k] = Saturated(by_pixel[k][block]);
+        for (int k = 0; k < 8; ++k)
+            row[8 * block + k] = static_cast<int16_t>(std::clamp(by_pixel[k][block], -32768, 32767));
     }
 #endif
 }
