@@ -121,7 +121,7 @@ class SummaryReporter : public benchmark::ConsoleReporter {
         for (const Run& run : runs) {
             if (run.aggregate_name != "median") continue;
             const std::string name = run.benchmark_name();
-            medians_[name.substr(0, name.find("_median"))] = {run.GetAdjustedRealTime(),
+            medians_[name.substr(0, name.find("_median"))] = {run.GetAdjustedCPUTime(),
                                                               Counter(run, "bytes")};
         }
         ConsoleReporter::ReportRuns(runs);
@@ -129,7 +129,7 @@ class SummaryReporter : public benchmark::ConsoleReporter {
 
     void Finalize() override {
         ConsoleReporter::Finalize();
-        std::printf("\nMedians in microseconds per frame; ratio = TurboJPEG q%d time / CCODEC time\n", 50);
+        std::printf("\nMedians of CPU time in microseconds per frame; ratio = TurboJPEG q%d time / CCODEC time\n", 50);
         std::printf("%-10s %8s %8s %7s %8s %8s %7s %7s %7s\n", "picture", "encode", "jpeg", "ratio", "decode",
                     "jpeg", "ratio", "bytes", "jpeg");
         for (const char* sample : kSamples) {

@@ -1,5 +1,5 @@
-// Status values returned by the codec operations. They keep the numbers of the run-time errors that the
-// frame format's first implementation raised, so callers and peers speak of the same failures.
+// Status values returned by the codec operations; every program of the suite uses these numbers for
+// these failures.
 #pragma once
 
 namespace codec {

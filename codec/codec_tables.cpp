@@ -5,7 +5,7 @@
 namespace codec {
 namespace {
 
-// The angle unit that the tables were always built with; deliberately not the full-precision value.
+// PI as the frame format fixes it: every peer builds its tables from this value, not the full-precision one.
 constexpr double kPi = 3.14159265;
 
 int32_t Scaled(double value) {

@@ -53,7 +53,7 @@ struct CodecTables {
     std::array<int32_t, 257> ByteBase{};
     std::array<int32_t, 17> CoefPos{};
 
-    // Builds every constant and table, in the order the codec has always used.
+    // Builds every constant and table.
     void Build();
 };
 

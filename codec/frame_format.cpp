@@ -45,17 +45,12 @@ int32_t PredictedDifference(const LowBandGrid& grid, int i) {
     return grid[predictor] - grid[i];
 }
 
-void PutCoefficient(int32_t c, int64_t magnitude, FrameWriter& out) {
-    const int64_t m = std::min<int64_t>(magnitude, kLargestCodedValue);
-    if (m <= 63) {
-        out.Put(static_cast<uint8_t>((c > 0 ? 0x80 : 0xC0) + m));
-    } else {
-        out.Put(static_cast<uint8_t>((c > 0 ? 0x20 : 0x30) + m / 256));
-        out.Put(static_cast<uint8_t>(m % 256));
-    }
-}
+// The most bytes one block can take: nine two-byte codes (runs only come between or after codes).
+constexpr size_t kLargestBlock = 2 * kKeptCoefficients;
 
-void PackBlock(const CoefficientSet& coefficients, int block, int32_t threshold, FrameWriter& out) {
+// Codes one block into `bytes` (room for kLargestBlock) and returns their number.
+size_t PackBlock(const CoefficientSet& coefficients, int block, int32_t threshold, uint8_t* bytes) {
+    size_t n = 0;
     int zero_run = 0;
     for (int j = 0; j < kKeptCoefficients; ++j) {
         const int32_t c = coefficients[j][block];
@@ -63,12 +58,20 @@ void PackBlock(const CoefficientSet& coefficients, int block, int32_t threshold,
             ++zero_run;
             continue;
         }
-        if (zero_run > 0) out.Put(static_cast<uint8_t>(zero_run));
+        if (zero_run > 0) bytes[n++] = static_cast<uint8_t>(zero_run);
         zero_run = 0;
         const int64_t size = std::abs(int64_t{c});
-        PutCoefficient(c, j == 0 ? size : std::max<int64_t>(size - threshold, 0), out);
+        const int64_t m =
+            std::min<int64_t>(j == 0 ? size : std::max<int64_t>(size - threshold, 0), kLargestCodedValue);
+        if (m <= 63) {
+            bytes[n++] = static_cast<uint8_t>((c > 0 ? 0x80 : 0xC0) + m);
+        } else {
+            bytes[n++] = static_cast<uint8_t>((c > 0 ? 0x20 : 0x30) + m / 256);
+            bytes[n++] = static_cast<uint8_t>(m % 256);
+        }
     }
-    if (zero_run > 0) out.Put(static_cast<uint8_t>(zero_run));
+    if (zero_run > 0) bytes[n++] = static_cast<uint8_t>(zero_run);
+    return n;
 }
 
 // A coefficient code (one or two bytes, first byte 0x20..0x3F or 0x80..0xFF): its sign and magnitude.
@@ -89,6 +92,104 @@ bool GetCoefficient(FrameReader& in, uint8_t first, bool& negative, int64_t& mag
 // the position table's unused entries did; anything further cannot be placed.
 constexpr int64_t kLastPlaceablePosition = 16;
 
+// Thresholds up to this size cannot overflow a one-byte code's value, so the common-code loop may run.
+constexpr int64_t kCommonCodeThreshold = 1 << 20;
+
+// Reads section 3: a block counter and the position j inside the current block.
+class LuminanceReader {
+  public:
+    LuminanceReader(FrameReader& in, int32_t threshold, CoefficientSet& coefficients)
+        : in_(in), threshold_(threshold), coefficients_(coefficients) {}
+
+    int64_t Read() {
+        const bool common_codes = std::abs(int64_t{threshold_}) <= kCommonCodeThreshold;
+        if (common_codes)
+            largest_ = kLargestCodedValue + std::abs(int64_t{threshold_});  // the most a code gives
+        while (block_ < kBlockCount) {
+            if (common_codes) ReadCommonCodes();
+            if (block_ >= kBlockCount || !ReadAnyCode()) break;
+        }
+        return largest_;
+    }
+
+  private:
+    void NextPositions(int64_t count) {
+        j_ += count;
+        if (j_ == kKeptCoefficients) {
+            j_ = 0;
+            ++block_;
+        }
+    }
+
+    // One byte of any kind (and the second byte of a two-byte code); false where the section ends.
+    bool ReadAnyCode() {
+        uint8_t ch = 0;
+        if (!in_.Next(ch)) return false;
+        if (ch <= 0x1F) {
+            NextPositions(ch & 0x0F);  // a run of zeros
+            return true;
+        }
+        if (ch >= 0x40 && ch <= 0x7F) return true;  // not a code: skipped
+        bool negative = false;
+        int64_t magnitude = 0;
+        if (!GetCoefficient(in_, ch, negative, magnitude) || j_ > kLastPlaceablePosition) return false;
+        if (j_ > 0) magnitude += threshold_;
+        const int64_t value = negative ? -magnitude : magnitude;
+        if (value < std::numeric_limits<int32_t>::min() || value > std::numeric_limits<int32_t>::max())
+            return false;
+        coefficients_[j_ < kKeptCoefficients ? j_ : 0][block_] = static_cast<int32_t>(value);
+        largest_ = std::max(largest_, std::abs(value));
+        NextPositions(1);
+        return true;
+    }
+
+    // Every code inside a block, while the threshold is small enough that no value can overflow: the
+    // loop of nearly every frame, kept plain so that the processor can run ahead on its branches.
+    // Stops at the end of the input (or a two-byte code cut by it), after the last block, or after a
+    // run past the block's end, each of which ReadAnyCode then handles.
+    void ReadCommonCodes() {
+        const std::span<const uint8_t> rest = in_.rest();
+        size_t used = 0;
+        int j = static_cast<int>(j_);
+        int block = block_;
+        while (used < rest.size() && block < kBlockCount && j < kKeptCoefficients) {
+            const int ch = rest[used];
+            if (ch < 0x20) {  // a run of zeros
+                j += ch & 0x0F;
+                ++used;
+            } else if (ch >= 0x80) {
+                const int32_t magnitude = (ch & 0x3F) + (j > 0 ? threshold_ : 0);
+                coefficients_[j][block] = ch >= 0xC0 ? -magnitude : magnitude;
+                ++j;
+                ++used;
+            } else if (ch < 0x40) {
+                if (used + 1 >= rest.size()) break;
+                const int32_t magnitude = (ch & 0x0F) * 256 + rest[used + 1] + (j > 0 ? threshold_ : 0);
+                coefficients_[j][block] = ch >= 0x30 ? -magnitude : magnitude;
+                ++j;
+                used += 2;
+            } else {
+                ++used;  // not a code: skipped
+                continue;
+            }
+            if (j == kKeptCoefficients) {
+                j = 0;
+                ++block;
+            }
+        }
+        in_.Skip(used);
+        j_ = j;
+        block_ = block;
+    }
+
+    FrameReader& in_;
+    const int32_t threshold_;
+    CoefficientSet& coefficients_;
+    int block_ = 0;
+    int64_t j_ = 0;
+    int64_t largest_ = 0;
+};
+
 }  // namespace
 
 void PackLowBand(const LowBandGrid& grid, FrameWriter& out) {
@@ -108,41 +209,19 @@ bool UnpackLowBand(FrameReader& in, LowBandGrid& grid) {
 }
 
 void PackCoefficients(const CoefficientSet& coefficients, int32_t threshold, FrameWriter& out) {
+    uint8_t near_end[kLargestBlock];
     for (int block = 0; block < kBlockCount && !out.overflowed(); ++block) {
-        PackBlock(coefficients, block, threshold, out);
+        if (uint8_t* at = out.Reserve(kLargestBlock)) {
+            out.Commit(PackBlock(coefficients, block, threshold, at));
+        } else {
+            const size_t n = PackBlock(coefficients, block, threshold, near_end);
+            for (size_t i = 0; i < n; ++i) out.Put(near_end[i]);
+        }
     }
 }
 
 int64_t UnpackCoefficients(FrameReader& in, int32_t threshold, CoefficientSet& coefficients) {
-    int64_t largest = 0;
-    int block = 0;
-    int64_t j = 0;
-    uint8_t ch = 0;
-    while (block < kBlockCount && in.Next(ch)) {
-        if (ch <= 0x1F) {
-            j += ch & 0x0F;  // a run of zeros
-        } else if (ch >= 0x40 && ch <= 0x7F) {
-            continue;  // not a code: skipped
-        } else {
-            bool negative = false;
-            int64_t magnitude = 0;
-            if (!GetCoefficient(in, ch, negative, magnitude)) break;
-            if (j > kLastPlaceablePosition) break;
-            if (j > 0) magnitude += threshold;
-            const int64_t value = negative ? -magnitude : magnitude;
-            if (value < std::numeric_limits<int32_t>::min() || value > std::numeric_limits<int32_t>::max()) {
-                break;
-            }
-            coefficients[j < kKeptCoefficients ? j : 0][block] = static_cast<int32_t>(value);
-            largest = std::max(largest, std::abs(value));
-            ++j;
-        }
-        if (j == kKeptCoefficients) {
-            j = 0;
-            ++block;
-        }
-    }
-    return largest;
+    return LuminanceReader(in, threshold, coefficients).Read();
 }
 
 }  // namespace codec

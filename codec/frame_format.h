@@ -44,6 +44,9 @@ class FrameWriter {
             overflowed_ = true;
         }
     }
+    // Room for `count` bytes at the write position, or null when fewer remain; Commit keeps n of them.
+    uint8_t* Reserve(size_t count) { return buffer_.size() - size_ >= count ? &buffer_[size_] : nullptr; }
+    void Commit(size_t n) { size_ += n; }
     size_t size() const { return size_; }
     bool overflowed() const { return overflowed_; }
 
@@ -63,6 +66,9 @@ class FrameReader {
         return true;
     }
     size_t position() const { return pos_; }
+    // The bytes not read yet, for loops that read many at once; Skip marks n of them read.
+    std::span<const uint8_t> rest() const { return data_.subspan(pos_); }
+    void Skip(size_t n) { pos_ += n; }
 
   private:
     std::span<const uint8_t> data_;

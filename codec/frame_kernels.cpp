@@ -30,26 +30,25 @@ inline int32_t Thresholded(int32_t value, int32_t threshold) {
     return std::abs(value) < threshold ? 0 : value;
 }
 
-inline bool OutsideTable(int32_t x) {
-    return x < -3000 || x > 3000;
-}
-
-inline int16_t Saturated(int32_t value) {
-    return static_cast<int16_t>(std::clamp(value, -32768, 32767));
+// 1 when x lies outside the product tables' range; an int so that the block loops can OR it up.
+inline int OutsideTable(int32_t x) {
+    return static_cast<int>(x < -3000) | static_cast<int>(x > 3000);
 }
 
 inline uint8_t Clamped(int32_t value) {
     return static_cast<uint8_t>(std::clamp(value, 0, 255));
 }
 
-// Full-scale row transform of the 40 blocks of one picture row: outputs 0, 1, 2.
+// Full-scale row transform of the 40 blocks of one picture row, pixel k of each block in a[k][block]:
+// outputs 0, 1, 2.
 CODEC_VECTOR_CLONES
-void ForwardRows(const int16_t* __restrict row, int32_t* __restrict out0, int32_t* __restrict out1,
-                 int32_t* __restrict out2) {
+void ForwardRows(const int16_t (*__restrict a)[kBlockColumns], int32_t* __restrict out0,
+                 int32_t* __restrict out1, int32_t* __restrict out2) {
     for (int block = 0; block < kBlockColumns; ++block) {
-        const int16_t* a = row + 8 * block;
-        const int32_t s07 = a[0] + a[7], s16 = a[1] + a[6], s25 = a[2] + a[5], s34 = a[3] + a[4];
-        const int32_t d07 = a[0] - a[7], d16 = a[1] - a[6], d25 = a[2] - a[5], d34 = a[3] - a[4];
+        const int32_t s07 = a[0][block] + a[7][block], s16 = a[1][block] + a[6][block];
+        const int32_t s25 = a[2][block] + a[5][block], s34 = a[3][block] + a[4][block];
+        const int32_t d07 = a[0][block] - a[7][block], d16 = a[1][block] - a[6][block];
+        const int32_t d25 = a[2][block] - a[5][block], d34 = a[3][block] - a[4][block];
         const int32_t p = CosPi4(d16 + d25), q = CosPi4(d16 - d25);
         out0[block] = CosPi4(s07 + s16 + s25 + s34);
         out2[block] = Mul256(s07 - s34, 237) + Mul256(s16 - s25, 98);
@@ -105,7 +104,7 @@ int InverseColumns(const int32_t* __restrict a0, const int32_t* __restrict a1, c
 // block `block` goes to out[k][block].
 CODEC_VECTOR_CLONES
 int InverseRows(const int32_t* __restrict b0, const int32_t* __restrict b1, const int32_t* __restrict b2,
-                int16_t (*__restrict out)[kBlockColumns]) {
+                int32_t (*__restrict out)[kBlockColumns]) {
     int outside = 0;
     for (int block = 0; block < kBlockColumns; ++block) {
         const int32_t H = CosPi4(b0[block]);
@@ -114,27 +113,42 @@ int InverseRows(const int32_t* __restrict b0, const int32_t* __restrict b1, cons
         const int32_t q_minus_p = V2 - L, p_plus_q = L + V2;
         outside |= OutsideTable(q_minus_p) | OutsideTable(p_plus_q);
         const int32_t W = CosPi4(q_minus_p), P2 = CosPi4(p_plus_q);
-        out[0][block] = Saturated((H + R + V2) / 4);
-        out[1][block] = Saturated((H + M + P2) / 4);
-        out[2][block] = Saturated((H - M + W) / 4);
-        out[3][block] = Saturated((H - R + L) / 4);
-        out[4][block] = Saturated((H - R - L) / 4);
-        out[5][block] = Saturated((H - M - W) / 4);
-        out[6][block] = Saturated((H + M - P2) / 4);
-        out[7][block] = Saturated((H + R - V2) / 4);
+        out[0][block] = (H + R + V2) / 4;
+        out[1][block] = (H + M + P2) / 4;
+        out[2][block] = (H - M + W) / 4;
+        out[3][block] = (H - R + L) / 4;
+        out[4][block] = (H - R - L) / 4;
+        out[5][block] = (H - M - W) / 4;
+        out[6][block] = (H + M - P2) / 4;
+        out[7][block] = (H + R - V2) / 4;
     }
     return outside;
 }
 
-// Pixel k of each block, gathered as by_pixel[k][block], laid out along the picture row.
-void BlocksToRow(const int16_t (*by_pixel)[kBlockColumns], int16_t* row) {
+// Pixel k of each block, gathered as by_pixel[k][block], laid out along the picture row and saturated
+// to 16 bits.
+void BlocksToRow(const int32_t (*by_pixel)[kBlockColumns], int16_t* row) {
 #ifdef CODEC_HAVE_X86_KERNELS
     for (int group = 0; group < kBlockColumns; group += 8) {
-        x86::Transpose8x8(&by_pixel[0][group], kBlockColumns, row + 8 * group);
+        x86::SaturateTranspose8x8(&by_pixel[0][group], kBlockColumns, row + 8 * group, 8);
     }
 #else
     for (int block = 0; block < kBlockColumns; ++block) {
-        for (int k = 0; k < 8; ++k) row[8 * block + k] = by_pixel[k][block];
+        for (int k = 0; k < 8; ++k)
+            row[8 * block + k] = static_cast<int16_t>(std::clamp(by_pixel[k][block], -32768, 32767));
+    }
+#endif
+}
+
+// The picture row split into its blocks: by_pixel[k][block] is pixel k of the block.
+void RowToBlocks(const int16_t* row, int16_t (*by_pixel)[kBlockColumns]) {
+#ifdef CODEC_HAVE_X86_KERNELS
+    for (int group = 0; group < kBlockColumns; group += 8) {
+        x86::Transpose8x8(row + 8 * group, 8, &by_pixel[0][group], kBlockColumns);
+    }
+#else
+    for (int block = 0; block < kBlockColumns; ++block) {
+        for (int k = 0; k < 8; ++k) by_pixel[k][block] = row[8 * block + k];
     }
 #endif
 }
@@ -169,7 +183,11 @@ void HalvePairSums(const int16_t* __restrict upper, const int16_t* __restrict lo
 
 void ForwardStrip(const LumaRow* luma, int32_t threshold, CoefficientSet& coefficients, int block_row) {
     int32_t rows[3][8][kBlockColumns];  // [output column v][picture row r][block]
-    for (int r = 0; r < kStripRows; ++r) ForwardRows(luma[r], rows[0][r], rows[1][r], rows[2][r]);
+    for (int r = 0; r < kStripRows; ++r) {
+        int16_t by_pixel[8][kBlockColumns];
+        RowToBlocks(luma[r], by_pixel);
+        ForwardRows(by_pixel, rows[0][r], rows[1][r], rows[2][r]);
+    }
     const int first = block_row * kBlockColumns;
     for (int v = 0; v < 3; ++v) {
         ForwardColumns(rows[v], threshold, &coefficients[v][first], &coefficients[3 + v][first],
@@ -186,7 +204,7 @@ bool InverseStrip(const CoefficientSet& coefficients, int block_row, LumaRow* lu
                                   &coefficients[6 + v][first], columns[v]);
     }
     for (int r = 0; r < kStripRows; ++r) {
-        int16_t by_pixel[8][kBlockColumns];
+        int32_t by_pixel[8][kBlockColumns];
         outside |= InverseRows(columns[0][r], columns[1][r], columns[2][r], by_pixel);
         BlocksToRow(by_pixel, luma[r]);
     }

@@ -71,7 +71,10 @@ __attribute__((target("avx2"))) inline __m256i Halved(__m256i v) {
 }  // namespace
 
 bool HasAvx2() {
-    static const bool has = __builtin_cpu_supports("avx2");
+    static const bool has = [] {
+        __builtin_cpu_init();  // also correct when first asked from a static constructor
+        return __builtin_cpu_supports("avx2") != 0;
+    }();
     return has;
 }
 
@@ -120,9 +123,9 @@ __attribute__((target("avx2"))) void MergeRowAvx2(const int16_t* luma, const int
     }
 }
 
-void Transpose8x8(const int16_t* in, int in_stride, int16_t* out) {
-    __m128i r[8];
-    for (int k = 0; k < 8; ++k) r[k] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + k * in_stride));
+namespace {
+
+void TransposeRows(const __m128i (&r)[8], int16_t* out, int out_stride) {
     __m128i a[8], b[8];
     for (int i = 0; i < 4; ++i) {
         a[2 * i] = _mm_unpacklo_epi16(r[2 * i], r[2 * i + 1]);
@@ -135,9 +138,29 @@ void Transpose8x8(const int16_t* in, int in_stride, int16_t* out) {
         b[4 * i + 3] = _mm_unpackhi_epi32(a[4 * i + 1], a[4 * i + 3]);
     }
     for (int i = 0; i < 4; ++i) {
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16 * i), _mm_unpacklo_epi64(b[i], b[i + 4]));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16 * i + 8), _mm_unpackhi_epi64(b[i], b[i + 4]));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 2 * i * out_stride),
+                         _mm_unpacklo_epi64(b[i], b[i + 4]));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + (2 * i + 1) * out_stride),
+                         _mm_unpackhi_epi64(b[i], b[i + 4]));
     }
+}
+
+}  // namespace
+
+void Transpose8x8(const int16_t* in, int in_stride, int16_t* out, int out_stride) {
+    __m128i r[8];
+    for (int k = 0; k < 8; ++k) r[k] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + k * in_stride));
+    TransposeRows(r, out, out_stride);
+}
+
+void SaturateTranspose8x8(const int32_t* in, int in_stride, int16_t* out, int out_stride) {
+    __m128i r[8];
+    for (int k = 0; k < 8; ++k) {
+        const int32_t* row = in + k * in_stride;
+        r[k] = _mm_packs_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(row)),
+                               _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + 4)));
+    }
+    TransposeRows(r, out, out_stride);
 }
 
 }  // namespace codec::kernels::x86

@@ -12,9 +12,11 @@ namespace codec::kernels::x86 {
 bool HasAvx2();
 void SplitRowAvx2(const uint8_t* bgr, int16_t* luma, int16_t* cb, int16_t* cr);
 void MergeRowAvx2(const int16_t* luma, const int16_t* area_offsets, uint8_t* bgr);
-// Rows k = 0..7 of `in` (stride in_stride, 8 values each, one per block) become, for each block, its
-// 8 consecutive values at out + 8 * block.
-void Transpose8x8(const int16_t* in, int in_stride, int16_t* out);
+// Transposes 8 x 8 values: row k of the input (8 values at in + k * in_stride) becomes column k of the
+// output (value j at out + j * out_stride + k).
+void Transpose8x8(const int16_t* in, int in_stride, int16_t* out, int out_stride);
+// The same from 32-bit input, each value saturated to 16 bits.
+void SaturateTranspose8x8(const int32_t* in, int in_stride, int16_t* out, int out_stride);
 
 }  // namespace codec::kernels::x86
 

@@ -1,6 +1,5 @@
-// Three coding faults of the frame format's first implementation, mended without changing a byte of
-// what a frame means: full-contrast horizontal edges, saturated chrominance areas, and blocks whose
-// predicted DC is zero.
+// Three hard cases of the frame coding, each handled without changing what any frame byte means:
+// full-contrast horizontal edges, saturated chrominance areas, and blocks whose predicted DC is zero.
 #include <gtest/gtest.h>
 
 #include <random>
@@ -36,7 +35,7 @@ const uint8_t* PixelAt(const Bytes& picture, int x, int y) {
 }
 
 // Black rows above white rows inside every block, split after row 3, 4 or 5, make product arguments of
-// about -3481 in the column transform; the encoder used to fail on such pictures.
+// about -3481 in the column transform, beyond the product tables; such pictures encode all the same.
 TEST(CodecMendedFaults, FullContrastHorizontalEdgesEncode) {
     for (int offset = 1; offset <= 7; ++offset) {
         const Bytes out = RoundTrip(pictures::HorizontalEdges(offset), 10, 15);
@@ -47,8 +46,8 @@ TEST(CodecMendedFaults, FullContrastHorizontalEdgesEncode) {
     }
 }
 
-// A whole picture of pure blue has Cb grid values of 4096; the first one used to be coded 0xD0 0x00,
-// which reads as 0, and the picture came back without its blue.
+// A whole picture of pure blue has Cb grid values of 4096, one more than a code holds; coded as 4095
+// (not as 0xD0 0x00, which would read as 0) the picture keeps its blue.
 TEST(CodecMendedFaults, SaturatedBlueAreasKeepTheirColour) {
     const Bytes frame = Encode(pictures::Flat(255, 0, 0), 10);
     EXPECT_EQ(frame[0], 0xCF);  // 4095
@@ -76,7 +75,7 @@ TEST(CodecMendedFaults, SaturatedRedBesideCyanKeepsBothColours) {
 }
 
 // A block whose predicted DC is 0 and whose first non-zero coefficient sits at position 3: the encoder
-// now takes the threshold off it as the decoder adds it back.
+// takes the threshold off it as the decoder adds it back, deciding by position as the decoder does.
 TEST(CodecMendedFaults, FirstCoefficientAfterAZeroDcIsCodedByItsPosition) {
     auto set = std::make_unique<codec::CoefficientSet>();
     for (auto& position : *set) position.fill(0);

@@ -2,6 +2,7 @@
 // and how the decoder reads every kind of byte.
 #include <gtest/gtest.h>
 
+#include <random>
 #include <vector>
 
 #include "codec/CCODEC.h"
@@ -144,6 +145,23 @@ TEST(CodecFrameFormat, RunsPastTheBlockEndLandOnTheDcSlotUntilPosition16) {
     const auto set = Unpacked(bytes, 15);
     EXPECT_EQ(BlockOf(*set, 0), (std::vector<int32_t>{21, 0, 0, 0, 0, 0, 0, 0, 0}));
     EXPECT_EQ(BlockOf(*set, 1), std::vector<int32_t>(9, 0));
+}
+
+TEST(CodecFrameFormat, ASectionFillsItsBufferToTheLastByte) {
+    std::mt19937 random(3);
+    auto set = Zeroed();
+    for (auto& position : *set) {
+        for (int32_t& c : position) c = random() % 3 == 0 ? static_cast<int32_t>(random() % 601) - 300 : 0;
+    }
+    const Bytes full = Packed(*set, 10);
+    Bytes exact(full.size()), short_by_one(full.size() - 1);
+    codec::FrameWriter fits(exact), does_not_fit(short_by_one);
+    codec::PackCoefficients(*set, 10, fits);
+    codec::PackCoefficients(*set, 10, does_not_fit);
+    EXPECT_FALSE(fits.overflowed());
+    EXPECT_EQ(exact, full);
+    EXPECT_TRUE(does_not_fit.overflowed());
+    EXPECT_EQ(does_not_fit.size(), short_by_one.size());
 }
 
 TEST(CodecFrameFormat, EveryFrameLiesBetweenTheSmallestAndLargestSize) {

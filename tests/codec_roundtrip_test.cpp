@@ -2,13 +2,33 @@
 // of the plain model over many pictures and thresholds, and pictures come back close to what went in.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
+#include <cstdlib>
+#include <new>
 #include <random>
 #include <vector>
 
 #include "codec/CCODEC.h"
 #include "codec_pictures.h"
 #include "codec_reference.h"
+
+// Every allocation of this test program is counted, so a test can show that frames allocate nothing.
+namespace {
+std::atomic<long> allocations{0};
+}  // namespace
+
+void* operator new(size_t size) {
+    ++allocations;
+    if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
+    throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, size_t) noexcept {
+    std::free(p);
+}
 
 namespace {
 
@@ -137,6 +157,21 @@ TEST(CodecRoundTrip, FlatColoursKeepTheirColour) {
             for (int c = 0; c < 3; ++c) ASSERT_NEAR(picture[i + c], expected[c], 3) << i;
         }
     }
+}
+
+TEST(CodecRoundTrip, FramesAllocateNothing) {
+    CCODEC codec;
+    const Picture picture = pictures::LoadPpm(pictures::SamplePaths()[0]);
+    Bytes frame(15001), out(230400);
+    const long before = allocations;
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_EQ(codec.EncodeDCTPress(picture, frame), 0);
+        ASSERT_EQ(codec.DecodeDCTPress(std::span<const uint8_t>(frame.data(), 5000), out), 0);
+    }
+    EXPECT_EQ(allocations - before, 0);
+    const std::vector<int> probe(1000, 1);  // the counter does see allocations
+    EXPECT_GT(allocations - before, 0);
+    EXPECT_EQ(probe[999], 1);
 }
 
 TEST(CodecRoundTrip, EncoderNeedsAWholePictureAndRoomForTheFrame) {

@@ -1,10 +1,11 @@
+#include "platform/window.h"
+
 #include <gtest/gtest.h>
 
 #include <thread>
 #include <vector>
 
 #include "platform/timer.h"
-#include "platform/window.h"
 
 using namespace platform;
 
