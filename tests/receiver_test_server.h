@@ -30,12 +30,13 @@ inline std::string Utf16Request(const std::u16string& text) {
     return bytes;
 }
 
-// A compressed test picture stamped with the time of encoding, followed by the end marker.
+// A compressed test picture stamped with the time of encoding, followed by the end marker. Each server
+// thread has its own codec and picture: a codec instance encodes one frame at a time.
 inline std::vector<std::uint8_t> EncodedTestFrame(std::uint64_t number) {
-    static CCODEC codec;
+    thread_local CCODEC codec;
     codec.敷居 = 10;
-    static std::vector<std::uint8_t> picture(platform::TestPattern::kFrameBytes);
-    static platform::TestPattern pattern;
+    thread_local std::vector<std::uint8_t> picture(platform::TestPattern::kFrameBytes);
+    thread_local platform::TestPattern pattern;
     pattern.Render(picture.data(), number, platform::MonotonicMicros());
     std::vector<std::uint8_t> frame(codec::kFrameBufSize + 2);
     EXPECT_EQ(codec.EncodeDCTPress(picture, frame), 0);
