@@ -12,20 +12,14 @@
 #include <utility>
 #include <vector>
 
+#include "csock_test_util.h"
 #include "platform/window.h"
 
 using namespace platform;
 namespace ws = winsock;
+using csock_test::Loopback;
 
 namespace {
-
-sockaddr_in Loopback(std::uint16_t port) {
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(port);
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return a;
-}
 
 // A plain blocking peer connected to 127.0.0.1:port, optionally with a small receive buffer.
 int PeerConnect(std::uint16_t port, int rcvbuf = 0) {
@@ -38,13 +32,7 @@ int PeerConnect(std::uint16_t port, int rcvbuf = 0) {
 
 // A port on 127.0.0.1 where nothing listens (bound a moment ago, then released).
 std::uint16_t UnusedPort() {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a = Loopback(0);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    ::close(fd);
-    return ntohs(a.sin_port);
+    return csock_test::FreePort();
 }
 
 // Reads everything the peer has been sent until nothing more comes for a moment; returns the byte count.
