@@ -43,8 +43,9 @@ int main(int argc, char** argv) {
         options.headless = true;
     }
     if (!options.headless && !HaveDisplay()) {
-        std::fprintf(stderr, "tessaly: no display ($DISPLAY is not set); use --headless\n");
-        return 2;
+        // As the receivers do: without a display the console front-end stands in for the window.
+        std::fprintf(stderr, "tessaly: no display ($DISPLAY is not set); running --headless\n");
+        options.headless = true;
     }
     if (options.headless) return tessaly::RunHeadless(options, argc, argv);
     return tessaly::RunWithWindow(options, argc, argv);
