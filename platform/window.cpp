@@ -5,6 +5,8 @@
 #include <QEvent>
 #include <QObject>
 #include <QTimer>
+#include <cstddef>
+#include <mutex>
 
 platform::HWND hMainWnd = nullptr;
 
@@ -13,12 +15,56 @@ namespace {
 
 const QEvent::Type kMessageEvent = static_cast<QEvent::Type>(QEvent::registerEventType());
 
+// Queued messages come from a pool of event objects, so that posting a message (a socket notification,
+// a filled sound buffer) allocates nothing. Qt deletes each event after delivery, which returns it here.
+// Only when more messages wait at once than the pool holds do further ones come from the heap.
+class EventPool {
+  public:
+    static constexpr std::size_t kSlots = 4096;
+    static constexpr std::size_t kSlotSize = 64;
+
+    void* Take(std::size_t size) {
+        if (size <= kSlotSize) {
+            std::lock_guard lock(mutex_);
+            if (free_count_ > 0) return slots_[free_[--free_count_]].bytes;
+        }
+        return ::operator new(size);
+    }
+    void Give(void* p) {
+        auto* slot = static_cast<Slot*>(p);
+        if (slot < slots_ || slot >= slots_ + kSlots) return ::operator delete(p);
+        std::lock_guard lock(mutex_);
+        free_[free_count_++] = static_cast<std::uint16_t>(slot - slots_);
+    }
+    EventPool() {
+        for (std::size_t i = 0; i < kSlots; ++i) free_[i] = static_cast<std::uint16_t>(kSlots - 1 - i);
+        free_count_ = kSlots;
+    }
+
+  private:
+    struct alignas(std::max_align_t) Slot {
+        unsigned char bytes[kSlotSize];
+    };
+    std::mutex mutex_;
+    Slot slots_[kSlots];
+    std::uint16_t free_[kSlots];
+    std::size_t free_count_ = 0;
+};
+
+EventPool& Pool() {
+    static EventPool pool;
+    return pool;
+}
+
 struct MessageEvent : QEvent {
     MessageEvent(UINT m, WPARAM w, LPARAM l) : QEvent(kMessageEvent), msg(m), wParam(w), lParam(l) {}
+    static void* operator new(std::size_t size) { return Pool().Take(size); }
+    static void operator delete(void* p) { Pool().Give(p); }
     UINT msg;
     WPARAM wParam;
     LPARAM lParam;
 };
+static_assert(sizeof(MessageEvent) <= EventPool::kSlotSize);
 
 }  // namespace
 
@@ -36,7 +82,9 @@ struct Window::Receiver : QObject {
 
 Window::Window() : receiver_(std::make_unique<Receiver>(this)) {}
 
-Window::~Window() { QCoreApplication::removePostedEvents(receiver_.get(), kMessageEvent); }
+Window::~Window() {
+    QCoreApplication::removePostedEvents(receiver_.get(), kMessageEvent);
+}
 
 WNDPROC Window::SetWindowProc(WNDPROC proc) {
     WNDPROC previous = proc_ ? *proc_ : WNDPROC();
@@ -78,7 +126,9 @@ LRESULT CallWindowProc(const WNDPROC& prev, HWND hwnd, UINT msg, WPARAM wParam, 
     return prev ? prev(hwnd, msg, wParam, lParam) : 0;
 }
 
-void DoEvents() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
+void DoEvents() {
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
 
 bool RunUntil(const std::function<bool()>& done, int deadline_ms) {
     QDeadlineTimer deadline(deadline_ms);

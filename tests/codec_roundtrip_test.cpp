@@ -9,6 +9,7 @@
 #include <random>
 #include <vector>
 
+#include "allocation_counter.h"
 #include "codec/CCODEC.h"
 #include "codec_pictures.h"
 #include "codec_reference.h"
@@ -17,6 +18,10 @@
 namespace {
 std::atomic<long> allocations{0};
 }  // namespace
+
+long AllocationCount() {
+    return allocations;
+}
 
 void* operator new(size_t size) {
     ++allocations;

@@ -5,6 +5,7 @@
 #include <thread>
 #include <vector>
 
+#include "allocation_counter.h"
 #include "platform/timer.h"
 
 using namespace platform;
@@ -38,6 +39,21 @@ TEST(Window, HookKeepsThePreviousProcedureAndUnhookRestoresIt) {
     w.SetWindowProc(prev);  // unhook
     EXPECT_EQ(SendMessage(&w, 2, 0, 0), 2);
     EXPECT_EQ(hooked, std::vector<UINT>{1});
+}
+
+TEST(Window, PostingAndDeliveringMessagesAllocatesNothing) {
+    Window w;
+    int n = 0;
+    w.SetWindowProc([&n](HWND, UINT, WPARAM, LPARAM) -> LRESULT { return ++n; });
+    auto post_and_deliver = [&] {
+        for (int i = 0; i < 50; ++i) PostMessage(&w, WM_SOCKET, i, 1);
+        DoEvents();
+    };
+    post_and_deliver();  // the event queue reaches its working size
+    const long before = AllocationCount();
+    post_and_deliver();
+    EXPECT_EQ(AllocationCount() - before, 0);
+    EXPECT_EQ(n, 100);
 }
 
 TEST(Window, DoEventsRunsWhatIsQueuedAndReturns) {
