@@ -130,7 +130,9 @@ class LoopbackTest : public ::testing::Test {
         }
         return out;
     }
-    bool WaitFor(const std::function<bool()>& done) { return platform::RunUntil(done, 3000); }
+    // Generous: it only bounds how long a failing test waits, and sanitizer builds on a busy machine are
+    // slow.
+    bool WaitFor(const std::function<bool()>& done) { return platform::RunUntil(done, 10000); }
     void Settle(int ms = 150) {
         platform::RunUntil([] { return false; }, ms);
     }

@@ -49,7 +49,7 @@ class ReceiverTest : public ::testing::Test {
     void WriteInit(const std::string& text) { std::ofstream(dir_ / "init.txt", std::ios::binary) << text; }
     std::string PathOf(const std::string& name) const { return (dir_ / name).string(); }
 
-    static bool WaitFor(const std::function<bool()>& done, int ms = 4000) {
+    static bool WaitFor(const std::function<bool()>& done, int ms = 10000) {
         return platform::RunUntil(done, ms);
     }
     static void Settle(int ms = 200) {

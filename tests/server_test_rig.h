@@ -92,7 +92,9 @@ class ServerTest : public ::testing::Test {
 
     void Serve() { sv_->mnuServer_Click(); }
 
-    bool WaitFor(const std::function<bool()>& done) { return platform::RunUntil(done, 3000); }
+    // Generous: it only bounds how long a failing test waits, and sanitizer builds on a busy machine are
+    // slow.
+    bool WaitFor(const std::function<bool()>& done) { return platform::RunUntil(done, 10000); }
     void Settle(int ms = 150) {
         platform::RunUntil([] { return false; }, ms);
     }
