@@ -196,15 +196,24 @@ class ThreadServer {
         for (std::uint8_t value : blocks) SendOrClose(sound_, std::vector<std::uint8_t>(1600, value));
     }
 
+    // Closes as a server does when it ends a connection: the end of the stream first, then, once the
+    // receiver has closed its side (or after half a second), the socket. Closing at once with a request
+    // still unread would reset the connection instead, a close the receivers do not act on.
+    static void CloseGracefully(int& fd) {
+        ::shutdown(fd, SHUT_WR);
+        char buf[4096];
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(500);
+        while (std::chrono::steady_clock::now() < deadline) {
+            if (!Readable(fd, 20)) continue;
+            if (::recv(fd, buf, sizeof buf, 0) <= 0) break;
+        }
+        ::close(fd);
+        fd = -2;
+    }
+
     void CloseOnDemand() {
-        if (close_video_.exchange(false) && video_ >= 0) {
-            ::close(video_);
-            video_ = -2;
-        }
-        if (close_sound_.exchange(false) && sound_ >= 0) {
-            ::close(sound_);
-            sound_ = -2;
-        }
+        if (close_video_.exchange(false) && video_ >= 0) CloseGracefully(video_);
+        if (close_sound_.exchange(false) && sound_ >= 0) CloseGracefully(sound_);
     }
 
     std::atomic<bool> auto_answer_;
