@@ -210,6 +210,18 @@ double MeanOf(const std::string& output, const std::regex& pattern, int group = 
     return n > 0 ? sum / n : 0;
 }
 
+// The figures of one quillon run: latency from its last console line, paintings per second, CPU, memory.
+void ReportQuillonRun(benchmark::State& state, const Run& run) {
+    std::smatch m;
+    if (std::regex_search(run.output, m, std::regex("latency median ([0-9.]+) ms  p99 ([0-9.]+) ms\\n?$"))) {
+        state.counters["latency_median_ms"] = std::stod(m[1]);
+        state.counters["latency_p99_ms"] = std::stod(m[2]);
+    }
+    state.counters["paintings_per_s"] = MeanOf(run.output, std::regex("frames/s ([0-9]+)  sound"));
+    state.counters["cpu_share"] = run.cpu_share;
+    state.counters["rss_MiB"] = run.rss_mib;
+}
+
 void BM_QuillonOverLoopback(benchmark::State& state) {
     StandInServer server("127.0.0.1", 0, 0);
     const auto dir = TempDir("quillon_bench", "127.0.0.1\n");
@@ -221,14 +233,7 @@ void BM_QuillonOverLoopback(benchmark::State& state) {
                            std::to_string(server.SoundPort()), "--audio-out", "null"},
                           5.0);
     }
-    std::smatch m;
-    if (std::regex_search(run.output, m, std::regex("latency median ([0-9.]+) ms  p99 ([0-9.]+) ms\\n?$"))) {
-        state.counters["latency_median_ms"] = std::stod(m[1]);
-        state.counters["latency_p99_ms"] = std::stod(m[2]);
-    }
-    state.counters["paintings_per_s"] = MeanOf(run.output, std::regex("frames/s ([0-9]+)  sound"));
-    state.counters["cpu_share"] = run.cpu_share;
-    state.counters["rss_MiB"] = run.rss_mib;
+    ReportQuillonRun(state, run);
     std::filesystem::remove_all(dir);
 }
 
@@ -262,14 +267,7 @@ void BM_QuillonWithTessaly(benchmark::State& state) {
     }
     server.write("quit\n");
     if (!server.waitForFinished(5000)) server.kill();
-    std::smatch m;
-    if (std::regex_search(run.output, m, std::regex("latency median ([0-9.]+) ms  p99 ([0-9.]+) ms\\n?$"))) {
-        state.counters["latency_median_ms"] = std::stod(m[1]);
-        state.counters["latency_p99_ms"] = std::stod(m[2]);
-    }
-    state.counters["paintings_per_s"] = MeanOf(run.output, std::regex("frames/s ([0-9]+)  sound"));
-    state.counters["cpu_share"] = run.cpu_share;
-    state.counters["rss_MiB"] = run.rss_mib;
+    ReportQuillonRun(state, run);
     std::filesystem::remove_all(dir);
 }
 
