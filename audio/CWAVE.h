@@ -9,8 +9,8 @@
 #include <cstdint>
 #include <span>
 
-#include "platform/wave.h"
-#include "platform/window.h"
+#include "platform/wave/wave.h"
+#include "platform/window/window.h"
 
 class CWAVE {
   public:

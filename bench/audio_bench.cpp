@@ -10,9 +10,9 @@
 #include <new>
 
 #include "audio/CWAVE.h"
-#include "platform/wave.h"
-#include "platform/wave_file.h"
-#include "platform/window.h"
+#include "platform/wave/wave.h"
+#include "platform/wave/wave_file.h"
+#include "platform/window/window.h"
 
 // Every heap allocation of the process is counted, so that a benchmark can show how many one block costs.
 namespace {

@@ -29,7 +29,7 @@
 #include <vector>
 
 #include "net/CSock.h"
-#include "platform/window.h"
+#include "platform/window/window.h"
 
 namespace {
 

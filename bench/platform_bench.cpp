@@ -6,10 +6,10 @@
 #include <cstring>
 #include <vector>
 
-#include "platform/capture.h"
-#include "platform/controls.h"
-#include "platform/testpattern.h"
-#include "platform/timestamp.h"
+#include "platform/capture/capture.h"
+#include "platform/capture/testpattern.h"
+#include "platform/capture/timestamp.h"
+#include "platform/ui/controls.h"
 
 using namespace platform;
 

@@ -25,8 +25,8 @@
 #include <vector>
 
 #include "codec/CCODEC.h"
-#include "platform/testpattern.h"
-#include "platform/timestamp.h"
+#include "platform/capture/testpattern.h"
+#include "platform/capture/timestamp.h"
 
 namespace {
 

@@ -26,8 +26,8 @@
 #include <string>
 #include <string_view>
 
-#include "platform/window.h"
-#include "platform/winsock.h"
+#include "platform/window/window.h"
+#include "platform/winsock/winsock.h"
 
 class CSock {
   public:

@@ -4,8 +4,8 @@
 #include <fstream>
 
 #include "net/CSock.h"
-#include "platform/msgbox.h"
-#include "platform/paths.h"
+#include "platform/window/msgbox.h"
+#include "platform/window/paths.h"
 
 namespace {
 

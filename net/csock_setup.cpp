@@ -3,7 +3,7 @@
 
 #include "net/CSock.h"
 #include "net/listen_address.h"
-#include "platform/msgbox.h"
+#include "platform/window/msgbox.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <csignal>
 #include <cstdio>
 
-#include "platform/msgbox.h"
+#include "platform/window/msgbox.h"
 #include "receiver/brondel_window.h"
 #include "receiver/receiver_app.h"
 

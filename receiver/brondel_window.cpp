@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "platform/paths.h"
+#include "platform/window/paths.h"
 
 namespace receiver {
 

@@ -7,7 +7,7 @@
 #include <array>
 #include <string>
 
-#include "platform/timer.h"
+#include "platform/window/timer.h"
 #include "receiver/init_file.h"
 #include "receiver/raw_out.h"
 #include "receiver/receiver_window.h"

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "platform/timestamp.h"
+#include "platform/capture/timestamp.h"
 
 namespace receiver {
 

@@ -5,8 +5,8 @@
 #include <QCoreApplication>
 #include <cstring>
 
-#include "platform/paths.h"
-#include "platform/wave.h"
+#include "platform/wave/wave.h"
+#include "platform/window/paths.h"
 
 namespace receiver {
 

@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/console_frontend.h"
-#include "platform/signals.h"
-#include "platform/timer.h"
+#include "platform/ui/console_frontend.h"
+#include "platform/window/signals.h"
+#include "platform/window/timer.h"
 #include "receiver/receiver_frontend.h"
 #include "receiver/server_link.h"
 

@@ -1,6 +1,6 @@
 #include "receiver/receiver_errors.h"
 
-#include "platform/msgbox.h"
+#include "platform/window/msgbox.h"
 
 namespace receiver {
 

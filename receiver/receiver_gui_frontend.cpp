@@ -2,7 +2,7 @@
 #include <QApplication>
 #include <cstdlib>
 
-#include "platform/gui/gui_frontend.h"
+#include "platform/ui/qt/gui_frontend.h"
 #include "receiver/receiver_frontend.h"
 
 namespace receiver {

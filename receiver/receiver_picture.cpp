@@ -1,6 +1,6 @@
 #include "receiver/receiver_picture.h"
 
-#include "platform/controls.h"
+#include "platform/ui/controls.h"
 #include "tools/picture_file.h"
 
 namespace receiver {

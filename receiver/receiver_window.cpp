@@ -2,9 +2,9 @@
 
 #include <exception>
 
-#include "platform/msgbox.h"
-#include "platform/timestamp.h"
-#include "platform/winsock.h"
+#include "platform/capture/timestamp.h"
+#include "platform/window/msgbox.h"
+#include "platform/winsock/winsock.h"
 
 namespace receiver {
 

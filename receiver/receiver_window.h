@@ -9,8 +9,8 @@
 
 #include "audio/CWAVE.h"
 #include "net/CSock.h"
-#include "platform/controls.h"
-#include "platform/window.h"
+#include "platform/ui/controls.h"
+#include "platform/window/window.h"
 #include "receiver/frame_stats.h"
 #include "receiver/receiver_errors.h"
 

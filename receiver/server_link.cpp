@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "platform/winsock.h"
+#include "platform/winsock/winsock.h"
 
 namespace receiver {
 

@@ -5,7 +5,7 @@
 #include <memory>
 
 #include "codec/CCODEC.h"
-#include "platform/controls.h"
+#include "platform/ui/controls.h"
 #include "server/server_module.h"
 
 namespace tessaly {

@@ -8,8 +8,8 @@
 #include <functional>
 #include <string>
 
-#include "platform/capture.h"
-#include "platform/window.h"
+#include "platform/capture/capture.h"
+#include "platform/window/window.h"
 
 namespace platform {
 class Form;

@@ -5,7 +5,7 @@
 #include "audio/CWAVE.h"
 #include "codec/CCODEC.h"
 #include "net/CSock.h"
-#include "platform/msgbox.h"
+#include "platform/window/msgbox.h"
 #include "server/CCapture.h"
 #include "server/server_module.h"
 #include "server/window_proc.h"

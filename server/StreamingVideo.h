@@ -7,9 +7,9 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/controls.h"
-#include "platform/timer.h"
-#include "platform/window.h"
+#include "platform/ui/controls.h"
+#include "platform/window/timer.h"
+#include "platform/window/window.h"
 
 namespace tessaly {
 

@@ -2,8 +2,8 @@
 #include <QApplication>
 #include <QTimer>
 
-#include "platform/gui/gui_frontend.h"
-#include "platform/signals.h"
+#include "platform/ui/qt/gui_frontend.h"
+#include "platform/window/signals.h"
 #include "server/program.h"
 
 namespace tessaly {

@@ -3,7 +3,7 @@
 #include <QCommandLineParser>
 #include <cstring>
 
-#include "platform/capture.h"
+#include "platform/capture/capture.h"
 
 namespace tessaly {
 

@@ -4,11 +4,11 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "platform/console_frontend.h"
-#include "platform/msgbox.h"
-#include "platform/paths.h"
-#include "platform/signals.h"
-#include "platform/wave.h"
+#include "platform/ui/console_frontend.h"
+#include "platform/wave/wave.h"
+#include "platform/window/msgbox.h"
+#include "platform/window/paths.h"
+#include "platform/window/signals.h"
 #include "server/CCapture.h"
 #include "server/server_module.h"
 

@@ -3,7 +3,7 @@
 #include "audio/CWAVE.h"
 #include "codec/CCODEC.h"
 #include "net/CSock.h"
-#include "platform/mci.h"
+#include "platform/wave/mci.h"
 
 namespace tessaly {
 

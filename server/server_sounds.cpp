@@ -1,9 +1,11 @@
 // The server's own sounds, made here so that the suite ships no recorded material.
+#include "server/server_sounds.h"
+
 #include <algorithm>
 #include <cmath>
 #include <numbers>
 
-#include "platform/wave_file.h"
+#include "platform/wave/wave_file.h"
 
 namespace platform {
 namespace {

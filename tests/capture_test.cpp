@@ -1,4 +1,4 @@
-#include "platform/capture.h"
+#include "platform/capture/capture.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -12,9 +12,9 @@
 #include <thread>
 #include <vector>
 
-#include "platform/testpattern.h"
-#include "platform/timestamp.h"
-#include "platform/window.h"
+#include "platform/capture/testpattern.h"
+#include "platform/capture/timestamp.h"
+#include "platform/window/window.h"
 
 using namespace platform;
 

@@ -1,4 +1,4 @@
-#include "platform/console_frontend.h"
+#include "platform/ui/console_frontend.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -9,9 +9,9 @@
 #include <thread>
 #include <vector>
 
-#include "platform/controls.h"
-#include "platform/signals.h"
-#include "platform/window.h"
+#include "platform/ui/controls.h"
+#include "platform/window/signals.h"
+#include "platform/window/window.h"
 
 using namespace platform;
 

@@ -7,7 +7,7 @@
 #include <fstream>
 
 #include "csock_test_util.h"
-#include "platform/timer.h"
+#include "platform/window/timer.h"
 
 using namespace csock_test;
 

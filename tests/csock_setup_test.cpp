@@ -6,7 +6,7 @@
 
 #include "csock_test_util.h"
 #include "net/listen_address.h"
-#include "platform/paths.h"
+#include "platform/window/paths.h"
 
 using namespace csock_test;
 using platform::kFalse;

@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "net/CSock.h"
-#include "platform/msgbox.h"
-#include "platform/window.h"
+#include "platform/window/msgbox.h"
+#include "platform/window/window.h"
 
 namespace csock_test {
 

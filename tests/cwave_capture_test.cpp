@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "audio/CWAVE.h"
-#include "platform/msgbox.h"
+#include "platform/window/msgbox.h"
 #include "wave_test_rig.h"
 
 using namespace platform;

@@ -1,9 +1,10 @@
 // Sound commands over the output backend, and the server's generated sounds.
-#include "platform/mci.h"
+#include "platform/wave/mci.h"
 
 #include <QDir>
 
-#include "platform/paths.h"
+#include "platform/window/paths.h"
+#include "server/server_sounds.h"
 #include "wave_test_rig.h"
 
 using namespace platform;

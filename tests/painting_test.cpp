@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "platform/controls.h"
+#include "platform/ui/controls.h"
 
 using namespace platform;
 

@@ -7,9 +7,9 @@
 #include <fstream>
 #include <iterator>
 
-#include "platform/msgbox.h"
-#include "platform/testpattern.h"
-#include "platform/timestamp.h"
+#include "platform/capture/testpattern.h"
+#include "platform/capture/timestamp.h"
+#include "platform/window/msgbox.h"
 #include "receiver/frame_stats.h"
 #include "receiver/init_file.h"
 #include "receiver/raw_out.h"

@@ -16,8 +16,8 @@
 
 #include "codec/CCODEC.h"
 #include "csock_test_util.h"
-#include "platform/testpattern.h"
-#include "platform/timestamp.h"
+#include "platform/capture/testpattern.h"
+#include "platform/capture/timestamp.h"
 
 namespace receiver_test {
 

@@ -10,11 +10,11 @@
 #include <string>
 #include <vector>
 
-#include "platform/msgbox.h"
-#include "platform/paths.h"
-#include "platform/wave.h"
-#include "platform/window.h"
-#include "platform/winsock.h"
+#include "platform/wave/wave.h"
+#include "platform/window/msgbox.h"
+#include "platform/window/paths.h"
+#include "platform/window/window.h"
+#include "platform/winsock/winsock.h"
 
 namespace receiver_test {
 

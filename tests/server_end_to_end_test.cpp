@@ -13,7 +13,7 @@
 #include "audio/CWAVE.h"
 #include "codec/CCODEC.h"
 #include "csock_test_util.h"
-#include "platform/timestamp.h"
+#include "platform/capture/timestamp.h"
 #include "server/options.h"
 
 namespace {

@@ -2,7 +2,7 @@
 // full table, the list rows and the watchdog driven tick by tick, dropping by double-click, and the
 // compression flag that follows whether anyone is connected.
 #include "codec/CCODEC.h"
-#include "platform/timestamp.h"
+#include "platform/capture/timestamp.h"
 #include "server_test_rig.h"
 
 using namespace server_test;

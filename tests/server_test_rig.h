@@ -13,9 +13,9 @@
 
 #include "csock_test_util.h"
 #include "net/CSock.h"
-#include "platform/msgbox.h"
-#include "platform/wave.h"
-#include "platform/window.h"
+#include "platform/wave/wave.h"
+#include "platform/window/msgbox.h"
+#include "platform/window/window.h"
 #include "server/CCapture.h"
 #include "server/StreamingVideo.h"
 #include "server/server_module.h"

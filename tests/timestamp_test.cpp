@@ -1,4 +1,4 @@
-#include "platform/timestamp.h"
+#include "platform/capture/timestamp.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,7 @@
 #include <random>
 #include <vector>
 
-#include "platform/testpattern.h"
+#include "platform/capture/testpattern.h"
 
 using namespace platform;
 

@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/wave.h"
-#include "platform/wave_file.h"
-#include "platform/window.h"
+#include "platform/wave/wave.h"
+#include "platform/wave/wave_file.h"
+#include "platform/window/window.h"
 
 namespace wave_test {
 

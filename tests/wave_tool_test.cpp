@@ -5,6 +5,7 @@
 #include <iterator>
 
 #include "audio/CWAVE.h"
+#include "server/server_sounds.h"
 #include "wave_test_rig.h"
 
 namespace {

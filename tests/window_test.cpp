@@ -1,4 +1,4 @@
-#include "platform/window.h"
+#include "platform/window/window.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "allocation_counter.h"
-#include "platform/timer.h"
+#include "platform/window/timer.h"
 
 using namespace platform;
 

@@ -1,6 +1,6 @@
 // The Winsock-shaped layer: its notification rules over loopback, with the real window-thread loop. The far
 // ends are plain blocking POSIX sockets, so that a test controls exactly what the peer does.
-#include "platform/winsock.h"
+#include "platform/winsock/winsock.h"
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "csock_test_util.h"
-#include "platform/window.h"
+#include "platform/window/window.h"
 
 using namespace platform;
 namespace ws = winsock;

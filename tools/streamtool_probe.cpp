@@ -17,9 +17,9 @@
 
 #include "codec/CCODEC.h"
 #include "net/CSock.h"
-#include "platform/timer.h"
-#include "platform/timestamp.h"
-#include "platform/window.h"
+#include "platform/capture/timestamp.h"
+#include "platform/window/timer.h"
+#include "platform/window/window.h"
 #include "tools/streamtool.h"
 
 namespace {

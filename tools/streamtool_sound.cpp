@@ -10,10 +10,11 @@
 #include <random>
 
 #include "audio/CWAVE.h"
-#include "platform/timer.h"
-#include "platform/wave.h"
-#include "platform/wave_file.h"
-#include "platform/window.h"
+#include "platform/wave/wave.h"
+#include "platform/wave/wave_file.h"
+#include "platform/window/timer.h"
+#include "platform/window/window.h"
+#include "server/server_sounds.h"
 #include "tools/streamtool.h"
 
 namespace streamtool {

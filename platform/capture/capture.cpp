@@ -1,4 +1,4 @@
-#include "capture.h"
+#include "platform/capture/capture.h"
 
 #include <sys/eventfd.h>
 #include <unistd.h>
@@ -10,7 +10,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "timestamp.h"
+#include "platform/capture/timestamp.h"
 
 namespace platform {
 

@@ -1,3 +1,7 @@
+// platform/capture, picture sources: the capture driver below (V4L2 cameras, the test picture, raw frames),
+// the moving test picture (testpattern.h) and the capture time stamp that pictures carry (timestamp.h). It
+// needs only Qt Core, no other platform room.
+//
 // The capture driver: delivers each new 320 x 240 picture, 3 bytes per pixel (B, G, R), rows bottom-up
 // (row 0 of the buffer is the bottom line of the scene, as a device-independent bitmap holds it), to a
 // frame callback on the window thread. Sources, named by a text:

@@ -9,8 +9,8 @@
 #include <cstring>
 #include <vector>
 
-#include "capture.h"
-#include "timestamp.h"
+#include "platform/capture/capture.h"
+#include "platform/capture/timestamp.h"
 
 namespace platform {
 namespace {

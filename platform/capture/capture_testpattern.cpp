@@ -1,9 +1,9 @@
 // The test picture as a capture source: one picture per paced read, stamped with the time it was drawn.
 #include <memory>
 
-#include "capture.h"
-#include "testpattern.h"
-#include "timestamp.h"
+#include "platform/capture/capture.h"
+#include "platform/capture/testpattern.h"
+#include "platform/capture/timestamp.h"
 
 namespace platform {
 namespace {

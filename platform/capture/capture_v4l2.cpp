@@ -4,7 +4,7 @@
 #include <memory>
 #include <string>
 
-#include "capture.h"
+#include "platform/capture/capture.h"
 
 #ifdef STREAM_HAVE_V4L2
 
@@ -18,7 +18,7 @@
 #include <cstring>
 #include <vector>
 
-#include "timestamp.h"
+#include "platform/capture/timestamp.h"
 
 namespace platform {
 namespace {

@@ -1,8 +1,8 @@
-#include "testpattern.h"
+#include "platform/capture/testpattern.h"
 
 #include <cstring>
 
-#include "timestamp.h"
+#include "platform/capture/timestamp.h"
 
 namespace platform {
 namespace {

@@ -1,4 +1,4 @@
-#include "timestamp.h"
+#include "platform/capture/timestamp.h"
 
 #include <array>
 #include <chrono>

@@ -1,4 +1,4 @@
-#include "console_frontend.h"
+#include "platform/ui/console_frontend.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -11,7 +11,7 @@
 #include <cerrno>
 #include <sstream>
 
-#include "controls.h"
+#include "platform/ui/controls.h"
 
 namespace platform {
 namespace {

@@ -1,4 +1,4 @@
-#include "controls.h"
+#include "platform/ui/controls.h"
 
 #include <algorithm>
 

@@ -1,3 +1,8 @@
+// platform/ui, what a program's window shows: the control model below, the painting surface of its picture
+// boxes (surface.h), the console front-end (console_frontend.h) and, in its own library, the Qt Widgets
+// front-end (qt/gui_frontend.h). The model and the console front-end need only Qt Core; the Qt front-end
+// also builds on platform/window for its message boxes.
+//
 // The window and its controls as plain objects that a program's logic drives: a Form with menus and named
 // controls (labels, text boxes, list boxes, combo boxes, buttons, option buttons, picture boxes). They hold
 // the state (captions, texts, enabled and checked flags, list items and selection, places in pixels, fonts)
@@ -16,7 +21,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/surface.h"
+#include "platform/ui/surface.h"
 
 namespace platform {
 

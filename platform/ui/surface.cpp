@@ -1,4 +1,4 @@
-#include "surface.h"
+#include "platform/ui/surface.h"
 
 #include <algorithm>
 #include <cstdlib>

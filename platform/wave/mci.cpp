@@ -1,6 +1,6 @@
 // Sound commands: each open sound is loaded whole into memory and played as one buffer on its own output
 // device, which stays open until the sound is played again, stopped or closed.
-#include "platform/mci.h"
+#include "platform/wave/mci.h"
 
 #include <algorithm>
 #include <cctype>
@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/paths.h"
-#include "platform/wave.h"
-#include "platform/wave_file.h"
+#include "platform/wave/wave.h"
+#include "platform/wave/wave_file.h"
+#include "platform/window/paths.h"
 
 namespace platform {
 namespace {

@@ -1,10 +1,10 @@
 // The wave device calls: handles, argument checks and the program-wide choice of backends.
-#include "platform/wave.h"
+#include "platform/wave/wave.h"
 
 #include <cstdio>
 #include <map>
 
-#include "platform/wave_internal.h"
+#include "platform/wave/wave_internal.h"
 
 namespace platform {
 namespace {

@@ -1,3 +1,7 @@
+// platform/wave, sound devices and files: the wave devices below with their backends (ALSA, tone, file,
+// null), WAV files (wave_file.h) and the MCI sound commands that play them (mci.h). It builds on
+// platform/window, to which the devices report finished buffers.
+//
 // Wave devices shaped like the multimedia API that the sound layer was written against: input and output
 // devices that take buffers described by WAVEHDR headers, fill or play them in order on a device thread and
 // report each finished buffer to a window (MM_WIM_DATA, MM_WOM_DONE, lParam = the header's address).
@@ -24,7 +28,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/window.h"
+#include "platform/window/window.h"
 
 namespace platform {
 

@@ -1,6 +1,6 @@
 // The sound card through ALSA: blocking reads and writes of at most one chunk, each after a bounded wait,
 // so that the device thread can answer a reset or a close promptly.
-#include "platform/wave_internal.h"
+#include "platform/wave/wave_internal.h"
 
 #ifdef STREAM_HAVE_ALSA
 #include <alsa/asoundlib.h>

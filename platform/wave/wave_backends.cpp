@@ -7,8 +7,8 @@
 #include <numbers>
 #include <set>
 
-#include "platform/wave_file.h"
-#include "platform/wave_internal.h"
+#include "platform/wave/wave_file.h"
+#include "platform/wave/wave_internal.h"
 
 namespace platform::wave_internal {
 namespace {

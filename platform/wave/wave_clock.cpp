@@ -2,7 +2,7 @@
 #include <algorithm>
 #include <chrono>
 
-#include "platform/wave.h"
+#include "platform/wave/wave.h"
 
 namespace platform {
 namespace {

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "platform/wave_internal.h"
+#include "platform/wave/wave_internal.h"
 
 namespace platform::wave_internal {
 namespace {

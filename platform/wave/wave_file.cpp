@@ -1,4 +1,4 @@
-#include "platform/wave_file.h"
+#include "platform/wave/wave_file.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,5 +1,5 @@
 // WAV files: reading PCM files of any common shape into 16-bit mono samples, writing 16-bit mono files
-// (whole, or growing while a device records), and the two sounds that the server plays.
+// (whole, or growing while a device records).
 #pragma once
 
 #include <cstdint>
@@ -44,12 +44,5 @@ class WavWriter {
     std::FILE* file_ = nullptr;
     std::uint32_t data_bytes_ = 0;
 };
-
-// The server's sounds, 8,000 samples per second: a short two-note chime for a new connection and a
-// repeated two-tone alarm.
-std::vector<std::int16_t> MakeChimeSamples();
-std::vector<std::int16_t> MakeAlarmSamples();
-// Writes stream.wav (the chime) and danger.wav (the alarm) into folder.
-bool WriteServerSounds(const std::string& folder, std::string* error);
 
 }  // namespace platform

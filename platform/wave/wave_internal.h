@@ -1,12 +1,12 @@
 // Inside the wave devices: the backends that make or take the samples, and the device that runs one
-// backend on its own thread. Only platform/wave*.cpp include this.
+// backend on its own thread. Only platform/wave/wave*.cpp include this.
 #pragma once
 
 #include <memory>
 #include <string>
 #include <thread>
 
-#include "platform/wave.h"
+#include "platform/wave/wave.h"
 
 namespace platform::wave_internal {
 

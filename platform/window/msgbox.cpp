@@ -1,4 +1,4 @@
-#include "msgbox.h"
+#include "platform/window/msgbox.h"
 
 #include <cstdio>
 

@@ -1,4 +1,4 @@
-#include "paths.h"
+#include "platform/window/paths.h"
 
 #include <QCoreApplication>
 

@@ -1,4 +1,4 @@
-#include "signals.h"
+#include "platform/window/signals.h"
 
 #include <fcntl.h>
 #include <unistd.h>

@@ -1,4 +1,4 @@
-#include "timer.h"
+#include "platform/window/timer.h"
 
 #include <QTimer>
 

@@ -1,3 +1,8 @@
+// platform/window, the bottom of the platform layer (Qt Core only): the window object and its posted
+// messages (window.h), timers (timer.h), message boxes (msgbox.h), the program's folder (paths.h) and
+// SIGINT/SIGTERM as a call on the window thread (signals.h). The other platform rooms that need a window
+// (winsock, wave, the Qt front-end) build on this one; it depends on none of them.
+//
 // The stand-in for a Win32 main window: a target for posted messages whose window procedure a program
 // can replace and restore, as SetWindowLongA(GWL_WNDPROC) and CallWindowProcA allow.
 #pragma once

@@ -1,6 +1,6 @@
 // The Winsock calls on POSIX sockets. Every socket is non-blocking from its creation; the calls re-arm the
 // notifications as Winsock's do (recv re-arms FD_READ, accept FD_ACCEPT, a blocked send FD_WRITE).
-#include "platform/winsock.h"
+#include "platform/winsock/winsock.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -12,7 +12,7 @@
 #include <chrono>
 #include <cstring>
 
-#include "platform/winsock_internal.h"
+#include "platform/winsock/winsock_internal.h"
 
 namespace winsock {
 

@@ -1,3 +1,8 @@
+// platform/winsock, the Winsock-shaped socket layer: the calls, constants and error numbers below, the
+// engine that watches the sockets from the window thread (winsock_engine.cpp), error texts and name
+// resolution. It builds on platform/window for its notifications, and it is the only room that includes the
+// POSIX socket headers: the TCP constants the programs set (IPPROTO_TCP, TCP_NODELAY) come from here.
+//
 // The Winsock 1.1 calls that the programs use, over non-blocking POSIX sockets, with Winsock's error numbers
 // and its window-message notifications (WSAAsyncSelect).
 //
@@ -25,7 +30,7 @@
 
 #include <cstdint>
 
-#include "platform/window.h"
+#include "platform/window/window.h"
 
 // glibc turns htons into a macro when optimising; the Winsock-shaped function below must keep its name.
 #ifdef htons

@@ -13,7 +13,7 @@
 #include <QSocketNotifier>
 #include <cerrno>
 
-#include "platform/winsock_internal.h"
+#include "platform/winsock/winsock_internal.h"
 
 namespace winsock::detail {
 namespace {

@@ -1,7 +1,7 @@
 // Winsock's error numbers: the last error of the thread and the translation from POSIX errno values.
 #include <cerrno>
 
-#include "platform/winsock_internal.h"
+#include "platform/winsock/winsock_internal.h"
 
 namespace winsock {
 namespace {

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <unordered_map>
 
-#include "platform/winsock.h"
+#include "platform/winsock/winsock.h"
 
 namespace winsock::detail {
 

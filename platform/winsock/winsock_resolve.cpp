@@ -11,7 +11,7 @@
 #include <cstring>
 #include <string>
 
-#include "platform/winsock_internal.h"
+#include "platform/winsock/winsock_internal.h"
 
 namespace winsock {
 namespace {

@@ -1,4 +1,4 @@
-#include "platform/gui/gui_frontend.h"
+#include "platform/ui/qt/gui_frontend.h"
 
 #include <gtest/gtest.h>
 
@@ -18,10 +18,10 @@
 #include <QTimer>
 #include <vector>
 
-#include "platform/controls.h"
-#include "platform/msgbox.h"
-#include "platform/testpattern.h"
-#include "platform/window.h"
+#include "platform/capture/testpattern.h"
+#include "platform/ui/controls.h"
+#include "platform/window/msgbox.h"
+#include "platform/window/window.h"
 
 using namespace platform;
 

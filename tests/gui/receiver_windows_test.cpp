@@ -11,10 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "platform/gui/gui_frontend.h"
-#include "platform/msgbox.h"
-#include "platform/paths.h"
-#include "platform/wave.h"
+#include "platform/ui/qt/gui_frontend.h"
+#include "platform/wave/wave.h"
+#include "platform/window/msgbox.h"
+#include "platform/window/paths.h"
 #include "receiver/brondel_window.h"
 #include "receiver/quillon_window.h"
 #include "tools/picture_file.h"

@@ -6,7 +6,7 @@
 #include <functional>
 #include <string>
 
-#include "platform/controls.h"
+#include "platform/ui/controls.h"
 
 namespace platform::gui {
 

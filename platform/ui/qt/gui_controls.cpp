@@ -8,8 +8,8 @@
 #include <QRadioButton>
 #include <QSignalBlocker>
 
-#include "gui_bind.h"
-#include "gui_frontend.h"
+#include "platform/ui/qt/gui_bind.h"
+#include "platform/ui/qt/gui_frontend.h"
 
 namespace platform::gui {
 namespace {

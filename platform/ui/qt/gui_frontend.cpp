@@ -1,4 +1,4 @@
-#include "gui_frontend.h"
+#include "platform/ui/qt/gui_frontend.h"
 
 #include <QAction>
 #include <QApplication>
@@ -12,9 +12,9 @@
 #include <unordered_map>
 #include <vector>
 
-#include "gui_bind.h"
-#include "platform/controls.h"
-#include "platform/msgbox.h"
+#include "platform/ui/controls.h"
+#include "platform/ui/qt/gui_bind.h"
+#include "platform/window/msgbox.h"
 
 namespace platform {
 namespace {
