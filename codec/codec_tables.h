@@ -7,10 +7,12 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "media/picture_geometry.h"
+
 namespace codec {
 
-inline constexpr int kPlaneWidth = 320;
-inline constexpr int kPlaneHeight = 240;
+inline constexpr int kPlaneWidth = media::kPictureWidth;
+inline constexpr int kPlaneHeight = media::kPictureHeight;
 inline constexpr int kPlaneSamples = kPlaneWidth * kPlaneHeight;  // 76800
 
 // The argument range that a product table covers.

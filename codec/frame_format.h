@@ -11,12 +11,14 @@
 #include <cstdint>
 #include <span>
 
+#include "media/picture_geometry.h"
+
 namespace codec {
 
 inline constexpr size_t kFrameBufSize = 15001;   // the largest frame
 inline constexpr size_t kMinFrameSize = 1800;    // 300 + 300 low-band bytes and one run byte per block
-inline constexpr size_t kPictureBytes = 230400;  // 320 x 240 pixels, blue, green, red
-inline constexpr int kPictureRowBytes = 960;
+inline constexpr size_t kPictureBytes = media::kPictureBytes;  // 320 x 240 pixels, blue, green, red
+inline constexpr int kPictureRowBytes = media::kPictureRowBytes;
 
 inline constexpr int kBlockColumns = 40;
 inline constexpr int kBlockRows = 30;

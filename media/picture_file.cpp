@@ -1,4 +1,4 @@
-#include "tools/picture_file.h"
+#include "media/picture_file.h"
 
 #include <algorithm>
 #include <cctype>

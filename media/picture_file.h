@@ -11,11 +11,13 @@
 #include <string>
 #include <vector>
 
+#include "media/picture_geometry.h"
+
 namespace picture_file {
 
-inline constexpr int kWidth = 320;
-inline constexpr int kHeight = 240;
-inline constexpr size_t kPictureBytes = 230400;
+inline constexpr int kWidth = media::kPictureWidth;
+inline constexpr int kHeight = media::kPictureHeight;
+inline constexpr size_t kPictureBytes = media::kPictureBytes;
 inline constexpr size_t kSnapshotBytes = 230455;  // 54 header bytes and 230,401 bytes of picture buffer
 
 enum class Format { kBgr, kPpm, kBmp, kUnknown };

@@ -10,6 +10,8 @@
 #include <cstdio>
 #include <string>
 
+#include "media/picture_geometry.h"
+
 namespace receiver {
 
 class RawOut {
@@ -31,7 +33,7 @@ class RawOut {
     std::FILE* file_ = nullptr;
     bool is_stdout_ = false;
     bool written_ = false;
-    std::array<std::uint8_t, 320 * 240 * 3> top_down_{};
+    std::array<std::uint8_t, media::kPictureBytes> top_down_{};
 };
 
 }  // namespace receiver

@@ -1,7 +1,7 @@
 #include "receiver/receiver_picture.h"
 
+#include "media/picture_file.h"
 #include "platform/ui/controls.h"
-#include "tools/picture_file.h"
 
 namespace receiver {
 

@@ -6,16 +6,18 @@
 #include <span>
 #include <string>
 
+#include "media/picture_geometry.h"
+
 namespace platform {
 class PictureBox;
 }
 
 namespace receiver {
 
-inline constexpr int kPictureWidth = 320;
-inline constexpr int kPictureHeight = 240;
+inline constexpr int kPictureWidth = media::kPictureWidth;
+inline constexpr int kPictureHeight = media::kPictureHeight;
 // 320 x 240 pixels of blue, green, red bytes, rows bottom-up, and one spare byte.
-inline constexpr std::size_t kBmpBufBytes = 230401;
+inline constexpr std::size_t kBmpBufBytes = media::kPictureBytes + 1;
 using BmpBuffer = std::array<std::uint8_t, kBmpBufBytes>;
 
 // Draws the whole 320 x 240 picture into the destination rectangle (a negative width mirrors it) in one

@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "media/picture_geometry.h"
 #include "platform/window/window.h"
 #include "platform/winsock/winsock.h"
 
@@ -33,7 +34,7 @@ struct ClientInfo {
 
 inline constexpr int kClientSlots = 12;  // slot 0 only ever holds a stray sound connection; 11 is unused
 inline constexpr int kPressBufBytes = 15001 + 2;  // the largest frame and the end marker behind it
-inline constexpr int kCapBufBytes = 320 * 240 * 3;
+inline constexpr int kCapBufBytes = media::kPictureRowBytes * media::kPictureHeight;
 
 extern std::array<ClientInfo, kClientSlots> Clients;
 extern std::int32_t MaxClient;

@@ -4,10 +4,10 @@
 #include <iterator>
 #include <regex>
 
+#include "media/picture_file.h"
 #include "receiver_process.h"
 #include "receiver_test_server.h"
 #include "receiver_test_util.h"
-#include "tools/picture_file.h"
 
 using receiver_test::Program;
 using receiver_test::ThreadServer;

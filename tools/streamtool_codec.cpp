@@ -8,7 +8,7 @@
 #include <optional>
 
 #include "codec/CCODEC.h"
-#include "tools/picture_file.h"
+#include "media/picture_file.h"
 #include "tools/streamtool.h"
 
 namespace {

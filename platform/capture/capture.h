@@ -1,6 +1,6 @@
 // platform/capture, picture sources: the capture driver below (V4L2 cameras, the test picture, raw frames),
 // the moving test picture (testpattern.h) and the capture time stamp that pictures carry (timestamp.h). It
-// needs only Qt Core, no other platform room.
+// needs Qt Core and the picture's geometry (media/picture_geometry.h), no other platform room.
 //
 // The capture driver: delivers each new 320 x 240 picture, 3 bytes per pixel (B, G, R), rows bottom-up
 // (row 0 of the buffer is the bottom line of the scene, as a device-independent bitmap holds it), to a
@@ -25,14 +25,16 @@
 #include <thread>
 #include <vector>
 
+#include "media/picture_geometry.h"
+
 class QObject;
 class QSocketNotifier;
 
 namespace platform {
 
-inline constexpr int kCaptureWidth = 320;
-inline constexpr int kCaptureHeight = 240;
-inline constexpr std::size_t kCaptureFrameBytes = 230400;
+inline constexpr int kCaptureWidth = media::kPictureWidth;
+inline constexpr int kCaptureHeight = media::kPictureHeight;
+inline constexpr std::size_t kCaptureFrameBytes = media::kPictureBytes;
 inline constexpr double kDefaultCaptureFps = 15;
 
 // One delivered picture; data stays valid until the callback returns.

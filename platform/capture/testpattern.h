@@ -6,13 +6,15 @@
 #include <array>
 #include <cstdint>
 
+#include "media/picture_geometry.h"
+
 namespace platform {
 
 class TestPattern {
   public:
-    static constexpr int kWidth = 320;
-    static constexpr int kHeight = 240;
-    static constexpr int kFrameBytes = kWidth * kHeight * 3;
+    static constexpr int kWidth = media::kPictureWidth;
+    static constexpr int kHeight = media::kPictureHeight;
+    static constexpr int kFrameBytes = media::kPictureRowBytes * media::kPictureHeight;
 
     TestPattern();
 

@@ -3,11 +3,13 @@
 #include <array>
 #include <chrono>
 
+#include "media/picture_geometry.h"
+
 namespace platform {
 namespace {
 
-constexpr int kWidth = 320;
-constexpr int kRowBytes = kWidth * 3;
+constexpr int kWidth = media::kPictureWidth;
+constexpr int kRowBytes = media::kPictureRowBytes;
 constexpr int kBlock = 8;
 constexpr int kBlocksPerRow = kWidth / kBlock;  // 40
 constexpr int kBits = 2 * kBlocksPerRow;        // 80

@@ -11,13 +11,13 @@
 #include <string>
 #include <vector>
 
+#include "media/picture_file.h"
 #include "platform/ui/qt/gui_frontend.h"
 #include "platform/wave/wave.h"
 #include "platform/window/msgbox.h"
 #include "platform/window/paths.h"
 #include "receiver/brondel_window.h"
 #include "receiver/quillon_window.h"
-#include "tools/picture_file.h"
 
 namespace {
 
