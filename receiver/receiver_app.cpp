@@ -1,7 +1,5 @@
 #include "receiver/receiver_app.h"
 
-#include <unistd.h>
-
 #include <QCoreApplication>
 #include <cstring>
 
@@ -49,7 +47,7 @@ bool ApplyCommonOptions(const QCommandLineParser& parser, CommonOptions& options
     }
     if (parser.isSet("dir")) {
         options.dir = parser.value("dir").toStdString();
-        if (::access(options.dir.c_str(), F_OK) != 0) {
+        if (!platform::PathExists(options.dir)) {
             error = "the folder " + options.dir + " does not exist";
             return false;
         }

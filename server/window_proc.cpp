@@ -1,7 +1,5 @@
 #include "server/window_proc.h"
 
-#include <netinet/tcp.h>
-
 #include <exception>
 
 #include "audio/CWAVE.h"

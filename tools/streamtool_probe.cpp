@@ -2,8 +2,6 @@
 // sound connection, keeps one frame request in flight, counts frames and sound blocks on the platform loop,
 // and prints a line per second and a summary. It ends by itself; a server that refuses, stalls or breaks
 // the protocol gets a clear message.
-#include <netinet/tcp.h>
-
 #include <QTimer>
 #include <algorithm>
 #include <array>

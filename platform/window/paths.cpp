@@ -1,5 +1,7 @@
 #include "platform/window/paths.h"
 
+#include <unistd.h>
+
 #include <QCoreApplication>
 
 namespace platform {
@@ -25,6 +27,10 @@ std::string InProgramFolder(const std::string& name) {
     if (folder.empty()) return name;
     if (folder.back() != '/') folder += '/';
     return folder + name;
+}
+
+bool PathExists(const std::string& path) {
+    return ::access(path.c_str(), F_OK) == 0;
 }
 
 }  // namespace platform

@@ -10,5 +10,7 @@ std::string ProgramFolder();
 void SetProgramFolder(std::string folder);
 // The program's folder joined with a file name.
 std::string InProgramFolder(const std::string& name);
+// Whether a file or folder of that name exists.
+bool PathExists(const std::string& path);
 
 }  // namespace platform
