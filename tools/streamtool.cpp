@@ -1,4 +1,4 @@
-#include "streamtool.h"
+#include "tools/streamtool.h"
 
 #include <QCoreApplication>
 #include <cstdio>
