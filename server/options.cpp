@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "platform/capture.h"
+#include "platform/version.h"
 
 namespace tessaly {
 
@@ -40,10 +41,15 @@ ParseOutcome ParseOptions(const QStringList& arguments, Options* options, std::s
     const QCommandLineOption bind("bind", "Listen on this address instead of the machine's own.", "ADDR");
     const QCommandLineOption video_port("video-port", "Port of the video connections.", "N", "8001");
     const QCommandLineOption sound_port("sound-port", "Port of the sound connections.", "N", "8002");
-    const QCommandLineOption dir("dir", "Folder of stream.wav and danger.wav (default: the program's).",
-                                 "DIR");
+    const QCommandLineOption dir(
+        "dir",
+        QString("Folder of stream.wav and danger.wav (default: the program's); a file "
+                "missing there is taken from the package's share folder (/usr/share/") +
+            platform::PackageName() + " when installed).",
+        "DIR");
     parser.addOptions(
         {help, headless, serve, capture, audio_in, audio_out, bind, video_port, sound_port, dir});
+    const QCommandLineOption version = parser.addVersionOption();
 
     if (!parser.parse(arguments)) {
         *error = parser.errorText().toStdString();
@@ -51,6 +57,10 @@ ParseOutcome ParseOptions(const QStringList& arguments, Options* options, std::s
     }
     if (parser.isSet(help)) {
         *out = parser.helpText().replace("<executable_name>", "tessaly").toStdString();
+        return ParseOutcome::kExitOk;
+    }
+    if (parser.isSet(version)) {
+        *out = std::string("tessaly ") + platform::SuiteVersion() + "\n";
         return ParseOutcome::kExitOk;
     }
     if (!parser.positionalArguments().isEmpty()) {
