@@ -15,6 +15,8 @@ packages=(
   fonts-ipafont-mincho fonts-ipafont-gothic  # the Japanese user interface
   xvfb xauth                                 # screenshots and GUI checks without a display
   python3                                    # paced receivers of the server load benchmark
+  dpkg-dev help2man lintian                  # the Debian package: dependencies, manual pages, its check
+  desktop-file-utils systemd                 # the package check: menu entries, the service unit
 )
 missing=()
 for p in "${packages[@]}"; do
