@@ -168,6 +168,7 @@ TEST_F(ServerDispatchTest, AReceiverWhoseConnectionFailsIsFreedAndTheOthersGoOn)
 
 TEST_F(ServerDispatchTest, AFailedFrameSendFreesTheSlotAtOnce) {
     const Receiver dead = Connect();
+    ASSERT_TRUE(tessaly::Capture().Driver().DeliverNextFrame());  // a picture it has not had: sent at once
     Reset(dead.video);
     ::close(dead.video);
     peers_.erase(std::find(peers_.begin(), peers_.end(), dead.video));
