@@ -3,7 +3,8 @@
 // captures the time-stamped test picture at 15 frames per second, encodes each capture into its current
 // frame, answers every request at once with that frame and pushes a sound block every 0.2 s.
 //   Quillon: capture-to-paint latency (median, 99th percentile, at the first painting of each capture),
-//            paintings and fresh captures per second, CPU share and resident memory.
+//            paintings and fresh captures per second, CPU share, resident memory and the bytes per second on
+//            its video connection (read with `ss`); against the stand-in and against tessaly itself.
 //   Brondel: both servers' frame rates with Timer1 at 200 ms and at 1 ms.
 #include <arpa/inet.h>
 #include <benchmark/benchmark.h>
@@ -13,8 +14,10 @@
 #include <unistd.h>
 
 #include <QProcess>
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
@@ -170,14 +173,37 @@ double ResidentMiB(qint64 pid) {
     return 0;
 }
 
+// Bytes received so far on this machine's established connections to port (as `ss` reports them); -1 when
+// ss cannot tell.
+double BytesReceivedFrom(std::uint16_t port) {
+    const std::string command =
+        "ss -tinH state established '( dport = :" + std::to_string(port) + " )' 2>/dev/null";
+    std::FILE* ss = ::popen(command.c_str(), "r");
+    if (ss == nullptr) return -1;
+    std::string text;
+    char buf[4096];
+    for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, ss)) > 0;) text.append(buf, n);
+    ::pclose(ss);
+    const std::regex field("bytes_received:([0-9]+)");
+    double total = -1;
+    for (auto it = std::sregex_iterator(text.begin(), text.end(), field); it != std::sregex_iterator();
+         ++it) {
+        total = std::max(total, 0.0) + std::stod((*it)[1]);
+    }
+    return total;
+}
+
 struct Run {
     std::string output;
     double cpu_share = 0;
     double rss_mib = 0;
+    double video_bytes_per_s = -1;
 };
 
 // Runs a receiver headless for `seconds`, measuring after a one-second warm-up, then ends it with "quit".
-Run RunReceiver(const std::string& program, const std::vector<std::string>& args, double seconds) {
+// With video_port, also the bytes per second that arrive on its video connection.
+Run RunReceiver(const std::string& program, const std::vector<std::string>& args, double seconds,
+                std::uint16_t video_port = 0) {
     QProcess process;
     QStringList list;
     for (const auto& a : args) list << QString::fromStdString(a);
@@ -186,10 +212,13 @@ Run RunReceiver(const std::string& program, const std::vector<std::string>& args
     if (!process.waitForStarted(5000)) return run;
     process.waitForFinished(1000);  // warm-up
     const double cpu0 = CpuSeconds(process.processId());
+    const double bytes0 = video_port != 0 ? BytesReceivedFrom(video_port) : -1;
     const auto t0 = Clock::now();
     process.waitForFinished(static_cast<int>(seconds * 1000));
     const double elapsed = std::chrono::duration<double>(Clock::now() - t0).count();
     run.cpu_share = (CpuSeconds(process.processId()) - cpu0) / elapsed;
+    const double bytes1 = bytes0 >= 0 ? BytesReceivedFrom(video_port) : -1;
+    if (bytes1 >= bytes0 && bytes0 >= 0) run.video_bytes_per_s = (bytes1 - bytes0) / elapsed;
     run.rss_mib = ResidentMiB(process.processId());
     process.write("quit\n");
     if (!process.waitForFinished(5000)) process.kill();
@@ -220,6 +249,7 @@ void ReportQuillonRun(benchmark::State& state, const Run& run) {
     state.counters["paintings_per_s"] = MeanOf(run.output, std::regex("frames/s ([0-9]+)  sound"));
     state.counters["cpu_share"] = run.cpu_share;
     state.counters["rss_MiB"] = run.rss_mib;
+    if (run.video_bytes_per_s >= 0) state.counters["video_bytes_per_s"] = run.video_bytes_per_s;
 }
 
 void BM_QuillonOverLoopback(benchmark::State& state) {
@@ -231,7 +261,7 @@ void BM_QuillonOverLoopback(benchmark::State& state) {
                           {"--headless", "--connect", "--dir", dir.string(), "--video-port",
                            std::to_string(server.VideoPort()), "--sound-port",
                            std::to_string(server.SoundPort()), "--audio-out", "null"},
-                          5.0);
+                          5.0, server.VideoPort());
     }
     ReportQuillonRun(state, run);
     std::filesystem::remove_all(dir);
@@ -263,7 +293,7 @@ void BM_QuillonWithTessaly(benchmark::State& state) {
             RunReceiver("quillon",
                         {"--headless", "--connect", "--dir", dir.string(), "--video-port",
                          std::to_string(video), "--sound-port", std::to_string(sound), "--audio-out", "null"},
-                        5.0);
+                        5.0, video);
     }
     server.write("quit\n");
     if (!server.waitForFinished(5000)) server.kill();
