@@ -14,7 +14,7 @@ packages=(
   libbenchmark-dev libturbojpeg0-dev         # benchmarks (TurboJPEG only as a yardstick)
   fonts-ipafont-mincho fonts-ipafont-gothic  # the Japanese user interface
   xvfb xauth                                 # screenshots and GUI checks without a display
-  python3                                    # paced receivers of the server load benchmark
+  iproute2                                   # ss: the bytes on a receiver's connection in receiver_bench
 )
 missing=()
 for p in "${packages[@]}"; do
