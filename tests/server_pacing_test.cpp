@@ -89,18 +89,6 @@ TEST_F(FramePacingTest, ANewReceiverGetsTheFrameThatIsThereAtOnce) {
     EXPECT_EQ(ReadFrame(again.video), frame);
 }
 
-TEST_F(FramePacingTest, AReceiverFreedWhileWaitingIsLeftAlone) {
-    const Receiver leaving = Connect();
-    const Receiver staying = Connect();
-    tessaly::HandleRequest(kVideoNextRequest, leaving.slot);
-    tessaly::HandleRequest(kVideoNextRequest, staying.slot);
-    sv_->ClientClose(leaving.slot);
-    ASSERT_TRUE(Deliver());
-    EXPECT_GT(ReadFrame(staying.video).size(), 2u);
-    EXPECT_EQ(Clients[leaving.slot].fUse, 0);
-    EXPECT_NE(Clients[staying.slot].fUse, 0);
-}
-
 class ResendFramesTest : public FramePacingTest {
   protected:
     void Configure(tessaly::ServerSettings& settings) override { settings.resend_frames = true; }
