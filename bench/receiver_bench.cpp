@@ -1,7 +1,8 @@
 // Whole-program figures of the receivers over 127.0.0.1, each started as its own process (build/bin/quillon,
 // build/bin/brondel) against a server stand-in in this process that works as the real server does: it
 // captures the time-stamped test picture at 15 frames per second, encodes each capture into its current
-// frame, answers every request at once with that frame and pushes a sound block every 0.2 s.
+// frame, sends each receiver every frame once (a request for a frame it has waits for the next capture) and
+// pushes a sound block every 0.2 s.
 //   Quillon: capture-to-paint latency (median, 99th percentile, at the first painting of each capture),
 //            paintings and fresh captures per second, CPU share, resident memory and the bytes per second on
 //            its video connection (read with `ss`); against the stand-in and against tessaly itself.
@@ -90,6 +91,13 @@ class StandInServer {
         frame_size_ = static_cast<std::size_t>(codec_.SendDataSize);
         frame_[frame_size_] = 0xFF;
         frame_[frame_size_ + 1] = 0xFF;
+        ++encoded_;
+        if (waiting_) Answer();
+    }
+    void Answer() {
+        waiting_ = false;
+        sent_ = encoded_;
+        SendAll(video_, frame_.data(), frame_size_ + 2);
     }
     void Run() {
         const auto capture_period = std::chrono::microseconds(66667);
@@ -112,7 +120,10 @@ class StandInServer {
             const auto wait =
                 std::chrono::duration_cast<std::chrono::milliseconds>(next_capture - Clock::now());
             ::poll(fds, video_ >= 0 ? 3 : 2, static_cast<int>(std::clamp<long>(wait.count(), 0, 5)));
-            if ((fds[0].revents & POLLIN) && video_ < 0) video_ = ::accept(video_listen_, nullptr, nullptr);
+            if ((fds[0].revents & POLLIN) && video_ < 0) {
+                video_ = ::accept(video_listen_, nullptr, nullptr);
+                sent_ = 0;
+            }
             if ((fds[1].revents & POLLIN) && sound_ < 0) sound_ = ::accept(sound_listen_, nullptr, nullptr);
             if (video_ >= 0 && (fds[2].revents & (POLLIN | POLLHUP))) {
                 char buf[1024];
@@ -120,13 +131,17 @@ class StandInServer {
                 if (n <= 0) {
                     ::close(video_);
                     video_ = -1;
+                    waiting_ = false;
                     continue;
                 }
                 pending.append(buf, static_cast<std::size_t>(n));
                 std::size_t at;
                 while ((at = pending.find(request)) != std::string::npos) {
                     pending.erase(0, at + request.size());
-                    if (frame_size_ > 0) SendAll(video_, frame_.data(), frame_size_ + 2);
+                    if (sent_ == encoded_)
+                        waiting_ = true;
+                    else
+                        Answer();
                 }
                 if (pending.size() > 4096) pending.clear();
             }
@@ -139,6 +154,9 @@ class StandInServer {
     std::vector<std::uint8_t> frame_ = std::vector<std::uint8_t>(codec::kFrameBufSize + 2);
     std::size_t frame_size_ = 0;
     std::uint64_t captures_ = 0;
+    std::uint64_t encoded_ = 0;  // frames encoded so far; the one in frame_ is number encoded_
+    std::uint64_t sent_ = 0;     // the number of the frame last sent on video_
+    bool waiting_ = false;       // a request waits for the next frame
     std::atomic<bool> stop_{false};
     int video_listen_ = -1, sound_listen_ = -1, video_ = -1, sound_ = -1;
     std::uint16_t video_port_ = 0, sound_port_ = 0;
