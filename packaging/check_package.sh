@@ -18,7 +18,7 @@ fail() {
 }
 section() { echo "check_package: $*"; }
 
-for tool in dpkg-deb lintian systemd-analyze desktop-file-validate python3; do
+for tool in dpkg-deb lintian systemd-analyze desktop-file-validate; do
   command -v "$tool" >/dev/null || fail "$tool is missing (scripts/setup.sh installs it)"
 done
 
@@ -89,7 +89,8 @@ section "every program reports version $version"
 
 # The environment of the runs (env execs the program, so a background run's $! is the program itself).
 installed_env=(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM -u XDG_CONFIG_HOME HOME="$work/home")
-free_port() { python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'; }
+# shellcheck source=scripts/ports.sh
+source "$here/../scripts/ports.sh"
 # Waits up to 10 s for a line in a file; false when it does not come.
 wait_for_line() {
   for _ in $(seq 1 100); do
