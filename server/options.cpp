@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "platform/capture.h"
+#include "platform/version.h"
 
 namespace tessaly {
 
@@ -40,8 +41,12 @@ ParseOutcome ParseOptions(const QStringList& arguments, Options* options, std::s
     const QCommandLineOption bind("bind", "Listen on this address instead of the machine's own.", "ADDR");
     const QCommandLineOption video_port("video-port", "Port of the video connections.", "N", "8001");
     const QCommandLineOption sound_port("sound-port", "Port of the sound connections.", "N", "8002");
-    const QCommandLineOption dir("dir", "Folder of stream.wav and danger.wav (default: the program's).",
-                                 "DIR");
+    const QCommandLineOption dir(
+        "dir",
+        QString("Folder of stream.wav and danger.wav (default: the program's); a file "
+                "missing there is taken from the package's share folder (/usr/share/") +
+            platform::PackageName() + " when installed).",
+        "DIR");
     const QCommandLineOption allow(
         "allow",
         "Who may connect: comma-separated IPv4 addresses and ranges (a.b.c.d/n), or any. Default: this "
@@ -53,6 +58,7 @@ ParseOutcome ParseOptions(const QStringList& arguments, Options* options, std::s
         "Answer every frame request at once, even when that receiver has the picture already.");
     parser.addOptions({help, headless, serve, capture, audio_in, audio_out, bind, video_port, sound_port, dir,
                        allow, resend_frames});
+    const QCommandLineOption version = parser.addVersionOption();
 
     if (!parser.parse(arguments)) {
         *error = parser.errorText().toStdString();
@@ -60,6 +66,10 @@ ParseOutcome ParseOptions(const QStringList& arguments, Options* options, std::s
     }
     if (parser.isSet(help)) {
         *out = parser.helpText().replace("<executable_name>", "tessaly").toStdString();
+        return ParseOutcome::kExitOk;
+    }
+    if (parser.isSet(version)) {
+        *out = std::string("tessaly ") + platform::SuiteVersion() + "\n";
         return ParseOutcome::kExitOk;
     }
     if (!parser.positionalArguments().isEmpty()) {
