@@ -206,15 +206,16 @@ void UnhookWindow(platform::HWND hwnd) {
 
 void HandleRequest(std::u16string_view text, std::int32_t Num) {
     if (Num < 1 || Num > MaxClient) return;
+    // One read may carry two requests that arrived together (an alarm sent right before a frame request):
+    // each word is acted on, so that neither is lost.
+    if (text.find(u"MSG_DANGER") != std::u16string_view::npos && Num == 1 && SecurityMode()) {
+        SoundCommand("Play danger from 0");
+    }
     ClientInfo& c = Clients[Num];
     if (text.find(u"VideoNext") != std::u16string_view::npos) {
         c.LastTick = TickCount;
         c.fAlive = platform::kTrue;
         AnswerFrameRequest(Num);
-        return;
-    }
-    if (text.find(u"MSG_DANGER") != std::u16string_view::npos && Num == 1 && SecurityMode()) {
-        SoundCommand("Play danger from 0");
     }
 }
 
