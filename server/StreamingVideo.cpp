@@ -8,6 +8,7 @@
 #include "platform/msgbox.h"
 #include "server/CCapture.h"
 #include "server/server_module.h"
+#include "server/web_link.h"
 #include "server/window_proc.h"
 
 namespace tessaly {
@@ -103,6 +104,7 @@ void StreamingVideo::mnuServer_Click() {
     mnu_server_->SetEnabled(false);
     Sock().SetListenSock(PORT, ListenSock);
     text1_->SetText("待機します。(" + Sock().SERVER + ")");
+    if (Sock().fServer != platform::kFalse) StartWebFace(settings_.web, Sock().SERVER);
 }
 
 void StreamingVideo::mnUSec_Click() {
@@ -126,6 +128,7 @@ bool StreamingVideo::OnQueryUnload(platform::UnloadMode) {
 
 void StreamingVideo::ThisExit() {
     timer1_.SetInterval(0);
+    StopWebFace();
     if (HaveInstances()) Wave().WaveInStop();
     fWaveSend = platform::kFalse;
     Capture().EndCapture();
@@ -165,6 +168,7 @@ void StreamingVideo::Timer1_Timer() {
     }
     if (connected == 0) fEncode = platform::kFalse;
     list1_->AddItem("Connect=" + std::to_string(connected) + "  /Max:" + std::to_string(MaxClient));
+    ReportWebViewers();
 }
 
 void StreamingVideo::List1_DblClick() {

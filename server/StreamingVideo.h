@@ -10,6 +10,7 @@
 #include "platform/controls.h"
 #include "platform/timer.h"
 #include "platform/window.h"
+#include "web/web_settings.h"
 
 namespace tessaly {
 
@@ -20,6 +21,7 @@ struct ServerSettings {
     std::string bind;  // empty: the machine's own address
     std::uint16_t video_port = 8001;
     std::uint16_t sound_port = 8002;
+    web::Settings web;  // the web face; its port 0 leaves it off
 };
 
 class StreamingVideo {

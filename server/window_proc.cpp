@@ -7,6 +7,7 @@
 #include "audio/CWAVE.h"
 #include "net/CSock.h"
 #include "server/server_module.h"
+#include "server/web_link.h"
 
 namespace tessaly {
 
@@ -76,12 +77,6 @@ void AcceptVideo() {
     if (!SecurityMode()) SoundCommand("Play in from 0");
 }
 
-void StartSound() {
-    if (fWaveSend != platform::kFalse) return;
-    Wave().WaveAddIn();
-    fWaveSend = platform::kTrue;
-}
-
 // A sound connection joins the slot that the latest video connection filled. One that cannot join it (the
 // slot already has sound, or its video connection has gone meanwhile) is accepted and closed at once, so
 // that the next sound connection is still announced and paired.
@@ -132,13 +127,14 @@ void CloseNotified(SOCKET s) {
             *held = 0;
         }
     }
-    if (free_slots == MaxClient) fWaveSend = platform::kFalse;
+    if (free_slots == MaxClient && !WebWantsSound()) fWaveSend = platform::kFalse;
 }
 
 void ForwardSound(platform::LPARAM header) {
     if (fWaveSend == platform::kFalse) return;  // the buffer is not handed back: capture runs dry
     static std::uint8_t block[CWAVE::kBlockSamples];
     if (!Wave().MakeWaveInSendData(header, std::span<std::uint8_t, CWAVE::kBlockSamples>(block))) return;
+    OfferSoundToWeb(block);
     for (int slot = 1; slot <= MaxClient; ++slot) {
         const SOCKET s = Clients[slot].WaveSock;
         if (s != 0 && !Sock().SendWaveDataSock(s, block)) DropFailed(s);
@@ -165,6 +161,18 @@ void SocketEvent(SOCKET s, platform::LPARAM event) {
 }
 
 }  // namespace
+
+void StartSound() {
+    if (fWaveSend != platform::kFalse) return;
+    Wave().WaveAddIn();
+    fWaveSend = platform::kTrue;
+}
+
+bool SoundAlarm() {
+    if (!SecurityMode()) return false;
+    SoundCommand("Play danger from 0");
+    return true;
+}
 
 bool SecurityMode() {
     return security_mode_source != nullptr && security_mode_source();
@@ -203,9 +211,7 @@ void HandleRequest(std::u16string_view text, std::int32_t Num) {
         if (!Sock().SendDCTVideoDataSock(c.VideoSock, PressBuf, PressSize(), Num)) DropFailed(c.VideoSock);
         return;
     }
-    if (text.find(u"MSG_DANGER") != std::u16string_view::npos && Num == 1 && SecurityMode()) {
-        SoundCommand("Play danger from 0");
-    }
+    if (text.find(u"MSG_DANGER") != std::u16string_view::npos && Num == 1) SoundAlarm();
 }
 
 void ClientClose(std::int32_t Num) {
