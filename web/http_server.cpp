@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 
 #include "web/http_reply.h"
@@ -50,6 +51,13 @@ MHD_Result RefuseUnauthorized(MHD_Connection* connection) {
     return result;
 }
 
+// A body longer than any endpoint takes, as announced by Content-Length.
+bool AnnouncesLongBody(MHD_Connection* connection) {
+    const char* length =
+        MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_CONTENT_LENGTH);
+    return length != nullptr && std::strtoull(length, nullptr, 10) > kMaxBodyBytes;
+}
+
 // Called by the library for each request: once when its headers are in, then once per piece of body, then
 // once more when it is complete. The per-request pointer counts the body bytes seen, plus one.
 MHD_Result HandleRequest(void* cls, MHD_Connection* connection, const char* url, const char* method,
@@ -57,6 +65,7 @@ MHD_Result HandleRequest(void* cls, MHD_Connection* connection, const char* url,
     auto& context = *static_cast<WebContext*>(cls);
     auto seen = reinterpret_cast<std::uintptr_t>(*request);
     if (seen == 0) {
+        if (AnnouncesLongBody(connection)) return ReplyText(connection, MHD_HTTP_CONTENT_TOO_LARGE, "413\n");
         *request = reinterpret_cast<void*>(std::uintptr_t{1});
         return MHD_YES;
     }
@@ -64,10 +73,8 @@ MHD_Result HandleRequest(void* cls, MHD_Connection* connection, const char* url,
         seen += *upload_size;
         *upload_size = 0;
         *request = reinterpret_cast<void*>(seen);
-        if (seen - 1 > kMaxBodyBytes) return ReplyText(connection, MHD_HTTP_CONTENT_TOO_LARGE, "413\n");
-        return MHD_YES;
+        return seen - 1 > kMaxBodyBytes ? MHD_NO : MHD_YES;  // an unannounced long body: the connection ends
     }
-    if (seen - 1 > kMaxBodyBytes) return MHD_YES;  // refused above
     if (!Authorized(connection, context.settings.credentials)) return RefuseUnauthorized(connection);
     return Route(connection, context, method, url);
 }
