@@ -102,7 +102,8 @@ describe('the page with the test picture and a tone', {skip}, () => {
     const figures = await page.evaluate(() => ({frames: window.tessaly.frames, latency: window.tessaly.latencyMs}));
     assert.ok(figures.frames - before >= 10, `the picture changed ${figures.frames - before} times in 2 s`);
     assert.ok(figures.latency.length >= 10);
-    assert.ok(figures.latency.every((ms) => ms >= 0 && ms < 10000), `latencies ${figures.latency}`);
+    // Small negative ages only come from the clock offset's error (half a round trip on this machine).
+    assert.ok(figures.latency.every((ms) => ms > -20 && ms < 10000), `latencies ${figures.latency}`);
     await pageWait(page, () => document.getElementById('security').textContent === 'オン');
     assert.deepEqual(errors, []);
     await page.close();

@@ -89,8 +89,9 @@ function readStamp(strip) {
 function noteLatency(stampUs) {
   if (stampUs === null || tessaly.clockOffsetUs === null) return;
   const serverNow = performance.now() * 1000 + tessaly.clockOffsetUs;
-  let age = (serverNow % stamp.mask) - stampUs;
-  if (age < 0) age += stamp.mask;
+  let age = (serverNow % stamp.mask) - stampUs;  // the stamp keeps the clock's low 48 bits
+  if (age < -stamp.mask / 2) age += stamp.mask;
+  if (age > stamp.mask / 2) age -= stamp.mask;
   tessaly.latencyMs.push(age / 1000);
   if (tessaly.latencyMs.length > 1000) tessaly.latencyMs.shift();
 }
@@ -224,24 +225,30 @@ function showState(s) {
 
 let bestTripUs = Infinity;
 
+// Asks for the state; the answer with the shortest round trip sets the clock offset (its error is at most
+// half that trip).
+async function fetchState() {
+  const sent = performance.now();
+  const response = await fetch('status.json', {cache: 'no-store'});
+  const received = performance.now();
+  if (!response.ok) throw new Error(String(response.status));
+  const s = await response.json();
+  const tripUs = (received - sent) * 1000;
+  if (tripUs <= bestTripUs) {
+    bestTripUs = tripUs;
+    tessaly.clockOffsetUs = s.clock_us - (sent + received) / 2 * 1000;
+  }
+  return s;
+}
+
 async function pollState() {
-  for (;;) {
+  for (let quick = 5; ; quick--) {
     try {
-      const sent = performance.now();
-      const response = await fetch('status.json', {cache: 'no-store'});
-      const received = performance.now();
-      if (!response.ok) throw new Error(String(response.status));
-      const s = await response.json();
-      const tripUs = (received - sent) * 1000;
-      if (tripUs <= bestTripUs) {
-        bestTripUs = tripUs;
-        tessaly.clockOffsetUs = s.clock_us - (sent + received) / 2 * 1000;
-      }
-      showState(s);
+      showState(await fetchState());
     } catch (e) {
       console.warn('status:', e.message);
     }
-    await sleep(2000);
+    await sleep(quick > 0 ? 50 : 2000);  // a few quick answers first, for a good clock offset
   }
 }
 
