@@ -39,7 +39,8 @@ MHD_Result ReplyStatic(MHD_Connection* connection, const char* content_type,
     MHD_Response* response = MHD_create_response_from_buffer(
         body.size(), const_cast<std::uint8_t*>(body.data()), MHD_RESPMEM_PERSISTENT);
     // The page loads nothing from anywhere but this server.
-    if (response != nullptr) MHD_add_response_header(response, "Content-Security-Policy", "default-src 'self'");
+    if (response != nullptr)
+        MHD_add_response_header(response, "Content-Security-Policy", "default-src 'self'");
     return QueueAndRelease(connection, MHD_HTTP_OK, response, content_type);
 }
 

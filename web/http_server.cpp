@@ -18,7 +18,10 @@ namespace web {
 
 namespace {
 
-constexpr unsigned kSpareConnections = 16;            // page, status and snapshot requests beside the streams
+// Beside each stream, a viewer's browser keeps a connection for the page and its status; 16 more serve
+// snapshots and scripts.
+constexpr unsigned kConnectionsPerViewer = 2;
+constexpr unsigned kSpareConnections = 16;
 constexpr std::size_t kConnectionMemory = 32 * 1024;  // bounds the request line and headers
 constexpr std::size_t kThreadStackBytes = 512 * 1024;
 constexpr std::uintptr_t kMaxBodyBytes = 4096;  // no endpoint reads a body; more is refused
@@ -112,12 +115,13 @@ bool HttpServer::Start(std::string* error) {
     const int listener = OpenListener(s.bind_address, s.port, error);
     if (listener < 0) return false;
     const unsigned flags = MHD_USE_THREAD_PER_CONNECTION | MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_AUTO;
-    daemon_ = MHD_start_daemon(flags, 0, nullptr, nullptr, HandleRequest, &context_, MHD_OPTION_LISTEN_SOCKET,
-                               listener, MHD_OPTION_CONNECTION_LIMIT,
-                               static_cast<unsigned>(s.max_viewers) + kSpareConnections,
-                               MHD_OPTION_CONNECTION_TIMEOUT, static_cast<unsigned>(s.idle_timeout_s),
-                               MHD_OPTION_CONNECTION_MEMORY_LIMIT, kConnectionMemory,
-                               MHD_OPTION_THREAD_STACK_SIZE, kThreadStackBytes, MHD_OPTION_END);
+    daemon_ =
+        MHD_start_daemon(flags, 0, nullptr, nullptr, HandleRequest, &context_, MHD_OPTION_LISTEN_SOCKET,
+                         listener, MHD_OPTION_CONNECTION_LIMIT,
+                         kConnectionsPerViewer * static_cast<unsigned>(s.max_viewers) + kSpareConnections,
+                         MHD_OPTION_CONNECTION_TIMEOUT, static_cast<unsigned>(s.idle_timeout_s),
+                         MHD_OPTION_CONNECTION_MEMORY_LIMIT, kConnectionMemory, MHD_OPTION_THREAD_STACK_SIZE,
+                         kThreadStackBytes, MHD_OPTION_END);
     if (daemon_ == nullptr) {
         ::close(listener);
         *error = "the HTTP server could not start on " + s.bind_address + ":" + std::to_string(s.port);
