@@ -163,8 +163,9 @@ TEST_F(WebFaceTest, SoundStreamIsAnEndlessWavOfTheVeryBlocksStartingWithTheLates
     const std::size_t want = 4 * CWAVE::kBlockBytes + web::kWavHeaderBytes;
     auto listener = std::async(std::launch::async, [&] { return Get(port_, "/sound.wav", "", want); });
     const auto answer = WhileServing([&] {
-        // Block 4 arrives while the listener already has blocks 2 and 3.
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        // Block 4 arrives once the listener has started from blocks 2 and 3.
+        for (int waits = 0; face_.SoundListeners() == 0 && waits < 1000; ++waits)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
         face_.OfferSoundBlock(block_of(4));
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         face_.OfferSoundBlock(block_of(5));
