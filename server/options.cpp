@@ -80,11 +80,14 @@ ParseOutcome ParseOptions(const QStringList& arguments, Options* options, std::s
     const QCommandLineOption sound_port("sound-port", "Port of the sound connections.", "N", "8002");
     const QCommandLineOption dir("dir", "Folder of stream.wav and danger.wav (default: the program's).",
                                  "DIR");
-    const QCommandLineOption http_port("http-port", "Port of the web page and streams (0: off).", "N",
+    const QCommandLineOption http_port("http-port",
+                                       "Port of the web page and streams (default 8080; 0: off).", "N",
                                        QString::number(web::kDefaultPort));
-    const QCommandLineOption jpeg_quality("jpeg-quality", "JPEG quality of the web streams (1 to 100).", "Q",
+    const QCommandLineOption jpeg_quality("jpeg-quality",
+                                          "JPEG quality of the web streams (1 to 100, default 80).", "Q",
                                           QString::number(web::kDefaultJpegQuality));
-    const QCommandLineOption http_max_viewers("http-max-viewers", "Web streams open at once (then 503).", "N",
+    const QCommandLineOption http_max_viewers("http-max-viewers",
+                                              "Web streams open at once (default 20; then 503).", "N",
                                               QString::number(web::kDefaultMaxViewers));
     const QCommandLineOption http_password_file(
         "http-password-file",
