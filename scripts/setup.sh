@@ -14,9 +14,11 @@ packages=(
   libmicrohttpd-dev libturbojpeg0-dev        # Tessaly's web face: HTTP server and JPEG
   libbenchmark-dev                           # benchmarks
   fonts-ipafont-mincho fonts-ipafont-gothic  # the Japanese user interface
+  qt6-translations-l10n                      # Qt's Japanese texts for the message boxes' buttons
   xvfb xauth                                 # screenshots and GUI checks without a display
   python3                                    # paced receivers of the server load benchmark
   chromium ffmpeg curl                       # the web page's browser tests, media checks and web benchmark
+  iproute2                                   # ss: the bytes on a receiver's connection in receiver_bench
 )
 missing=()
 for p in "${packages[@]}"; do

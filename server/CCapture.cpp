@@ -6,6 +6,7 @@
 
 #include "codec/CCODEC.h"
 #include "platform/controls.h"
+#include "server/frame_pacing.h"
 #include "server/server_module.h"
 #include "server/web_link.h"
 
@@ -88,8 +89,8 @@ std::int16_t FrameCallback(const platform::CaptureFrame& frame) {
     PaintPreview(capture);
     OfferPictureToWeb(CapBuf.data(), frame.capture_micros);
     if (fEncode == platform::kFalse) return 0;
-    // A frame the codec refuses leaves the previous one in PressBuf.
-    Codec().EncodeDCTPress(CapBuf, PressBuf);
+    // A frame the codec refuses leaves the previous one in PressBuf, and no request is answered for it.
+    if (Codec().EncodeDCTPress(CapBuf, PressBuf) == 0) PictureCompressed();
     return 0;
 }
 
