@@ -108,7 +108,7 @@ void StreamingVideo::mnuServer_Click() {
     mnu_server_->SetEnabled(false);
     Sock().SetListenSock(PORT, ListenSock);
     text1_->SetText("待機します。(" + Sock().SERVER + ")");
-    if (Sock().fServer != platform::kFalse) StartWebFace(settings_.web, Sock().SERVER);
+    if (Sock().fServer != platform::kFalse) StartWebFace(settings_.web, settings_.allow, Sock().SERVER);
 }
 
 void StreamingVideo::mnUSec_Click() {

@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "net/CSock.h"
+#include "server/admission.h"
 #include "server/server_module.h"
 #include "server/window_proc.h"
 #include "web/web_face.h"
@@ -29,6 +30,7 @@ class ServerSide : public web::ServerHooks {
     }
     bool SoundAlarm() override { return tessaly::SoundAlarm(); }
     void WantSound() override { StartSound(); }
+    void Refused(std::int32_t address) override { Admitted(address); }  // reports the refusal
 };
 
 struct Link {
@@ -50,11 +52,12 @@ void PrintLine(const std::string& line) {
 
 }  // namespace
 
-void StartWebFace(const web::Settings& settings, const std::string& address) {
+void StartWebFace(const web::Settings& settings, const AllowList& allow, const std::string& address) {
     if (settings.port == 0 || TheLink()) return;
     auto link = std::make_unique<Link>();
     web::Settings chosen = settings;
     chosen.bind_address = address;
+    if (!allow.AllowsAnyone()) chosen.allows = [allow](std::int32_t peer) { return allow.Allows(peer); };
     std::string error;
     if (!link->face.Start(chosen, &error)) {
         std::fprintf(stderr, "tessaly: no web page: %s\n", error.c_str());

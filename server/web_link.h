@@ -7,13 +7,14 @@
 #include <span>
 #include <string>
 
+#include "server/allow_list.h"
 #include "web/web_settings.h"
 
 namespace tessaly {
 
-// Starts the web face on the serving address, when its port is not 0, and prints its page address (or
-// why it could not start: the server serves its receivers all the same).
-void StartWebFace(const web::Settings& settings, const std::string& address);
+// Starts the web face on the serving address, when its port is not 0, for the peers that allow admits, and
+// prints its page address (or why it could not start: the server serves its receivers all the same).
+void StartWebFace(const web::Settings& settings, const AllowList& allow, const std::string& address);
 void StopWebFace();
 
 void OfferPictureToWeb(const std::uint8_t* bottom_up_bgr, std::int64_t capture_micros);

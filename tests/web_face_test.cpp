@@ -37,10 +37,12 @@ class StandInServer : public web::ServerHooks {
         return security_mode;
     }
     void WantSound() override { ++sound_wanted; }
+    void Refused(std::int32_t address) override { refused.push_back(address); }
 
     bool security_mode = true;
     int alarms = 0;
     int sound_wanted = 0;
+    std::vector<std::int32_t> refused;
     std::thread::id answered_on;
 };
 
@@ -270,6 +272,24 @@ TEST_F(WebFaceTest, ViewersHeadersBodiesAndIdleConnectionsAreBounded) {
     for (int tries = 0; tries < 5 && got < 0; ++tries) got = ::recv(idle, &byte, 1, 0);  // 2 s timeouts
     EXPECT_EQ(got, 0);  // closed by the server
     ::close(idle);
+}
+
+TEST_F(WebFaceTest, PeersThatAreNotAllowedAreTurnedAwayAndReported) {
+    web::Settings settings;
+    settings.allows = [](std::int32_t address) {
+        return address != static_cast<std::int32_t>(htonl(INADDR_LOOPBACK));
+    };
+    Start(settings);
+    const auto refused = WhileServing([this] {
+        const auto answer = Get(port_, "/status.json");
+        for (int waits = 0; server_.refused.empty() && waits < 1000; ++waits)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        return answer;
+    });
+    EXPECT_EQ(refused.status, 0);  // closed before a byte was read
+    platform::RunUntil([&] { return !server_.refused.empty(); }, 10000);
+    ASSERT_EQ(server_.refused.size(), 1u);
+    EXPECT_EQ(server_.refused[0], static_cast<std::int32_t>(htonl(INADDR_LOOPBACK)));
 }
 
 TEST_F(WebFaceTest, BasicAuthenticationGuardsEveryEndpoint) {

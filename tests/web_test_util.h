@@ -7,6 +7,7 @@
 #include <turbojpeg.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -22,7 +23,7 @@ struct HttpAnswer {
 };
 
 // Sends request (a whole HTTP request text) and reads the answer until the server closes the connection or
-// the body holds max_body bytes.
+// the body holds max_body bytes; a server that stays silent for 10 s ends the wait.
 inline HttpAnswer SendRequest(std::uint16_t port, const std::string& request,
                               std::size_t max_body = std::string::npos) {
     const int fd = csock_test::PeerConnect(port);
@@ -30,8 +31,9 @@ inline HttpAnswer SendRequest(std::uint16_t port, const std::string& request,
     std::string all;
     char buf[16384];
     std::size_t head_end = std::string::npos;
-    for (;;) {
+    for (int waits = 0;;) {
         const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) && ++waits < 5) continue;  // 2 s each
         if (n <= 0) break;
         all.append(buf, static_cast<std::size_t>(n));
         if (head_end == std::string::npos) head_end = all.find("\r\n\r\n");

@@ -82,6 +82,20 @@ MHD_Result HandleRequest(void* cls, MHD_Connection* connection, const char* url,
     return Route(connection, context, method, url);
 }
 
+// Turns away peers that the settings do not allow, before any byte is read; the server reports them.
+MHD_Result AcceptPeer(void* cls, const sockaddr* peer, socklen_t length) {
+    auto& context = *static_cast<WebContext*>(cls);
+    if (!context.settings.allows) return MHD_YES;
+    if (peer == nullptr || peer->sa_family != AF_INET || length < sizeof(sockaddr_in))
+        return MHD_NO;  // IPv4 only
+    std::int32_t address = 0;
+    std::memcpy(&address, &reinterpret_cast<const sockaddr_in*>(peer)->sin_addr, sizeof address);
+    if (context.settings.allows(address)) return MHD_YES;
+    ServerHooks& hooks = context.hooks;
+    context.bridge.Tell([&hooks, address] { hooks.Refused(address); });
+    return MHD_NO;
+}
+
 // The listening socket, opened here so that a failure can be told precisely.
 int OpenListener(const std::string& address, std::uint16_t port, std::string* error) {
     sockaddr_in a{};
@@ -116,7 +130,7 @@ bool HttpServer::Start(std::string* error) {
     if (listener < 0) return false;
     const unsigned flags = MHD_USE_THREAD_PER_CONNECTION | MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_AUTO;
     daemon_ =
-        MHD_start_daemon(flags, 0, nullptr, nullptr, HandleRequest, &context_, MHD_OPTION_LISTEN_SOCKET,
+        MHD_start_daemon(flags, 0, AcceptPeer, &context_, HandleRequest, &context_, MHD_OPTION_LISTEN_SOCKET,
                          listener, MHD_OPTION_CONNECTION_LIMIT,
                          kConnectionsPerViewer * static_cast<unsigned>(s.max_viewers) + kSpareConnections,
                          MHD_OPTION_CONNECTION_TIMEOUT, static_cast<unsigned>(s.idle_timeout_s),

@@ -43,6 +43,8 @@ class ServerHooks {
     virtual bool SoundAlarm() = 0;
     // A web listener waits for sound blocks: capture must run even when no receiver is connected.
     virtual void WantSound() = 0;
+    // A connection from address was turned away (Settings::allows said no), for the server to report.
+    virtual void Refused(std::int32_t address) = 0;
 };
 
 class WebFace {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace web {
@@ -20,6 +21,9 @@ struct Settings {
     int max_viewers = 20;                    // open picture and sound streams at once
     int idle_timeout_s = 10;                 // a connection that moves no byte for this long is closed
     Credentials credentials;
+    // Whether a peer (its IPv4 address as the socket layer holds it, network order) may connect; empty lets
+    // everyone in. Called on the HTTP library's thread: it must only read.
+    std::function<bool(std::int32_t address)> allows;
 };
 
 inline constexpr std::uint16_t kDefaultPort = 8080;
