@@ -107,7 +107,8 @@ class ThreadServer {
 
   private:
     static int Listen(const char* address, std::uint16_t port, std::uint16_t* bound) {
-        int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        // Not inherited by the programs that a test starts: a copy there would keep the port taken.
+        int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         const int on = 1;
         ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
         sockaddr_in a = csock_test::Loopback(port);
@@ -151,11 +152,11 @@ class ThreadServer {
 
     void AcceptWaiting() {
         if (video_ == -1 && Readable(video_listen_, 2)) {
-            video_ = ::accept(video_listen_, nullptr, nullptr);
+            video_ = ::accept4(video_listen_, nullptr, nullptr, SOCK_CLOEXEC);
             ++accepted_;
         }
         if (video_ >= 0 && sound_ == -1 && Readable(sound_listen_, 2)) {
-            sound_ = ::accept(sound_listen_, nullptr, nullptr);
+            sound_ = ::accept4(sound_listen_, nullptr, nullptr, SOCK_CLOEXEC);
             ++accepted_;
         }
     }
