@@ -15,6 +15,7 @@ packages=(
   fonts-ipafont-mincho fonts-ipafont-gothic  # the Japanese user interface
   xvfb xauth                                 # screenshots and GUI checks without a display
   python3                                    # paced receivers of the server load benchmark
+  iproute2                                   # tests without a configured address: loopback-only namespace
 )
 missing=()
 for p in "${packages[@]}"; do

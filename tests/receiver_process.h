@@ -19,9 +19,10 @@ inline bool HaveProgram(const std::string& name) {
     return std::filesystem::exists(BinPath(name));
 }
 
-// Whether this machine lets a test run a program in a network namespace of its own (unshare -n).
+// Whether this machine lets a test run a program in a network namespace of its own (unshare -n) and
+// bring its loopback up.
 inline bool CanIsolateNetwork() {
-    return std::system("unshare -n true >/dev/null 2>&1") == 0;
+    return std::system("unshare -n sh -c 'ip link set lo up' >/dev/null 2>&1") == 0;
 }
 
 // A program of the build, or any command found on PATH (Isolated).
