@@ -237,7 +237,10 @@ void BrondelWindow::EndSession(int i, const std::string& status) {
     Text1[i]->SetText(status);
     Command3[i]->SetEnabled(false);
     EnableExitWhenBothVideoClosed();
-    if (keepers_[i].ScheduleRetry()) return;  // 切断 stays: it stops the attempts
+    if (keepers_[i].ScheduleRetry()) {
+        mnuCon[i]->SetCaption("切断" + Digit(i));  // it stops the attempts
+        return;
+    }
     ShowItemAsConnect(i);
     fCon[i] = platform::kFalse;
     fShow[i] = platform::kFalse;

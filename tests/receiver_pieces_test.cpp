@@ -129,23 +129,6 @@ TEST(ErrorReporting, OneBoxAtATime) {
     EXPECT_EQ(shown[0], "実行時エラー '9': インデックスが有効範囲にありません。");
     EXPECT_EQ(shown[1], "実行時エラー '6': オーバーフローしました。");
     EXPECT_EQ(errors.Suppressed(), 4);
-
-    // The same error again within a second of its box is counted, a different one is shown at once, and
-    // the count comes when the second is over.
-    receiver::ErrorBox repeats;
-    shown.clear();
-    previous = platform::SetMessageBoxHandler(
-        [&](const std::string& text, const std::string&) { shown.push_back(text); });
-    for (int n = 0; n < 5; ++n) repeats.Report(receiver::CodecErrorText(6));
-    repeats.Report("PICTUTE.BMP: cannot create");
-    repeats.SecondOver();
-    repeats.SecondOver();  // a quiet second
-    repeats.Report("PICTUTE.BMP: cannot create");
-    platform::SetMessageBoxHandler(previous);
-    EXPECT_EQ(shown,
-              (std::vector<std::string>{
-                  "実行時エラー '6': オーバーフローしました。", "PICTUTE.BMP: cannot create",
-                  "実行時エラー '6': オーバーフローしました。(さらに 4 回)", "PICTUTE.BMP: cannot create"}));
 }
 
 }  // namespace
