@@ -1,11 +1,10 @@
 #include "receiver/receiver_app.h"
 
-#include <unistd.h>
-
 #include <QCoreApplication>
 #include <cstring>
 
 #include "platform/paths.h"
+#include "platform/version.h"
 #include "platform/wave.h"
 
 namespace receiver {
@@ -18,10 +17,17 @@ bool WantsHeadless(int argc, char** argv) {
 }
 
 void AddCommonOptions(QCommandLineParser& parser) {
+    QCoreApplication::setApplicationVersion(platform::SuiteVersion());
     parser.addHelpOption();
+    parser.addVersionOption();
+    const QString name = QCoreApplication::applicationName();
     parser.addOptions({
         {"headless", "Run without a window: status lines on standard output, commands on standard input."},
-        {"dir", "The program's folder (init.txt, snapshots); default: the executable's folder.", "DIR"},
+        {"dir",
+         "The program's folder (init.txt, snapshots); default: the executable's folder, or "
+         "$XDG_CONFIG_HOME/" +
+             name + " (~/.config/" + name + ") when that holds no init.txt and cannot be written.",
+         "DIR"},
         {"video-port", "The servers' video port (default 8001).", "N", "8001"},
         {"sound-port", "The servers' sound port (default 8002).", "N", "8002"},
         {"audio-out", "Sound output: auto, alsa[:NAME], null[:FILE.wav] or none (default auto).", "SINK",
@@ -64,14 +70,10 @@ bool ApplyCommonOptions(const QCommandLineParser& parser, CommonOptions& options
         error = "bad sound port '" + parser.value("sound-port").toStdString() + "' (1 to 65535)";
         return false;
     }
-    if (parser.isSet("dir")) {
-        options.dir = parser.value("dir").toStdString();
-        if (::access(options.dir.c_str(), F_OK) != 0) {
-            error = "the folder " + options.dir + " does not exist";
-            return false;
-        }
-        platform::SetProgramFolder(options.dir);
-    }
+    options.dir = parser.value("dir").toStdString();
+    const std::string program = QCoreApplication::applicationName().toStdString();
+    if (!platform::UseReceiverFolder(options.dir, program, platform::CurrentFolderFacts(), &error))
+        return false;
     options.audio_out = parser.value("audio-out").toStdString();
     return platform::SetWaveOutBackend(options.audio_out, &error);
 }

@@ -23,7 +23,8 @@ stop_server() {
 trap stop_server EXIT
 trap 'exit 130' INT TERM
 
-port_busy() { (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
+# shellcheck source=scripts/ports.sh
+source "$root/scripts/ports.sh"
 # The usual ports 8001 and 8002, or the next free pair when something already listens there.
 video_port=8001
 while port_busy "$video_port" || port_busy "$((video_port + 1))"; do

@@ -13,9 +13,11 @@ packages=(
   libgtest-dev libgmock-dev                  # tests
   libbenchmark-dev libturbojpeg0-dev         # benchmarks (TurboJPEG only as a yardstick)
   fonts-ipafont-mincho fonts-ipafont-gothic  # the Japanese user interface
+  qt6-translations-l10n                      # Qt's Japanese texts for the message boxes' buttons
   xvfb xauth                                 # screenshots and GUI checks without a display
-  python3                                    # paced receivers of the server load benchmark
-  iproute2                                   # tests without a configured address: loopback-only namespace
+  iproute2                                   # ss in receiver_bench; ip for the loopback-only namespace tests
+  dpkg-dev help2man lintian                  # the Debian package: dependencies, manual pages, its check
+  desktop-file-utils systemd                 # the package check: menu entries, the service unit
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -6,6 +6,8 @@
 
 #include "audio/CWAVE.h"
 #include "net/CSock.h"
+#include "server/admission.h"
+#include "server/frame_pacing.h"
 #include "server/server_module.h"
 
 namespace tessaly {
@@ -52,6 +54,10 @@ void AcceptVideo() {
     int length = sizeof peer;
     const SOCKET s = winsock::accept(ListenSock[0], reinterpret_cast<winsock::SOCKADDR*>(&peer), &length);
     if (s == winsock::INVALID_SOCKET || s == 0) return;
+    if (!Admitted(static_cast<std::int32_t>(peer.sin_addr.s_addr))) {
+        ShutAndClose(s);
+        return;
+    }
     AcceptSock = s;
     Register(s);
     LastSlot = 0;
@@ -64,6 +70,7 @@ void AcceptVideo() {
         c.Addr = peer;
         c.LastTick = TickCount;
         c.fAlive = platform::kTrue;
+        FrameSlotFilled(slot);
         LastSlot = slot;
         break;
     }
@@ -87,9 +94,12 @@ void StartSound() {
 // that the next sound connection is still announced and paired.
 void AcceptSound() {
     const int s = LastSlot;
-    const SOCKET sock = winsock::accept(ListenSock[1], nullptr, nullptr);
+    winsock::SOCKADDR_IN peer{};
+    int length = sizeof peer;
+    const SOCKET sock = winsock::accept(ListenSock[1], reinterpret_cast<winsock::SOCKADDR*>(&peer), &length);
     if (sock == winsock::INVALID_SOCKET || sock == 0) return;
-    if (Clients[s].WaveSock != 0 || (s != 0 && !InUse(s))) {
+    if (!Admitted(static_cast<std::int32_t>(peer.sin_addr.s_addr)) || Clients[s].WaveSock != 0 ||
+        (s != 0 && !InUse(s))) {
         ShutAndClose(sock);
         return;
     }
@@ -196,16 +206,22 @@ void UnhookWindow(platform::HWND hwnd) {
 
 void HandleRequest(std::u16string_view text, std::int32_t Num) {
     if (Num < 1 || Num > MaxClient) return;
+    // One read may carry two requests that arrived together (an alarm sent right before a frame request):
+    // each word is acted on, so that neither is lost.
+    if (text.find(u"MSG_DANGER") != std::u16string_view::npos && Num == 1 && SecurityMode()) {
+        SoundCommand("Play danger from 0");
+    }
     ClientInfo& c = Clients[Num];
     if (text.find(u"VideoNext") != std::u16string_view::npos) {
         c.LastTick = TickCount;
         c.fAlive = platform::kTrue;
-        if (!Sock().SendDCTVideoDataSock(c.VideoSock, PressBuf, PressSize(), Num)) DropFailed(c.VideoSock);
-        return;
+        AnswerFrameRequest(Num);
     }
-    if (text.find(u"MSG_DANGER") != std::u16string_view::npos && Num == 1 && SecurityMode()) {
-        SoundCommand("Play danger from 0");
-    }
+}
+
+void SendFrame(std::int32_t Num) {
+    const SOCKET s = Clients[Num].VideoSock;
+    if (!Sock().SendDCTVideoDataSock(s, PressBuf, PressSize(), Num)) DropFailed(s);
 }
 
 void ClientClose(std::int32_t Num) {
