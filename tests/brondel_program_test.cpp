@@ -5,6 +5,7 @@
 #include <iterator>
 #include <regex>
 
+#include "receiver/receiver_window.h"
 #include "receiver_process.h"
 #include "receiver_test_server.h"
 #include "receiver_test_util.h"
@@ -107,7 +108,7 @@ TEST_F(BrondelProgram, ConnectWithoutANamedServerConnectsNowhere) {
     Program brondel(receiver_test::Isolated(
         "brondel", {"--headless", "--connect", "both", "--dir", dir_.string(), "--audio-out", "null"}));
     ASSERT_TRUE(brondel.WaitForErrorLine("no server is named for server 2")) << brondel.Errors();
-    ASSERT_TRUE(brondel.WaitForLine("server 1: 接続できませんでした")) << brondel.Output();
+    ASSERT_TRUE(brondel.WaitForLine("server 1: " + receiver::ConnectFailedText(10061))) << brondel.Output();
     brondel.WaitForLine("server 2", 500);
     EXPECT_EQ(brondel.Output().find("server 2"), std::string::npos) << brondel.Output();
     EXPECT_EQ(brondel.Errors().find("for server 1"), std::string::npos) << brondel.Errors();

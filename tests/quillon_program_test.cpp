@@ -5,6 +5,7 @@
 #include <regex>
 #include <tuple>
 
+#include "receiver/receiver_window.h"
 #include "receiver_process.h"
 #include "receiver_test_server.h"
 #include "receiver_test_util.h"
@@ -97,14 +98,14 @@ TEST_F(QuillonProgram, ReconnectsToTheNamedServerWhenItComesBack) {
 TEST_F(QuillonProgram, ConnectWithoutANamedServerConnectsNowhere) {
     if (!receiver_test::CanIsolateNetwork()) GTEST_SKIP() << "unshare -n is not permitted here";
     // No init.txt and no --server: --connect says so. The user's own 接続 still takes the built-in
-    // default address, which is out of reach inside the namespace.
+    // default address, which is out of reach inside the namespace (network unreachable).
     Program quillon(receiver_test::Isolated(
         "quillon", {"--headless", "--connect", "--dir", dir_.string(), "--audio-out", "null"}));
     ASSERT_TRUE(quillon.WaitForErrorLine("no server is named")) << quillon.Errors();
     quillon.WaitForLine("接続", 1000);
     EXPECT_EQ(quillon.Output().find("接続"), std::string::npos) << "no attempt: " << quillon.Output();
     quillon.Send("connect");
-    ASSERT_TRUE(quillon.WaitForLine("接続できませんでした")) << quillon.Output();
+    ASSERT_TRUE(quillon.WaitForLine(receiver::ConnectFailedText(10051))) << quillon.Output();
     quillon.Send("quit");
     EXPECT_TRUE(quillon.WaitForExit());
 }

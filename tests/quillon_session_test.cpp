@@ -255,7 +255,7 @@ TEST_F(QuillonSession, ASilentServerIsLostAndReconnectingFindsItWhenItIsBack) {
     server_.reset();
     window_->Keeper().RetryTimer().Fire();
     EXPECT_EQ(window_->Text1.Text(), "再接続しています。(1 回目)");
-    ASSERT_TRUE(WaitFor([&] { return window_->Text1.Text().find("接続できませんでした") == 0; }));
+    ASSERT_TRUE(WaitFor([&] { return window_->Text1.Text() == receiver::ConnectFailedText(10061); }));
     ASSERT_TRUE(window_->Keeper().Retrying());
     ServerBack();
     window_->Keeper().RetryTimer().Fire();
