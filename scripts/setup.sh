@@ -15,7 +15,7 @@ packages=(
   fonts-ipafont-mincho fonts-ipafont-gothic  # the Japanese user interface
   qt6-translations-l10n                      # Qt's Japanese texts for the message boxes' buttons
   xvfb xauth                                 # screenshots and GUI checks without a display
-  iproute2                                   # ss in receiver_bench; ip for the loopback-only namespace tests
+  iproute2                                   # ss: the bytes on a receiver's connection in receiver_bench
   dpkg-dev help2man lintian                  # the Debian package: dependencies, manual pages, its check
   desktop-file-utils systemd                 # the package check: menu entries, the service unit
 )
