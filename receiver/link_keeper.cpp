@@ -5,7 +5,7 @@
 namespace receiver {
 
 std::string RetryText(int attempt) {
-    return "再接続しています。(" + std::to_string(attempt) + " 回目)";
+    return "再接続中 (" + std::to_string(attempt) + " 回目)";
 }
 
 LinkKeeper::LinkKeeper() : clock_([] { return platform::MonotonicMicros(); }) {

@@ -206,7 +206,7 @@ TEST_F(BrondelSession, OneServersResetSilenceAndReconnectingLeaveTheOtherAlone) 
     servers_[0].reset();
     servers_[0] = std::make_unique<ThreadServer>(true, ports_.video, ports_.sound);
     window_->Keeper(0).RetryTimer().Fire();
-    EXPECT_EQ(window_->Text1[0]->Text(), "再接続しています。(1 回目)");
+    EXPECT_EQ(window_->Text1[0]->Text(), "再接続中 (1 回目)");
     ASSERT_TRUE(WaitFor([&] { return window_->Text1[0]->Text() == "接続しました。"; }));
     const long frames1 = window_->FramesOf(0);
     ASSERT_TRUE(TickUntil([&] { return window_->FramesOf(0) > frames1; }));

@@ -88,7 +88,7 @@ TEST_F(QuillonProgram, ReconnectsToTheNamedServerWhenItComesBack) {
     ASSERT_TRUE(quillon.WaitForLine("切断しました。")) << quillon.Output();
     server.reset();
     server = std::make_unique<ThreadServer>(true, video, sound);
-    ASSERT_TRUE(quillon.WaitForLine("再接続しています。(1 回目)", 10000)) << quillon.Output();
+    ASSERT_TRUE(quillon.WaitForLine("再接続中 (1 回目)", 10000)) << quillon.Output();
     ASSERT_TRUE(quillon.WaitForLine("接続しました。", 10000, 2)) << quillon.Output();
     quillon.Send("quit");
     ASSERT_TRUE(quillon.WaitForExit());

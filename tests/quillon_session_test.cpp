@@ -254,12 +254,12 @@ TEST_F(QuillonSession, ASilentServerIsLostAndReconnectingFindsItWhenItIsBack) {
     // The server is gone: the attempt fails and the next one is due. Then it is back.
     server_.reset();
     window_->Keeper().RetryTimer().Fire();
-    EXPECT_EQ(window_->Text1.Text(), "再接続しています。(1 回目)");
+    EXPECT_EQ(window_->Text1.Text(), "再接続中 (1 回目)");
     ASSERT_TRUE(WaitFor([&] { return window_->Text1.Text() == receiver::ConnectFailedText(10061); }));
     ASSERT_TRUE(window_->Keeper().Retrying());
     ServerBack();
     window_->Keeper().RetryTimer().Fire();
-    EXPECT_EQ(window_->Text1.Text(), "再接続しています。(2 回目)");
+    EXPECT_EQ(window_->Text1.Text(), "再接続中 (2 回目)");
     ASSERT_TRUE(WaitFor([&] { return window_->Stats().Frames() >= 2; }));
 
     // The user's own 切断 ends it, attempts and all.
