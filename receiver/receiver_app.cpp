@@ -32,6 +32,8 @@ void AddCommonOptions(QCommandLineParser& parser) {
         {"sound-port", "The servers' sound port (default 8002).", "N", "8002"},
         {"audio-out", "Sound output: auto, alsa[:NAME], null[:FILE.wav] or none (default auto).", "SINK",
          "auto"},
+        {"reconnect",
+         "After a lost or failed connection, try again every 3 s until connected (or 切断, 終了)."},
     });
 }
 
@@ -43,8 +45,23 @@ bool ParsePort(const QString& text, std::uint16_t& port) {
     return true;
 }
 
+bool ParseServer(const QCommandLineParser& parser, const QString& option, std::string& host,
+                 std::string& error) {
+    host = parser.value(option).toStdString();
+    if (!parser.isSet(option)) return true;
+    if (!host.empty() && host.find_first_of(" \t,") == std::string::npos) return true;
+    error = "bad server '" + host + "' for --" + option.toStdString() + " (a host name or address)";
+    return false;
+}
+
+std::string NoServerNamedText(const std::string& which, const std::string& item, const std::string& option) {
+    return "--connect: no server is named" + which + " (init.txt's " + item + " item, or " + option +
+           " HOST); not connecting";
+}
+
 bool ApplyCommonOptions(const QCommandLineParser& parser, CommonOptions& options, std::string& error) {
     options.headless = parser.isSet("headless");
+    options.reconnect = parser.isSet("reconnect");
     if (!ParsePort(parser.value("video-port"), options.ports.video)) {
         error = "bad video port '" + parser.value("video-port").toStdString() + "' (1 to 65535)";
         return false;
