@@ -112,10 +112,10 @@ pids+=("$server")
 wait_for_line "$work/tessaly.out" "(127.0.0.1)" ||
   fail "tessaly is not serving: $(cat "$work/tessaly.out" "$work/tessaly.err")"
 
-# Quillon's server address: for now init.txt in the user's folder, where an installed quillon looks for it.
-# Once quillon takes --server, the next line becomes: server_option=(--server 127.0.0.1)
+# Quillon names its server on the command line and has no init.txt: it needs no message box, and it keeps its
+# snapshot in the user's folder, which it makes on first use.
 quillon_folder="$work/home/.config/quillon"
-server_option=() && mkdir -p "$quillon_folder" && printf '127.0.0.1\r\n' >"$quillon_folder/init.txt"
+server_option=(--server 127.0.0.1)
 {
   sleep 3
   echo snap
