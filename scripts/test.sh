@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
-# Sets up, builds and runs every test: the suite as built for use, then again under AddressSanitizer and
-# UndefinedBehaviorSanitizer (build-asan/). Both builds treat warnings as errors.
+# Sets up, builds and runs every test: the suite as built for use and its Debian package, then again under
+# AddressSanitizer and UndefinedBehaviorSanitizer (build-asan/). Both builds treat warnings as errors.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/setup.sh" -DSTREAM_WERROR=ON
 jobs=$(nproc)
 (cd "$root/build" && ctest --output-on-failure -j "$jobs")
+"$root/packaging/check_package.sh" "$root/build"
 
 cmake -S "$root" -B "$root/build-asan" -G Ninja -DSTREAM_SANITIZE=ON -DSTREAM_BENCH=OFF -DSTREAM_GUI=OFF \
   -DSTREAM_WERROR=ON -DCMAKE_BUILD_TYPE=Debug >/dev/null

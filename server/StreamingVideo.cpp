@@ -7,7 +7,10 @@
 #include "net/CSock.h"
 #include "platform/window/msgbox.h"
 #include "server/CCapture.h"
+#include "server/admission.h"
+#include "server/frame_pacing.h"
 #include "server/server_module.h"
+#include "server/web_link.h"
 #include "server/window_proc.h"
 
 namespace tessaly {
@@ -81,6 +84,8 @@ void StreamingVideo::Form_Load() {
     Codec().InitDCT();
     Codec().敷居 = kThreshold;
     Sock().SetBindAddress(settings_.bind);
+    SetAllowList(settings_.allow);
+    SetResendFrames(settings_.resend_frames);
 }
 
 void StreamingVideo::Form_Activate() {
@@ -103,6 +108,7 @@ void StreamingVideo::mnuServer_Click() {
     mnu_server_->SetEnabled(false);
     Sock().SetListenSock(PORT, ListenSock);
     text1_->SetText("待機します。(" + Sock().SERVER + ")");
+    if (Sock().fServer != platform::kFalse) StartWebFace(settings_.web, settings_.allow, Sock().SERVER);
 }
 
 void StreamingVideo::mnUSec_Click() {
@@ -126,6 +132,7 @@ bool StreamingVideo::OnQueryUnload(platform::UnloadMode) {
 
 void StreamingVideo::ThisExit() {
     timer1_.SetInterval(0);
+    StopWebFace();
     if (HaveInstances()) Wave().WaveInStop();
     fWaveSend = platform::kFalse;
     Capture().EndCapture();
@@ -165,6 +172,7 @@ void StreamingVideo::Timer1_Timer() {
     }
     if (connected == 0) fEncode = platform::kFalse;
     list1_->AddItem("Connect=" + std::to_string(connected) + "  /Max:" + std::to_string(MaxClient));
+    ReportWebViewers();
 }
 
 void StreamingVideo::List1_DblClick() {

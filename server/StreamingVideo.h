@@ -10,6 +10,8 @@
 #include "platform/ui/controls.h"
 #include "platform/window/timer.h"
 #include "platform/window/window.h"
+#include "server/allow_list.h"
+#include "web/web_settings.h"
 
 namespace tessaly {
 
@@ -20,6 +22,9 @@ struct ServerSettings {
     std::string bind;  // empty: the machine's own address
     std::uint16_t video_port = 8001;
     std::uint16_t sound_port = 8002;
+    AllowList allow;             // who may connect; the default serves this machine and private networks
+    bool resend_frames = false;  // answer every frame request at once, even with a picture already sent
+    web::Settings web;           // the web face; its port 0 leaves it off
 };
 
 class StreamingVideo {

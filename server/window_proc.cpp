@@ -4,7 +4,10 @@
 
 #include "audio/CWAVE.h"
 #include "net/CSock.h"
+#include "server/admission.h"
+#include "server/frame_pacing.h"
 #include "server/server_module.h"
+#include "server/web_link.h"
 
 namespace tessaly {
 
@@ -50,6 +53,10 @@ void AcceptVideo() {
     int length = sizeof peer;
     const SOCKET s = winsock::accept(ListenSock[0], reinterpret_cast<winsock::SOCKADDR*>(&peer), &length);
     if (s == winsock::INVALID_SOCKET || s == 0) return;
+    if (!Admitted(static_cast<std::int32_t>(peer.sin_addr.s_addr))) {
+        ShutAndClose(s);
+        return;
+    }
     AcceptSock = s;
     Register(s);
     LastSlot = 0;
@@ -62,6 +69,7 @@ void AcceptVideo() {
         c.Addr = peer;
         c.LastTick = TickCount;
         c.fAlive = platform::kTrue;
+        FrameSlotFilled(slot);
         LastSlot = slot;
         break;
     }
@@ -74,20 +82,17 @@ void AcceptVideo() {
     if (!SecurityMode()) SoundCommand("Play in from 0");
 }
 
-void StartSound() {
-    if (fWaveSend != platform::kFalse) return;
-    Wave().WaveAddIn();
-    fWaveSend = platform::kTrue;
-}
-
 // A sound connection joins the slot that the latest video connection filled. One that cannot join it (the
 // slot already has sound, or its video connection has gone meanwhile) is accepted and closed at once, so
 // that the next sound connection is still announced and paired.
 void AcceptSound() {
     const int s = LastSlot;
-    const SOCKET sock = winsock::accept(ListenSock[1], nullptr, nullptr);
+    winsock::SOCKADDR_IN peer{};
+    int length = sizeof peer;
+    const SOCKET sock = winsock::accept(ListenSock[1], reinterpret_cast<winsock::SOCKADDR*>(&peer), &length);
     if (sock == winsock::INVALID_SOCKET || sock == 0) return;
-    if (Clients[s].WaveSock != 0 || (s != 0 && !InUse(s))) {
+    if (!Admitted(static_cast<std::int32_t>(peer.sin_addr.s_addr)) || Clients[s].WaveSock != 0 ||
+        (s != 0 && !InUse(s))) {
         ShutAndClose(sock);
         return;
     }
@@ -130,13 +135,14 @@ void CloseNotified(SOCKET s) {
             *held = 0;
         }
     }
-    if (free_slots == MaxClient) fWaveSend = platform::kFalse;
+    if (free_slots == MaxClient && !WebWantsSound()) fWaveSend = platform::kFalse;
 }
 
 void ForwardSound(platform::LPARAM header) {
     if (fWaveSend == platform::kFalse) return;  // the buffer is not handed back: capture runs dry
     static std::uint8_t block[CWAVE::kBlockSamples];
     if (!Wave().MakeWaveInSendData(header, std::span<std::uint8_t, CWAVE::kBlockSamples>(block))) return;
+    OfferSoundToWeb(block);
     for (int slot = 1; slot <= MaxClient; ++slot) {
         const SOCKET s = Clients[slot].WaveSock;
         if (s != 0 && !Sock().SendWaveDataSock(s, block)) DropFailed(s);
@@ -163,6 +169,18 @@ void SocketEvent(SOCKET s, platform::LPARAM event) {
 }
 
 }  // namespace
+
+void StartSound() {
+    if (fWaveSend != platform::kFalse) return;
+    Wave().WaveAddIn();
+    fWaveSend = platform::kTrue;
+}
+
+bool SoundAlarm() {
+    if (!SecurityMode()) return false;
+    SoundCommand("Play danger from 0");
+    return true;
+}
 
 bool SecurityMode() {
     return security_mode_source != nullptr && security_mode_source();
@@ -194,16 +212,20 @@ void UnhookWindow(platform::HWND hwnd) {
 
 void HandleRequest(std::u16string_view text, std::int32_t Num) {
     if (Num < 1 || Num > MaxClient) return;
+    // One read may carry two requests that arrived together (an alarm sent right before a frame request):
+    // each word is acted on, so that neither is lost.
+    if (text.find(u"MSG_DANGER") != std::u16string_view::npos && Num == 1) SoundAlarm();
     ClientInfo& c = Clients[Num];
     if (text.find(u"VideoNext") != std::u16string_view::npos) {
         c.LastTick = TickCount;
         c.fAlive = platform::kTrue;
-        if (!Sock().SendDCTVideoDataSock(c.VideoSock, PressBuf, PressSize(), Num)) DropFailed(c.VideoSock);
-        return;
+        AnswerFrameRequest(Num);
     }
-    if (text.find(u"MSG_DANGER") != std::u16string_view::npos && Num == 1 && SecurityMode()) {
-        SoundCommand("Play danger from 0");
-    }
+}
+
+void SendFrame(std::int32_t Num) {
+    const SOCKET s = Clients[Num].VideoSock;
+    if (!Sock().SendDCTVideoDataSock(s, PressBuf, PressSize(), Num)) DropFailed(s);
 }
 
 void ClientClose(std::int32_t Num) {

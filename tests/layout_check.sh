@@ -17,7 +17,7 @@ break_rule() {
     fi
 }
 
-rooms="codec media net audio server receiver tools"
+rooms="codec media net audio web server receiver tools"
 break_rule "only platform/ includes system headers of Linux" \
     '#include <(unistd\.h|fcntl\.h|poll\.h|sys/|netinet/|arpa/|linux/|alsa/|libv4l)' $rooms
 break_rule "includes name their room" '#include "[^/"]+"' $rooms platform

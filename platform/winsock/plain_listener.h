@@ -1,0 +1,19 @@
+// Plain listening sockets for libraries that run their own threads and loop (the web face's HTTP server):
+// unlike the Winsock-shaped sockets, these are blocking descriptors that no window is told about.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace winsock {
+
+// Opens a listening TCP socket on the dotted IPv4 address and port; the descriptor, or -1 with the reason in
+// *error ("cannot listen on ADDRESS:PORT: ...").
+int OpenPlainListener(const std::string& address, std::uint16_t port, std::string* error);
+void ClosePlainSocket(int descriptor);
+// The IPv4 address of a peer in network byte order, as the socket layer keeps addresses; false for a peer
+// that is not IPv4. peer points to the system's socket address of the given length.
+bool PeerIPv4Address(const void* peer, std::size_t length, std::int32_t* address);
+
+}  // namespace winsock
