@@ -3,6 +3,7 @@
 #include <netinet/tcp.h>
 
 #include <exception>
+#include <string>
 
 #include "audio/CWAVE.h"
 #include "net/CSock.h"
@@ -15,6 +16,11 @@ namespace {
 constexpr long kReadAndClose = winsock::FD_READ | winsock::FD_CLOSE;  // 33
 
 bool (*security_mode_source)() = nullptr;
+void (*report_sink)(const std::string& line) = nullptr;
+
+void Report(const std::string& line) {
+    if (report_sink != nullptr) report_sink(line);
+}
 
 bool InUse(int slot) {
     return Clients[slot].fUse != platform::kFalse;
@@ -40,11 +46,22 @@ int SlotHolding(SOCKET s) {
     return 0;
 }
 
+// A receiver that the socket layer gave up for falling behind (its pending output over the limit, or
+// taking nothing for 2 s) is reported in one line; one that reset or closed its connection is not.
+void ReportDropped(int slot, SOCKET s) {
+    const CSock::Failure why = CSock::FailureOf(s);
+    if (why != CSock::Failure::kSendOverLimit && why != CSock::Failure::kSendStalled) return;
+    const std::string address = CSock::AdToIP(static_cast<std::int32_t>(Clients[slot].Addr.sin_addr.s_addr));
+    Report("slot " + std::to_string(slot) + " " + address + " dropped: " + CSock::DescribeFailure(why));
+}
+
 // A send the socket layer reports as failed has already shut the connection down; freeing its slot at
-// once keeps the window thread from waiting on it again before its close notification arrives.
+// once keeps the window thread from sending to it again before its close notification arrives.
 void DropFailed(SOCKET s) {
     const int slot = SlotHolding(s);
-    if (slot != 0 && InUse(slot)) ClientClose(slot);
+    if (slot == 0 || !InUse(slot)) return;
+    ReportDropped(slot, s);
+    ClientClose(slot);
 }
 
 void AcceptVideo() {
@@ -119,6 +136,7 @@ void CloseNotified(SOCKET s) {
             continue;
         }
         if (Clients[slot].VideoSock == s || Clients[slot].WaveSock == s) {
+            ReportDropped(slot, s);
             ClientClose(slot);
             break;
         }
@@ -146,7 +164,10 @@ void ForwardSound(platform::LPARAM header) {
 }
 
 void SocketEvent(SOCKET s, platform::LPARAM event) {
-    switch (event) {  // the whole value: an event that carries an error code is ignored
+    // A close that carries an error code (a reset) ends the connection as surely as a plain one: the slot is
+    // freed now rather than by the watchdog. Other events that carry an error code are ignored.
+    if ((event & 0xFFFF) == winsock::FD_CLOSE) return CloseNotified(s);
+    switch (event) {
         case winsock::FD_ACCEPT:
             if (s == ListenSock[0] && s != 0)
                 AcceptVideo();
@@ -155,9 +176,6 @@ void SocketEvent(SOCKET s, platform::LPARAM event) {
             break;
         case winsock::FD_READ:
             ReadRequest(s);
-            break;
-        case winsock::FD_CLOSE:
-            CloseNotified(s);
             break;
         default:
             break;
@@ -172,6 +190,10 @@ bool SecurityMode() {
 
 void SetSecurityModeSource(bool (*source)()) {
     security_mode_source = source;
+}
+
+void SetReportSink(void (*sink)(const std::string& line)) {
+    report_sink = sink;
 }
 
 platform::LRESULT WindowProc(platform::HWND hwnd, platform::UINT msg, platform::WPARAM wParam,

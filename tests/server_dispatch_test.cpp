@@ -33,11 +33,6 @@ class ServerDispatchTest : public ServerTest {
         platform::PostMessage(hMainWnd, platform::WM_SOCKET, s, lparam);
         Settle(50);
     }
-    // Makes the next close reset the connection (RST), as a crashed receiver's does.
-    static void Reset(int fd) {
-        linger hard{1, 0};
-        ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
-    }
 };
 
 TEST_F(ServerDispatchTest, VideoNextIsFoundAnywhereInTheTextButOnlyInItsOwnCase) {
@@ -77,8 +72,8 @@ TEST_F(ServerDispatchTest, NotificationsWithAnErrorAndOnSoundConnectionsChangeNo
     const Receiver r = Connect();
     const CSock::SOCKET video = Clients[r.slot].VideoSock;
     const CSock::SOCKET sound = Clients[r.slot].WaveSock;
-    Post(video, winsock::FD_CLOSE | (winsock::WSAECONNRESET << 16));
     Post(tessaly::ListenSock[0], winsock::FD_ACCEPT | (winsock::WSAENOBUFS << 16));
+    Post(video, winsock::FD_READ | (winsock::WSAENETDOWN << 16));
     Post(video, winsock::FD_WRITE);
     EXPECT_NE(Clients[r.slot].fUse, 0);
     EXPECT_EQ(InUse(), 1);
@@ -153,12 +148,8 @@ TEST_F(ServerDispatchTest, ACloseNotificationForASocketHeldByAFreeSlotClosesIt) 
 TEST_F(ServerDispatchTest, AReceiverWhoseConnectionFailsIsFreedAndTheOthersGoOn) {
     const Receiver dead = Connect();
     const Receiver alive = Connect();
-    Reset(dead.sound);  // its reset close notification carries an error and is ignored by design
-    Reset(dead.video);
-    ::close(dead.sound);
-    ::close(dead.video);
-    peers_.erase(std::find(peers_.begin(), peers_.end(), dead.video));
-    peers_.erase(std::find(peers_.begin(), peers_.end(), dead.sound));
+    ResetAndForget(dead.sound);  // a crashed receiver: both connections reset
+    ResetAndForget(dead.video);
     EXPECT_TRUE(WaitFor([&] { return Clients[dead.slot].fUse == 0; }));
     EXPECT_EQ(Clients[dead.slot].WaveSock, 0u);
     EXPECT_NE(Clients[alive.slot].fUse, 0);
@@ -168,9 +159,7 @@ TEST_F(ServerDispatchTest, AReceiverWhoseConnectionFailsIsFreedAndTheOthersGoOn)
 
 TEST_F(ServerDispatchTest, AFailedFrameSendFreesTheSlotAtOnce) {
     const Receiver dead = Connect();
-    Reset(dead.video);
-    ::close(dead.video);
-    peers_.erase(std::find(peers_.begin(), peers_.end(), dead.video));
+    ResetAndForget(dead.video);
     // No message is let through: the slot is freed by the failing send itself, not by a later notification.
     tessaly::HandleRequest(kVideoNextRequest, dead.slot);
     EXPECT_EQ(Clients[dead.slot].fUse, 0);

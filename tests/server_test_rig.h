@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -114,28 +115,36 @@ class ServerTest : public ::testing::Test {
         return n;
     }
 
-    // Opens a video connection and waits until the server has taken it (placed or refused).
-    int ConnectVideo() {
+    // Opens a video connection and waits until the server has taken it (placed or refused). rcvbuf > 0
+    // gives the receiver's end that receive buffer (a receiver that reads slowly or not at all).
+    int ConnectVideo(int rcvbuf = 0) {
         const int handled = accepts_seen_ + 1;
-        const int fd = Keep(csock_test::PeerConnect(settings_.video_port));
+        const int fd = Keep(csock_test::PeerConnect(settings_.video_port, rcvbuf));
         WaitFor([&] { return AcceptsHandled() >= handled; });
         accepts_seen_ = handled;
         return fd;
     }
     // Opens a sound connection and waits until the server has accepted it.
-    int ConnectSound() {
+    int ConnectSound(int rcvbuf = 0) {
         const int before = SoundAccepts();
-        const int fd = Keep(csock_test::PeerConnect(settings_.sound_port));
+        const int fd = Keep(csock_test::PeerConnect(settings_.sound_port, rcvbuf));
         WaitFor([&] { return SoundAccepts() > before; });
         return fd;
     }
     // A receiver as the real ones connect: video first, then sound once the video connection is placed.
-    Receiver Connect(bool with_sound = true) {
+    Receiver Connect(bool with_sound = true, int rcvbuf = 0) {
         Receiver r;
-        r.video = ConnectVideo();
+        r.video = ConnectVideo(rcvbuf);
         r.slot = tessaly::LastSlot;
-        if (with_sound) r.sound = ConnectSound();
+        if (with_sound) r.sound = ConnectSound(rcvbuf);
         return r;
+    }
+    // Closes a receiver's end so that the server sees a reset (RST), as after a crash.
+    void ResetAndForget(int fd) {
+        linger hard{1, 0};
+        ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+        ::close(fd);
+        peers_.erase(std::remove(peers_.begin(), peers_.end(), fd), peers_.end());
     }
 
     // Sends a request text and collects the frame message that answers it (empty when none comes).
