@@ -26,10 +26,16 @@ bool InUse(int slot) {
     return Clients[slot].fUse != platform::kFalse;
 }
 
-// TCP_NODELAY with a 16-bit true, and read and close notifications to the main window.
+// Winsock's classic send buffer. Linux would let a connection's send buffer grow to megabytes (minutes of
+// sound) before a receiver that stopped reading showed in its pending output; with this one it shows
+// within seconds and is dropped, and what the server holds for a connection stays small.
+constexpr std::int32_t kSendBufferBytes = 8192;
+
+// TCP_NODELAY with a 16-bit true, the send buffer, and read and close notifications to the main window.
 void Register(SOCKET s) {
     const std::int16_t on = platform::kTrue;
     winsock::setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), 2);
+    winsock::setsockopt(s, SOL_SOCKET, SO_SNDBUF, reinterpret_cast<const char*>(&kSendBufferBytes), 4);
     winsock::WSAAsyncSelect(s, hMainWnd, platform::WM_SOCKET, kReadAndClose);
 }
 

@@ -3,8 +3,10 @@
 #pragma once
 
 #include <QProcess>
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -44,14 +46,20 @@ class Program {
     }
     // Reads output until a line contains text or ms have passed; true when found.
     bool WaitForLine(const std::string& text, int ms = 8000) {
+        return WaitForOutput([&](const std::string& out) { return out.find(text) != std::string::npos; }, ms);
+    }
+    // Reads output until done(all output so far) holds or ms have passed; gives done's last answer.
+    bool WaitForOutput(const std::function<bool(const std::string&)>& done, int ms) {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-        while (std::chrono::steady_clock::now() < deadline) {
-            if (output_.find(text) != std::string::npos) return true;
-            process_.waitForReadyRead(100);
+        for (;;) {
             output_ += process_.readAllStandardOutput().toStdString();
             errors_ += process_.readAllStandardError().toStdString();
+            if (done(output_)) return true;
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now());
+            if (left.count() <= 0) return false;
+            process_.waitForReadyRead(static_cast<int>(std::min<long>(left.count(), 100)));
         }
-        return output_.find(text) != std::string::npos;
     }
     bool WaitForExit(int ms = 8000) {
         const bool done = process_.waitForFinished(ms);

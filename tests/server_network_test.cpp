@@ -1,0 +1,271 @@
+// tessaly as a program among receivers that misbehave, on free ports of 127.0.0.1: stalled receivers beside
+// a normal one (streamtool probe), churn of receivers that come and go in every way, and hostile
+// connections. Every wait and loop is bounded; the programs are ended whatever happens.
+// Sizes can be raised for the benchmarks that run these tests (bench/server_stall.sh, bench/server_churn.sh):
+// STREAM_STALLED_RECEIVERS, STREAM_STALL_SECONDS and STREAM_CHURN_CYCLES.
+#include <dirent.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <memory>
+#include <random>
+#include <thread>
+
+#include "csock_test_util.h"
+#include "receiver_process.h"
+
+namespace {
+
+using receiver_test::Program;
+using Bytes = std::vector<std::uint8_t>;
+using Clock = std::chrono::steady_clock;
+
+const Bytes kRequest = {'V', 0,   'i', 0,   'd', 0,   'e', 0,   'o', 0,   'N', 0,   'e',
+                        0,   'x', 0,   't', 0,   '|', 0,   'E', 0,   'N', 0,   'D', 0};
+
+int EnvNumber(const char* name, int fallback) {
+    const char* text = std::getenv(name);
+    return text != nullptr && std::atoi(text) > 0 ? std::atoi(text) : fallback;
+}
+
+// The number after "name=" in text, -1 when it is not there.
+double Figure(const std::string& text, const std::string& name) {
+    const std::size_t at = text.rfind(name + "=");
+    return at == std::string::npos ? -1 : std::atof(text.c_str() + at + name.size() + 1);
+}
+
+int Occurrences(const std::string& text, const std::string& part) {
+    int n = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+    return n;
+}
+
+// Reads one frame message from a blocking peer (its receive timeout bounds the wait); empty when none came.
+Bytes ReadFrameMessage(int fd) {
+    Bytes got;
+    std::uint8_t buf[16384];
+    while (got.size() < 2 || got[got.size() - 2] != 0xFF || got.back() != 0xFF) {
+        const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+        if (n <= 0) return {};
+        got.insert(got.end(), buf, buf + n);
+    }
+    return got;
+}
+
+void SendNow(int fd, const std::uint8_t* bytes, std::size_t size) {
+    ::send(fd, bytes, size, MSG_DONTWAIT | MSG_NOSIGNAL);
+}
+
+class ServerNetworkTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        video_port_ = csock_test::FreePort();
+        do {
+            sound_port_ = csock_test::FreePort();
+        } while (sound_port_ == video_port_);
+        server_ = std::make_unique<Program>(
+            "tessaly", std::vector<std::string>{"--headless", "--serve", "--capture", "testpattern",
+                                                "--audio-in", "tone", "--audio-out", "null", "--bind",
+                                                "127.0.0.1", "--video-port", std::to_string(video_port_),
+                                                "--sound-port", std::to_string(sound_port_)});
+        ASSERT_TRUE(server_->Started());
+        ASSERT_TRUE(server_->WaitForLine("待機します。(127.0.0.1)")) << server_->Output();
+    }
+    void TearDown() override {
+        for (int fd : peers_) ::close(fd);
+    }
+
+    std::unique_ptr<Program> Probe(const std::vector<std::string>& extra) {
+        std::vector<std::string> args = {"probe", "--video-port", std::to_string(video_port_), "--sound-port",
+                                         std::to_string(sound_port_)};
+        args.insert(args.end(), extra.begin(), extra.end());
+        args.push_back("127.0.0.1");
+        return std::make_unique<Program>("streamtool", args);
+    }
+    int Keep(int fd) {
+        peers_.push_back(fd);
+        return fd;
+    }
+    // A video connection that the server has placed in a slot: a frame answered its request.
+    int PlacedVideo(int rcvbuf = 0) {
+        const int video = Keep(csock_test::PeerConnect(video_port_, rcvbuf));
+        csock_test::WriteAll(video, kRequest);
+        EXPECT_FALSE(ReadFrameMessage(video).empty());
+        return video;
+    }
+    // A receiver as the real ones connect: the sound connection comes once the video connection is placed,
+    // so that the server pairs the two.
+    std::pair<int, int> Join(int rcvbuf = 0) {
+        const int video = PlacedVideo(rcvbuf);
+        return {video, Keep(csock_test::PeerConnect(sound_port_, rcvbuf))};
+    }
+    // Starts a connection without waiting for it: the server's short accept queue would make a blocking
+    // connect wait for the retry of a dropped handshake.
+    int ConnectWithoutWaiting(std::uint16_t port) {
+        const int fd = Keep(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0));
+        const sockaddr_in a = csock_test::Loopback(port);
+        ::connect(fd, reinterpret_cast<const sockaddr*>(&a), sizeof a);
+        return fd;
+    }
+    void Forget(int fd) { peers_.erase(std::remove(peers_.begin(), peers_.end(), fd), peers_.end()); }
+
+    int OpenDescriptors() const {
+        const std::string dir = "/proc/" + std::to_string(server_->Pid()) + "/fd";
+        DIR* d = ::opendir(dir.c_str());
+        if (d == nullptr) return -1;
+        int n = 0;
+        while (dirent* e = ::readdir(d)) n += e->d_name[0] != '.';
+        ::closedir(d);
+        return n;
+    }
+    long ResidentKib() const {
+        std::ifstream status("/proc/" + std::to_string(server_->Pid()) + "/status");
+        std::string line;
+        while (std::getline(status, line)) {
+            if (line.rfind("VmRSS:", 0) == 0) return std::atol(line.c_str() + 6);
+        }
+        return -1;
+    }
+    // Waits (bounded) until the server's descriptors stay the same for half a second; gives their count.
+    int SettledDescriptors() {
+        int last = OpenDescriptors();
+        for (int stable = 0, i = 0; stable < 10 && i < 200; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            const int now = OpenDescriptors();
+            stable = now == last ? stable + 1 : 0;
+            last = now;
+        }
+        return last;
+    }
+
+    std::unique_ptr<Program> server_;
+    std::uint16_t video_port_ = 0;
+    std::uint16_t sound_port_ = 0;
+    std::vector<int> peers_;
+};
+
+TEST_F(ServerNetworkTest, StalledReceiversAreDroppedWithTheirLineWhileAnotherKeepsItsPicturesAndSound) {
+    const int stalled_count = EnvNumber("STREAM_STALLED_RECEIVERS", 1);
+    const int seconds = EnvNumber("STREAM_STALL_SECONDS", 5);
+    auto normal = Probe({"--seconds", std::to_string(seconds)});
+    ASSERT_TRUE(normal->WaitForLine("1 s: frames=")) << normal->Output() << normal->Errors();
+    // Each stalled receiver asks for pictures every 20 ms and reads nothing more, on either connection.
+    std::vector<int> stalled;
+    for (int i = 0; i < stalled_count; ++i) stalled.push_back(Join(4096).first);
+    // They go on asking until they are dropped (the watchdog would drop them silently once they stop).
+    const auto dropped = [](const std::string& text) { return Occurrences(text, " 127.0.0.1 dropped: "); };
+    const auto deadline = Clock::now() + std::chrono::seconds(seconds + 10);
+    bool probing = true;
+    while ((probing || dropped(server_->Output()) < stalled_count) && Clock::now() < deadline) {
+        probing = probing && !normal->WaitForExit(10);
+        server_->WaitForOutput([](const std::string&) { return false; }, 10);
+        for (int fd : stalled) SendNow(fd, kRequest.data(), kRequest.size());
+    }
+    const std::string& out = normal->Output();
+    const double frame_gap = Figure(out, "longest_frame_gap_ms");
+    const double sound_gap = Figure(out, "longest_sound_gap_ms");
+    std::printf("longest gap beside %d stalled receivers: frames %.1f ms, sound %.1f ms\n", stalled_count,
+                frame_gap, sound_gap);
+    EXPECT_GT(Figure(out, "frames"), 0) << out;
+    EXPECT_GE(Figure(out, "sound_blocks"), seconds * 5 - 5) << out;
+    EXPECT_GE(frame_gap, 0) << out;
+    EXPECT_LT(frame_gap, 1000) << out;
+    EXPECT_LT(sound_gap, 1000) << out;
+    // One line each.
+    server_->WaitForOutput([](const std::string&) { return false; }, 300);
+    EXPECT_EQ(dropped(server_->Output()), stalled_count) << server_->Output();
+}
+
+// One receiver's visit: it comes, gets a few frames and leaves in one of three ways.
+enum class Leave { kGracefully, kWithReset, kWithARequestUnread };
+
+TEST_F(ServerNetworkTest, ChurnLeavesNoDescriptorOrMemoryBehindAndAFreshReceiverIsServed) {
+    const int cycles = EnvNumber("STREAM_CHURN_CYCLES", 60);
+    int served = 0;
+    const auto visit = [&](Leave how) {
+        auto [video, sound] = Join();
+        csock_test::WriteAll(video, kRequest);
+        served += !ReadFrameMessage(video).empty();
+        if (how == Leave::kWithARequestUnread) csock_test::WriteAll(video, kRequest);
+        for (int fd : {video, sound}) {
+            if (how == Leave::kWithReset) {
+                linger hard{1, 0};
+                ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+            }
+            ::close(fd);
+            Forget(fd);
+        }
+    };
+    const Leave ways[] = {Leave::kGracefully, Leave::kWithReset, Leave::kWithARequestUnread};
+    for (int i = 0; i < 6; ++i) visit(ways[i % 3]);  // the server's own first-use allocations
+    const int descriptors = SettledDescriptors();
+    const long resident = ResidentKib();
+
+    const auto started = Clock::now();
+    for (int i = 0; i < cycles; ++i) visit(ways[i % 3]);
+    const double seconds = std::chrono::duration<double>(Clock::now() - started).count();
+    const int descriptors_after = SettledDescriptors();
+    const long resident_after = ResidentKib();
+    std::printf("%d cycles in %.1f s: descriptors %d -> %d, resident %ld -> %ld KiB\n", cycles, seconds,
+                descriptors, descriptors_after, resident, resident_after);
+    EXPECT_EQ(served, cycles + 6) << "every visitor got its frames: no slot was left behind";
+    EXPECT_EQ(descriptors_after, descriptors);
+    EXPECT_LT(resident_after, resident + 1024) << "grows with the visits";
+
+    auto fresh = Probe({"--frames", "5", "--seconds", "10"});
+    ASSERT_TRUE(fresh->WaitForExit(15000));
+    EXPECT_EQ(Figure(fresh->Output(), "frames"), 5) << fresh->Output() << fresh->Errors();
+}
+
+TEST_F(ServerNetworkTest, HostileConnectionsKeepNoReceiverFromItsPicturesAndSound) {
+    auto normal = Probe({"--seconds", "6"});
+    ASSERT_TRUE(normal->WaitForLine("1 s: frames=")) << normal->Output() << normal->Errors();
+    // Connections that take slots: a request flood that never reads, 1 MB of bytes that hold no request
+    // (none below 0x80, so no letter of one), and one byte a second.
+    const int flood = PlacedVideo(4096);
+    const int noise = PlacedVideo();
+    const int trickle = PlacedVideo();
+    Bytes bytes(1 << 20);
+    std::mt19937 rng(7);
+    for (auto& b : bytes) b = static_cast<std::uint8_t>(0x80 | rng());
+    // More than the table holds at once, idle, and sound connections without a video connection.
+    for (int i = 0; i < 100; ++i) ConnectWithoutWaiting(video_port_);
+    for (int i = 0; i < 20; ++i) ConnectWithoutWaiting(sound_port_);
+
+    std::size_t noise_sent = 0;
+    auto next_trickle = Clock::now();
+    const auto deadline = Clock::now() + std::chrono::seconds(20);
+    while (!normal->WaitForExit(5) && Clock::now() < deadline) {
+        for (int i = 0; i < 50; ++i) SendNow(flood, kRequest.data(), kRequest.size());
+        if (noise_sent < bytes.size()) {
+            const ssize_t n = ::send(noise, bytes.data() + noise_sent, bytes.size() - noise_sent,
+                                     MSG_DONTWAIT | MSG_NOSIGNAL);
+            if (n > 0) noise_sent += static_cast<std::size_t>(n);
+        }
+        if (Clock::now() >= next_trickle) {
+            SendNow(trickle, bytes.data(), 1);
+            next_trickle += std::chrono::seconds(1);
+        }
+    }
+    const std::string& out = normal->Output();
+    EXPECT_GE(Figure(out, "frames"), 30) << out;
+    EXPECT_GE(Figure(out, "sound_blocks"), 20) << out;
+    EXPECT_LT(Figure(out, "longest_frame_gap_ms"), 1000) << out;
+    EXPECT_LT(Figure(out, "longest_sound_gap_ms"), 1000) << out;
+    EXPECT_EQ(noise_sent, bytes.size()) << "the server stopped reading";
+    EXPECT_TRUE(server_->WaitForLine(" dropped: ", 100)) << "the flood is dropped with its line";
+
+    // Once they are gone, the table is free for the next receiver.
+    for (int fd : peers_) ::close(fd);
+    peers_.clear();
+    auto next = Probe({"--frames", "5", "--seconds", "10"});
+    ASSERT_TRUE(next->WaitForExit(15000));
+    EXPECT_EQ(Figure(next->Output(), "frames"), 5) << next->Output() << next->Errors();
+}
+
+}  // namespace
