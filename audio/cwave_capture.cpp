@@ -19,7 +19,9 @@ void CWAVE::WaveInSet() {
         h.dwLoops = 0;
     }
     const MMRESULT result = waveInOpen(&m_hWaveIn, WAVE_MAPPER, &WaveFormat, hMainWnd, 0, CALLBACK_WINDOW);
-    if (result != MMSYSERR_NOERROR || m_hWaveIn == 0) MessageBox("waveInOpen() で失敗しました", "Error");
+    // Titled with the program's name like every other box, so that the user sees which program lost its
+    // input.
+    if (result != MMSYSERR_NOERROR || m_hWaveIn == 0) MessageBox("waveInOpen() で失敗しました");
     for (WAVEHDR& h : WaveInHdr) waveInPrepareHeader(m_hWaveIn, &h, sizeof(WAVEHDR));
 }
 

@@ -1,9 +1,11 @@
 // Whole-program figures of the receivers over 127.0.0.1, each started as its own process (build/bin/quillon,
 // build/bin/brondel) against a server stand-in in this process that works as the real server does: it
 // captures the time-stamped test picture at 15 frames per second, encodes each capture into its current
-// frame, answers every request at once with that frame and pushes a sound block every 0.2 s.
+// frame, sends each receiver every frame once (a request for a frame it has waits for the next capture) and
+// pushes a sound block every 0.2 s.
 //   Quillon: capture-to-paint latency (median, 99th percentile, at the first painting of each capture),
-//            paintings and fresh captures per second, CPU share and resident memory.
+//            paintings and fresh captures per second, CPU share, resident memory and the bytes per second on
+//            its video connection (read with `ss`); against the stand-in and against tessaly itself.
 //   Brondel: both servers' frame rates with Timer1 at 200 ms and at 1 ms.
 #include <arpa/inet.h>
 #include <benchmark/benchmark.h>
@@ -13,8 +15,10 @@
 #include <unistd.h>
 
 #include <QProcess>
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
@@ -87,6 +91,13 @@ class StandInServer {
         frame_size_ = static_cast<std::size_t>(codec_.SendDataSize);
         frame_[frame_size_] = 0xFF;
         frame_[frame_size_ + 1] = 0xFF;
+        ++encoded_;
+        if (waiting_) Answer();
+    }
+    void Answer() {
+        waiting_ = false;
+        sent_ = encoded_;
+        SendAll(video_, frame_.data(), frame_size_ + 2);
     }
     void Run() {
         const auto capture_period = std::chrono::microseconds(66667);
@@ -109,7 +120,10 @@ class StandInServer {
             const auto wait =
                 std::chrono::duration_cast<std::chrono::milliseconds>(next_capture - Clock::now());
             ::poll(fds, video_ >= 0 ? 3 : 2, static_cast<int>(std::clamp<long>(wait.count(), 0, 5)));
-            if ((fds[0].revents & POLLIN) && video_ < 0) video_ = ::accept(video_listen_, nullptr, nullptr);
+            if ((fds[0].revents & POLLIN) && video_ < 0) {
+                video_ = ::accept(video_listen_, nullptr, nullptr);
+                sent_ = 0;
+            }
             if ((fds[1].revents & POLLIN) && sound_ < 0) sound_ = ::accept(sound_listen_, nullptr, nullptr);
             if (video_ >= 0 && (fds[2].revents & (POLLIN | POLLHUP))) {
                 char buf[1024];
@@ -117,13 +131,17 @@ class StandInServer {
                 if (n <= 0) {
                     ::close(video_);
                     video_ = -1;
+                    waiting_ = false;
                     continue;
                 }
                 pending.append(buf, static_cast<std::size_t>(n));
                 std::size_t at;
                 while ((at = pending.find(request)) != std::string::npos) {
                     pending.erase(0, at + request.size());
-                    if (frame_size_ > 0) SendAll(video_, frame_.data(), frame_size_ + 2);
+                    if (sent_ == encoded_)
+                        waiting_ = true;
+                    else
+                        Answer();
                 }
                 if (pending.size() > 4096) pending.clear();
             }
@@ -136,6 +154,9 @@ class StandInServer {
     std::vector<std::uint8_t> frame_ = std::vector<std::uint8_t>(codec::kFrameBufSize + 2);
     std::size_t frame_size_ = 0;
     std::uint64_t captures_ = 0;
+    std::uint64_t encoded_ = 0;  // frames encoded so far; the one in frame_ is number encoded_
+    std::uint64_t sent_ = 0;     // the number of the frame last sent on video_
+    bool waiting_ = false;       // a request waits for the next frame
     std::atomic<bool> stop_{false};
     int video_listen_ = -1, sound_listen_ = -1, video_ = -1, sound_ = -1;
     std::uint16_t video_port_ = 0, sound_port_ = 0;
@@ -170,14 +191,37 @@ double ResidentMiB(qint64 pid) {
     return 0;
 }
 
+// Bytes received so far on this machine's established connections to port (as `ss` reports them); -1 when
+// ss cannot tell.
+double BytesReceivedFrom(std::uint16_t port) {
+    const std::string command =
+        "ss -tinH state established '( dport = :" + std::to_string(port) + " )' 2>/dev/null";
+    std::FILE* ss = ::popen(command.c_str(), "r");
+    if (ss == nullptr) return -1;
+    std::string text;
+    char buf[4096];
+    for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, ss)) > 0;) text.append(buf, n);
+    ::pclose(ss);
+    const std::regex field("bytes_received:([0-9]+)");
+    double total = -1;
+    for (auto it = std::sregex_iterator(text.begin(), text.end(), field); it != std::sregex_iterator();
+         ++it) {
+        total = std::max(total, 0.0) + std::stod((*it)[1]);
+    }
+    return total;
+}
+
 struct Run {
     std::string output;
     double cpu_share = 0;
     double rss_mib = 0;
+    double video_bytes_per_s = -1;
 };
 
 // Runs a receiver headless for `seconds`, measuring after a one-second warm-up, then ends it with "quit".
-Run RunReceiver(const std::string& program, const std::vector<std::string>& args, double seconds) {
+// With video_port, also the bytes per second that arrive on its video connection.
+Run RunReceiver(const std::string& program, const std::vector<std::string>& args, double seconds,
+                std::uint16_t video_port = 0) {
     QProcess process;
     QStringList list;
     for (const auto& a : args) list << QString::fromStdString(a);
@@ -186,10 +230,13 @@ Run RunReceiver(const std::string& program, const std::vector<std::string>& args
     if (!process.waitForStarted(5000)) return run;
     process.waitForFinished(1000);  // warm-up
     const double cpu0 = CpuSeconds(process.processId());
+    const double bytes0 = video_port != 0 ? BytesReceivedFrom(video_port) : -1;
     const auto t0 = Clock::now();
     process.waitForFinished(static_cast<int>(seconds * 1000));
     const double elapsed = std::chrono::duration<double>(Clock::now() - t0).count();
     run.cpu_share = (CpuSeconds(process.processId()) - cpu0) / elapsed;
+    const double bytes1 = bytes0 >= 0 ? BytesReceivedFrom(video_port) : -1;
+    if (bytes1 >= bytes0 && bytes0 >= 0) run.video_bytes_per_s = (bytes1 - bytes0) / elapsed;
     run.rss_mib = ResidentMiB(process.processId());
     process.write("quit\n");
     if (!process.waitForFinished(5000)) process.kill();
@@ -220,6 +267,7 @@ void ReportQuillonRun(benchmark::State& state, const Run& run) {
     state.counters["paintings_per_s"] = MeanOf(run.output, std::regex("frames/s ([0-9]+)  sound"));
     state.counters["cpu_share"] = run.cpu_share;
     state.counters["rss_MiB"] = run.rss_mib;
+    if (run.video_bytes_per_s >= 0) state.counters["video_bytes_per_s"] = run.video_bytes_per_s;
 }
 
 void BM_QuillonOverLoopback(benchmark::State& state) {
@@ -231,7 +279,7 @@ void BM_QuillonOverLoopback(benchmark::State& state) {
                           {"--headless", "--connect", "--dir", dir.string(), "--video-port",
                            std::to_string(server.VideoPort()), "--sound-port",
                            std::to_string(server.SoundPort()), "--audio-out", "null"},
-                          5.0);
+                          5.0, server.VideoPort());
     }
     ReportQuillonRun(state, run);
     std::filesystem::remove_all(dir);
@@ -263,7 +311,7 @@ void BM_QuillonWithTessaly(benchmark::State& state) {
             RunReceiver("quillon",
                         {"--headless", "--connect", "--dir", dir.string(), "--video-port",
                          std::to_string(video), "--sound-port", std::to_string(sound), "--audio-out", "null"},
-                        5.0);
+                        5.0, video);
     }
     server.write("quit\n");
     if (!server.waitForFinished(5000)) server.kill();

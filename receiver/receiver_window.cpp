@@ -16,8 +16,7 @@ constexpr std::int32_t kPlaybackDepth = 3;  // target depth of the playback queu
 }  // namespace
 
 std::string ConnectFailedText(int error) {
-    return "接続できませんでした。(エラー " + std::to_string(error) + ": " + winsock::DescribeError(error) +
-           ")";
+    return "接続できません。(" + std::to_string(error) + ")";
 }
 
 void SetOuterSizeTwips(platform::Form& form, int width_twips, int height_twips) {

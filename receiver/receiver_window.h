@@ -16,7 +16,8 @@
 
 namespace receiver {
 
-// The status text of a connection that could not be made, with its Winsock error number.
+// The status text of a connection that could not be made, with its Winsock error number: short enough to be
+// read whole in the narrowest status box (153 pixels in Quillon's 320X240 layout).
 std::string ConnectFailedText(int error);
 
 class ReceiverWindow {

@@ -13,8 +13,9 @@ packages=(
   libgtest-dev libgmock-dev                  # tests
   libbenchmark-dev libturbojpeg0-dev         # benchmarks (TurboJPEG only as a yardstick)
   fonts-ipafont-mincho fonts-ipafont-gothic  # the Japanese user interface
+  qt6-translations-l10n                      # Qt's Japanese texts for the message boxes' buttons
   xvfb xauth                                 # screenshots and GUI checks without a display
-  python3                                    # paced receivers of the server load benchmark
+  iproute2                                   # ss: the bytes on a receiver's connection in receiver_bench
 )
 missing=()
 for p in "${packages[@]}"; do

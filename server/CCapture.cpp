@@ -6,6 +6,7 @@
 
 #include "codec/CCODEC.h"
 #include "platform/controls.h"
+#include "server/frame_pacing.h"
 #include "server/server_module.h"
 
 namespace tessaly {
@@ -86,8 +87,8 @@ std::int16_t FrameCallback(const platform::CaptureFrame& frame) {
     std::copy_n(frame.data, n, CapBuf.begin());
     PaintPreview(capture);
     if (fEncode == platform::kFalse) return 0;
-    // A frame the codec refuses leaves the previous one in PressBuf.
-    Codec().EncodeDCTPress(CapBuf, PressBuf);
+    // A frame the codec refuses leaves the previous one in PressBuf, and no request is answered for it.
+    if (Codec().EncodeDCTPress(CapBuf, PressBuf) == 0) PictureCompressed();
     return 0;
 }
 

@@ -1,7 +1,7 @@
 // CCapture: the server's capture window over the platform capture driver. SerCapture shows the preview box
 // inside the main window and starts the driver; every new picture reaches the frame callback on the window
 // thread. FrameCallback copies it into CapBuf, shows it in the preview and, while a receiver is connected,
-// compresses it into PressBuf, the frame that every request is answered with.
+// compresses it into PressBuf, the frame that requests are answered with (frame_pacing.h).
 #pragma once
 
 #include <cstdint>

@@ -7,6 +7,8 @@
 #include "net/CSock.h"
 #include "platform/msgbox.h"
 #include "server/CCapture.h"
+#include "server/admission.h"
+#include "server/frame_pacing.h"
 #include "server/server_module.h"
 #include "server/window_proc.h"
 
@@ -87,6 +89,8 @@ void StreamingVideo::Form_Load() {
     Codec().InitDCT();
     Codec().敷居 = kThreshold;
     Sock().SetBindAddress(settings_.bind);
+    SetAllowList(settings_.allow);
+    SetResendFrames(settings_.resend_frames);
 }
 
 void StreamingVideo::Form_Activate() {

@@ -10,6 +10,7 @@
 #include "platform/controls.h"
 #include "platform/timer.h"
 #include "platform/window.h"
+#include "server/allow_list.h"
 
 namespace tessaly {
 
@@ -20,6 +21,8 @@ struct ServerSettings {
     std::string bind;  // empty: the machine's own address
     std::uint16_t video_port = 8001;
     std::uint16_t sound_port = 8002;
+    AllowList allow;             // who may connect; the default serves this machine and private networks
+    bool resend_frames = false;  // answer every frame request at once, even with a picture already sent
 };
 
 class StreamingVideo {

@@ -42,8 +42,17 @@ ParseOutcome ParseOptions(const QStringList& arguments, Options* options, std::s
     const QCommandLineOption sound_port("sound-port", "Port of the sound connections.", "N", "8002");
     const QCommandLineOption dir("dir", "Folder of stream.wav and danger.wav (default: the program's).",
                                  "DIR");
-    parser.addOptions(
-        {help, headless, serve, capture, audio_in, audio_out, bind, video_port, sound_port, dir});
+    const QCommandLineOption allow(
+        "allow",
+        "Who may connect: comma-separated IPv4 addresses and ranges (a.b.c.d/n), or any. Default: this "
+        "machine and the private networks (127.0.0.0/8, 10.0.0.0/8, 172.16.0.0/12, 192.168.0.0/16, "
+        "169.254.0.0/16).",
+        "LIST");
+    const QCommandLineOption resend_frames(
+        "resend-frames",
+        "Answer every frame request at once, even when that receiver has the picture already.");
+    parser.addOptions({help, headless, serve, capture, audio_in, audio_out, bind, video_port, sound_port, dir,
+                       allow, resend_frames});
 
     if (!parser.parse(arguments)) {
         *error = parser.errorText().toStdString();
@@ -64,6 +73,12 @@ ParseOutcome ParseOptions(const QStringList& arguments, Options* options, std::s
     options->audio_out = parser.value(audio_out).toStdString();
     options->server.bind = parser.value(bind).toStdString();
     options->dir = parser.value(dir).toStdString();
+    options->server.resend_frames = parser.isSet(resend_frames);
+    if (parser.isSet(allow)) {
+        auto list = AllowList::Parse(parser.value(allow).toStdString(), error);
+        if (!list) return ParseOutcome::kError;
+        options->server.allow = std::move(*list);
+    }
     if (!ParsePort(parser.value(video_port), &options->server.video_port)) {
         *error = "bad video port '" + parser.value(video_port).toStdString() + "' (1 to 65535)";
         return ParseOutcome::kError;

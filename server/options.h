@@ -1,6 +1,6 @@
 // The command line of tessaly:
 //   tessaly [--headless] [--serve] [--capture SRC] [--audio-in SRC] [--audio-out SINK] [--bind ADDR]
-//           [--video-port N] [--sound-port N] [--dir DIR]
+//           [--video-port N] [--sound-port N] [--dir DIR] [--allow LIST] [--resend-frames]
 #pragma once
 
 #include <QStringList>

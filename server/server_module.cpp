@@ -4,6 +4,8 @@
 #include "codec/CCODEC.h"
 #include "net/CSock.h"
 #include "platform/mci.h"
+#include "server/admission.h"
+#include "server/frame_pacing.h"
 
 namespace tessaly {
 
@@ -91,6 +93,8 @@ void ResetServerModule() {
     PressBuf = {};
     CapBuf = {};
     PrevWndProc = nullptr;
+    ResetFramePacing();
+    ResetAdmission();
 }
 
 }  // namespace tessaly

@@ -7,6 +7,8 @@
 
 #include "audio/CWAVE.h"
 #include "net/CSock.h"
+#include "server/admission.h"
+#include "server/frame_pacing.h"
 #include "server/server_module.h"
 
 namespace tessaly {
@@ -75,6 +77,10 @@ void AcceptVideo() {
     int length = sizeof peer;
     const SOCKET s = winsock::accept(ListenSock[0], reinterpret_cast<winsock::SOCKADDR*>(&peer), &length);
     if (s == winsock::INVALID_SOCKET || s == 0) return;
+    if (!Admitted(static_cast<std::int32_t>(peer.sin_addr.s_addr))) {
+        ShutAndClose(s);
+        return;
+    }
     AcceptSock = s;
     Register(s);
     LastSlot = 0;
@@ -87,6 +93,7 @@ void AcceptVideo() {
         c.Addr = peer;
         c.LastTick = TickCount;
         c.fAlive = platform::kTrue;
+        FrameSlotFilled(slot);
         LastSlot = slot;
         break;
     }
@@ -110,9 +117,12 @@ void StartSound() {
 // that the next sound connection is still announced and paired.
 void AcceptSound() {
     const int s = LastSlot;
-    const SOCKET sock = winsock::accept(ListenSock[1], nullptr, nullptr);
+    winsock::SOCKADDR_IN peer{};
+    int length = sizeof peer;
+    const SOCKET sock = winsock::accept(ListenSock[1], reinterpret_cast<winsock::SOCKADDR*>(&peer), &length);
     if (sock == winsock::INVALID_SOCKET || sock == 0) return;
-    if (Clients[s].WaveSock != 0 || (s != 0 && !InUse(s))) {
+    if (!Admitted(static_cast<std::int32_t>(peer.sin_addr.s_addr)) || Clients[s].WaveSock != 0 ||
+        (s != 0 && !InUse(s))) {
         ShutAndClose(sock);
         return;
     }
@@ -228,12 +238,17 @@ void HandleRequest(std::u16string_view text, std::int32_t Num) {
     if (text.find(u"VideoNext") != std::u16string_view::npos) {
         c.LastTick = TickCount;
         c.fAlive = platform::kTrue;
-        if (!Sock().SendDCTVideoDataSock(c.VideoSock, PressBuf, PressSize(), Num)) DropFailed(c.VideoSock);
+        AnswerFrameRequest(Num);
         return;
     }
     if (text.find(u"MSG_DANGER") != std::u16string_view::npos && Num == 1 && SecurityMode()) {
         SoundCommand("Play danger from 0");
     }
+}
+
+void SendFrame(std::int32_t Num) {
+    const SOCKET s = Clients[Num].VideoSock;
+    if (!Sock().SendDCTVideoDataSock(s, PressBuf, PressSize(), Num)) DropFailed(s);
 }
 
 void ClientClose(std::int32_t Num) {

@@ -1,5 +1,6 @@
 // The server's window procedure: every sound-input buffer and every socket event of the server arrives here.
-// It fills and frees the slots of the client table, answers frame requests with the current frame, pushes
+// It fills and frees the slots of the client table (refusing peers that --allow does not name), answers
+// frame requests with the current frame (each picture once, frame_pacing.h), pushes
 // each sound block to every sound connection and sounds the alarm.
 #pragma once
 
@@ -21,6 +22,9 @@ void UnhookWindow(platform::HWND hwnd);
 
 // Acts on one request text read from the video connection of slot Num.
 void HandleRequest(std::u16string_view text, std::int32_t Num);
+
+// Sends the current frame on slot Num's video connection; a failed send frees the slot.
+void SendFrame(std::int32_t Num);
 
 // Frees slot Num: shuts down and closes both of its connections. A free slot is left alone.
 void ClientClose(std::int32_t Num);

@@ -44,9 +44,16 @@ inline void LimitWaits(int fd) {
     ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &wait, sizeof wait);
 }
 
-inline int PeerConnect(std::uint16_t port, int rcvbuf = 0) {
+// from: the peer's own address (host order), e.g. 0x7F000002 to connect from 127.0.0.2; 0 lets the system
+// choose.
+inline int PeerConnect(std::uint16_t port, int rcvbuf = 0, std::uint32_t from = 0) {
     int fd = ::socket(AF_INET, SOCK_STREAM, 0);
     if (rcvbuf > 0) ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &rcvbuf, sizeof rcvbuf);
+    if (from != 0) {
+        sockaddr_in own = Loopback(0);
+        own.sin_addr.s_addr = htonl(from);
+        EXPECT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&own), sizeof own), 0);
+    }
     sockaddr_in a = Loopback(port);
     EXPECT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
     LimitWaits(fd);

@@ -149,14 +149,16 @@ TEST(Capture, SendingGoesThroughTheSocketOnlyWhenItHasOne) {
 
 TEST(Capture, AnInputThatCannotOpenIsReportedInABox) {
     Capture c("none");
+    SetProgramTitle("Tessaly");
     std::vector<std::pair<std::string, std::string>> boxes;
     MessageBoxHandler saved = SetMessageBoxHandler(
         [&](const std::string& text, const std::string& title) { boxes.emplace_back(text, title); });
     c.wave.WaveInSet();
     SetMessageBoxHandler(saved);
+    SetProgramTitle({});
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].first, "waveInOpen() で失敗しました");
-    EXPECT_EQ(boxes[0].second, "Error");
+    EXPECT_EQ(boxes[0].second, "Tessaly");  // the program's own title, as every other box
     EXPECT_EQ(c.wave.m_hWaveIn, 0u);
     c.wave.WaveAddIn();  // later calls on the missing device do nothing
     c.wave.WaveInStop();

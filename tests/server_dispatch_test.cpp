@@ -16,19 +16,6 @@ class ServerDispatchTest : public ServerTest {
         ServerTest::SetUp();
         Serve();
     }
-    // Collects one whole sound block from a sound connection (empty when none comes).
-    Bytes ReadBlock(int fd) {
-        Bytes got;
-        platform::RunUntil(
-            [&] {
-                std::uint8_t buf[CSock::kWaveBlockBytes];
-                const ssize_t n = ::recv(fd, buf, CSock::kWaveBlockBytes - got.size(), MSG_DONTWAIT);
-                if (n > 0) got.insert(got.end(), buf, buf + n);
-                return got.size() == CSock::kWaveBlockBytes;
-            },
-            3000);
-        return got;
-    }
     void Post(CSock::SOCKET s, std::int32_t lparam) {
         platform::PostMessage(hMainWnd, platform::WM_SOCKET, s, lparam);
         Settle(50);
@@ -159,6 +146,7 @@ TEST_F(ServerDispatchTest, AReceiverWhoseConnectionFailsIsFreedAndTheOthersGoOn)
 
 TEST_F(ServerDispatchTest, AFailedFrameSendFreesTheSlotAtOnce) {
     const Receiver dead = Connect();
+    ASSERT_TRUE(tessaly::Capture().Driver().DeliverNextFrame());  // a picture it has not had: sent at once
     ResetAndForget(dead.video);
     // No message is let through: the slot is freed by the failing send itself, not by a later notification.
     tessaly::HandleRequest(kVideoNextRequest, dead.slot);

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <fstream>
 #include <iterator>
+#include <set>
 
 #include "audio/CWAVE.h"
 #include "codec/CCODEC.h"
@@ -131,6 +132,24 @@ TEST_F(ServerEndToEndTest, FramesDecodeToTheTestPictureAndTheToneArrives) {
     EXPECT_EQ(server_.exitCode(), 0);
 }
 
+TEST_F(ServerEndToEndTest, AReceiverAskingAsFastAsItCanGetsEachPictureOnceAtAboutTheCaptureRate) {
+    ASSERT_TRUE(StartServer()) << output_.toStdString();
+    QTemporaryDir frames;
+    ASSERT_TRUE(frames.isValid());
+    // The probe asks again the moment a frame arrives; the test picture changes with every capture (15/s).
+    const QString summary = Probe({"--seconds", "3", "--save-dir", frames.path()});
+    const QStringList saved = QDir(frames.path()).entryList({"frame_*.bin"}, QDir::Files, QDir::Name);
+    // Bounds wide enough for a busy machine; a server that repeats pictures sends thousands a second.
+    EXPECT_GE(saved.size(), 10) << summary.toStdString();
+    EXPECT_LE(saved.size(), 90) << summary.toStdString();
+    std::set<std::vector<std::uint8_t>> distinct;
+    for (const QString& name : saved) {
+        const std::vector<std::uint8_t> frame = ReadFile(frames.filePath(name));
+        EXPECT_FALSE(frame.empty()) << name.toStdString();
+        EXPECT_TRUE(distinct.insert(frame).second) << name.toStdString() << " repeats an earlier frame";
+    }
+}
+
 TEST_F(ServerEndToEndTest, SigtermEndsTheServerLikeEnd) {
     ASSERT_TRUE(StartServer()) << output_.toStdString();
     server_.terminate();
@@ -159,6 +178,23 @@ TEST(ServerOptionsTest, DefaultsErrorsAndHelp) {
     EXPECT_EQ(tessaly::ParseOptions({"tessaly", "--help"}, &o, &error, &out), tessaly::ParseOutcome::kExitOk);
     EXPECT_NE(out.find("Tessaly V1.10"), std::string::npos);
     EXPECT_NE(out.find("--bind"), std::string::npos);
+}
+
+TEST(ServerOptionsTest, AllowListAndResendFrames) {
+    tessaly::Options o;
+    std::string error;
+    std::string out;
+    ASSERT_EQ(tessaly::ParseOptions({"tessaly"}, &o, &error, &out), tessaly::ParseOutcome::kRun);
+    EXPECT_FALSE(o.server.resend_frames);
+    EXPECT_FALSE(o.server.allow.AllowsAnyone());
+    EXPECT_TRUE(o.server.allow.Allows(static_cast<std::int32_t>(htonl(0xC0A80105))));  // 192.168.1.5
+    ASSERT_EQ(tessaly::ParseOptions({"tessaly", "--allow", "any", "--resend-frames"}, &o, &error, &out),
+              tessaly::ParseOutcome::kRun);
+    EXPECT_TRUE(o.server.allow.AllowsAnyone());
+    EXPECT_TRUE(o.server.resend_frames);
+    EXPECT_EQ(tessaly::ParseOptions({"tessaly", "--allow", "10.0.0.0/8,300.1.1.1"}, &o, &error, &out),
+              tessaly::ParseOutcome::kError);
+    EXPECT_NE(error.find("'300.1.1.1'"), std::string::npos) << error;
 }
 
 TEST(ServerOptionsTest, ABadSoundBackendIsRefusedBeforeStart) {

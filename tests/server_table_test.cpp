@@ -104,7 +104,7 @@ TEST_F(ServerTableTest, FramesAreCompressedOnlyWhileSomeoneIsConnected) {
     ASSERT_TRUE(driver.DeliverNextFrame());
     EXPECT_EQ(tessaly::fEncode, 0);
     EXPECT_EQ(tessaly::PressSize(), 0);  // copied only
-    // Before any frame was compressed, a request gets the end marker alone.
+    // Before any frame was compressed, a request waits its longest for one, then gets the end marker alone.
     const Receiver r = Connect();
     EXPECT_EQ(tessaly::fEncode, platform::kTrue);
     EXPECT_EQ(Ask(r.video), (Bytes{0xFF, 0xFF}));

@@ -67,6 +67,7 @@ class ServerTest : public ::testing::Test {
         do {
             settings_.sound_port = csock_test::FreePort();
         } while (settings_.sound_port == settings_.video_port);
+        Configure(settings_);
         sv_ = std::make_unique<tessaly::StreamingVideo>(settings_);
         tessaly::SetPreviewPainting(false);
         tessaly::Capture().Driver().SetManualDelivery(true);
@@ -91,6 +92,8 @@ class ServerTest : public ::testing::Test {
         platform::SetWaveOutBackend(previous_out_);
     }
 
+    // A suite's own choices of the command line, before the server is made.
+    virtual void Configure(tessaly::ServerSettings&) {}
     void Serve() { sv_->mnuServer_Click(); }
 
     // Generous: it only bounds how long a failing test waits, and sanitizer builds on a busy machine are
@@ -115,28 +118,29 @@ class ServerTest : public ::testing::Test {
         return n;
     }
 
-    // Opens a video connection and waits until the server has taken it (placed or refused). rcvbuf > 0
-    // gives the receiver's end that receive buffer (a receiver that reads slowly or not at all).
-    int ConnectVideo(int rcvbuf = 0) {
+    // Opens a video connection (from the address `from`, host order, when given) and waits until the server
+    // has taken it (placed or refused). rcvbuf > 0 gives the receiver's end that receive buffer (a receiver
+    // that reads slowly or not at all).
+    int ConnectVideo(std::uint32_t from = 0, int rcvbuf = 0) {
         const int handled = accepts_seen_ + 1;
-        const int fd = Keep(csock_test::PeerConnect(settings_.video_port, rcvbuf));
+        const int fd = Keep(csock_test::PeerConnect(settings_.video_port, rcvbuf, from));
         WaitFor([&] { return AcceptsHandled() >= handled; });
         accepts_seen_ = handled;
         return fd;
     }
     // Opens a sound connection and waits until the server has accepted it.
-    int ConnectSound(int rcvbuf = 0) {
+    int ConnectSound(std::uint32_t from = 0, int rcvbuf = 0) {
         const int before = SoundAccepts();
-        const int fd = Keep(csock_test::PeerConnect(settings_.sound_port, rcvbuf));
+        const int fd = Keep(csock_test::PeerConnect(settings_.sound_port, rcvbuf, from));
         WaitFor([&] { return SoundAccepts() > before; });
         return fd;
     }
     // A receiver as the real ones connect: video first, then sound once the video connection is placed.
     Receiver Connect(bool with_sound = true, int rcvbuf = 0) {
         Receiver r;
-        r.video = ConnectVideo(rcvbuf);
+        r.video = ConnectVideo(0, rcvbuf);
         r.slot = tessaly::LastSlot;
-        if (with_sound) r.sound = ConnectSound(rcvbuf);
+        if (with_sound) r.sound = ConnectSound(0, rcvbuf);
         return r;
     }
     // Closes a receiver's end so that the server sees a reset (RST), as after a crash.
@@ -162,6 +166,19 @@ class ServerTest : public ::testing::Test {
                 return got.size() >= 2 && got[got.size() - 1] == 0xFF && got[got.size() - 2] == 0xFF;
             },
             wait_ms);
+        return got;
+    }
+    // Collects one whole sound block from a sound connection (empty when none comes).
+    Bytes ReadBlock(int fd) {
+        Bytes got;
+        platform::RunUntil(
+            [&] {
+                std::uint8_t buf[CSock::kWaveBlockBytes];
+                const ssize_t n = ::recv(fd, buf, CSock::kWaveBlockBytes - got.size(), MSG_DONTWAIT);
+                if (n > 0) got.insert(got.end(), buf, buf + n);
+                return got.size() == CSock::kWaveBlockBytes;
+            },
+            3000);
         return got;
     }
     // True when the server has closed the peer's connection (end of stream or reset).

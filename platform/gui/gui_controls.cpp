@@ -105,7 +105,10 @@ void ShowText(Control& control, QWidget* w) {
     if (auto* label = qobject_cast<QLabel*>(w)) {
         label->setText(text);
     } else if (auto* edit = qobject_cast<QLineEdit*>(w)) {
-        if (edit->text() != text) edit->setText(text);
+        if (edit->text() != text) {
+            edit->setText(text);
+            edit->home(false);  // a text longer than the box shows its start, as a window's edit box does
+        }
     } else if (auto* combo = qobject_cast<QComboBox*>(w)) {
         const QSignalBlocker block(combo);
         if (combo->currentText() != text) combo->setEditText(text);

@@ -4,11 +4,15 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QLayout>
+#include <QLibraryInfo>
 #include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QTimer>
+#include <QTranslator>
+#include <QWindow>
+#include <cstdio>
 #include <unordered_map>
 #include <vector>
 
@@ -21,6 +25,24 @@ namespace {
 
 QString Q(const std::string& s) {
     return QString::fromStdString(s);
+}
+
+// Qt's own Japanese texts (the standard buttons read "キャンセル", ...), installed once for the program.
+// Without them the buttons read in English; that is told once on standard error.
+void InstallJapaneseTranslations() {
+    static bool tried = false;
+    if (tried) return;
+    tried = true;
+    const QString folder = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
+    auto* translator = new QTranslator(qApp);
+    if (translator->load("qtbase_ja", folder)) {
+        QCoreApplication::installTranslator(translator);
+        return;
+    }
+    delete translator;
+    std::fprintf(stderr,
+                 "qtbase_ja.qm is not in %s (package qt6-translations-l10n): buttons read in English\n",
+                 qPrintable(folder));
 }
 
 // The main window: hands the close box to the form and reports activation.
@@ -181,9 +203,17 @@ void GuiFrontend::Impl::ShowForm(Property what) {
 }
 
 void GuiFrontend::Impl::ApplyTopmost() {
-    const bool shown = window->isVisible();
-    window->setWindowFlag(Qt::WindowStaysOnTopHint, form.Topmost());
-    if (shown) window->show();  // changing the flags hides the window
+    Qt::WindowFlags flags = window->windowFlags();
+    flags.setFlag(Qt::WindowStaysOnTopHint, form.Topmost());
+    QWindow* native = window->windowHandle();
+    if (native == nullptr) {
+        window->setWindowFlags(flags);  // not shown yet: the native window is made with the flag
+        return;
+    }
+    // QWidget::setWindowFlags would destroy the native window and make a new one, losing the click that
+    // activated it; the flag is changed on the window that exists instead.
+    window->overrideWindowFlags(flags);
+    native->setFlags(flags);
 }
 
 QMessageBox::StandardButton GuiFrontend::Impl::Ask(const std::string& text, const std::string& title,
@@ -205,6 +235,7 @@ void GuiFrontend::Impl::InstallMessageBoxes() {
 }
 
 GuiFrontend::GuiFrontend(Form& form) : impl_(std::make_unique<Impl>(form)) {
+    InstallJapaneseTranslations();
     impl_->BuildWindow();
     impl_->InstallMessageBoxes();
 }

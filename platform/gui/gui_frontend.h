@@ -1,7 +1,9 @@
 // The Qt Widgets front-end: builds one real window from a Form (menus, controls at their pixel places, the
 // picture boxes' surfaces, caption, client size, background colour, font, topmost) and keeps it in step
-// with the form's changes; the user's clicks, selections and edits go back to the controls. While it
-// exists, message boxes are modal dialogs over the window. The close box asks the form's close handler.
+// with the form's changes; the user's clicks, selections and edits go back to the controls. The window keeps
+// one native window for its life (a topmost change is made on it in place). While the front-end exists,
+// message boxes are modal dialogs over the window, with the standard buttons in Japanese (Qt's own
+// translations, loaded by the first front-end). The close box asks the form's close handler.
 // Needs a QApplication; the form must outlive the front-end and have all its controls and menus in place.
 #pragma once
 

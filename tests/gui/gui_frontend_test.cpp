@@ -16,8 +16,10 @@
 #include <QRadioButton>
 #include <QTest>
 #include <QTimer>
+#include <QWindow>
 #include <vector>
 
+#include "gui_test_util.h"
 #include "platform/controls.h"
 #include "platform/msgbox.h"
 #include "platform/testpattern.h"
@@ -132,8 +134,23 @@ TEST(GuiFrontend, ChangesMadeByTheLogicReachTheWidgets) {
     EXPECT_EQ(gui.Widget("Text1")->geometry(), QRect(8, 288, 153, 25));
     EXPECT_EQ(gui.Window()->centralWidget()->size(), QSize(365, 380));
     EXPECT_TRUE(gui.Window()->windowFlags() & Qt::WindowStaysOnTopHint);
-    EXPECT_TRUE(gui.Window()->isVisible());  // re-shown after the flag change
+    EXPECT_TRUE(gui.Window()->windowHandle()->flags() & Qt::WindowStaysOnTopHint);
+    EXPECT_TRUE(gui.Window()->isVisible());
     EXPECT_EQ(gui.Window()->windowTitle(), "changed");
+}
+
+TEST(GuiFrontend, StatusBoxShowsTheStartOfATextLongerThanItself) {
+    Form form("StreamingVideo");
+    BuildReceiver(form);
+    GuiFrontend gui(form);
+    gui.Show();
+    auto* status = WidgetOf<QLineEdit>(gui, "Text1");
+    const QImage empty = status->grab().toImage();
+    form.FindControl("Text1")->SetText("接続できませんでした。相手のコンピューターが接続を拒否しました。");
+    const gui_test::EditViews views = gui_test::ViewsOf(*status);
+    EXPECT_NE(views.shown, empty);
+    EXPECT_NE(views.start, views.end);  // the text is longer than the box
+    EXPECT_EQ(views.shown, views.start);
 }
 
 TEST(GuiFrontend, MenusFireTheirHandlersAndShowCheckMarksTheLogicKeeps) {
@@ -269,34 +286,40 @@ TEST(GuiFrontend, UnloadFromTheLogicClosesTheWindow) {
     EXPECT_FALSE(gui.Window()->isVisible());
 }
 
-TEST(GuiFrontend, MessageBoxesAreModalDialogsWhileTheFrontEndLives) {
+TEST(GuiFrontend, MessageBoxesAreModalDialogsWithTheProgramsTitleAndJapaneseButtons) {
     Form form("StreamingVideo");
     BuildServer(form);
-    std::vector<QString> texts;
-    QMessageBox::StandardButton answer = QMessageBox::Cancel;
+    std::vector<std::string> seen;  // "title|text|button,button" of each box
     // Answers the box once it is open, as the user would.
-    auto answer_when_open = [&] {
-        QTimer::singleShot(0, [&] {
+    auto answer_when_open = [&](QMessageBox::StandardButton answer) {
+        QTimer::singleShot(0, [&seen, answer] {
             auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
             ASSERT_NE(box, nullptr);
-            texts.push_back(box->windowTitle() + "|" + box->text());
-            box->button(box->standardButtons() & answer ? answer : QMessageBox::Ok)->click();
+            QStringList buttons;
+            for (auto b : {QMessageBox::Ok, QMessageBox::Cancel})
+                if (box->button(b)) buttons << box->button(b)->text();
+            seen.push_back((box->windowTitle() + "|" + box->text() + "|" + buttons.join(",")).toStdString());
+            box->button(answer)->click();
         });
     };
+    SetProgramTitle("Tessaly");
     {
         GuiFrontend gui(form);
         gui.Show();
-        answer_when_open();
-        EXPECT_EQ(MessageBoxOkCancel("Disconnect=1 127.0.0.1 0", "Tessaly"), MsgBoxResult::kCancel);
-        answer = QMessageBox::Ok;
-        answer_when_open();
-        EXPECT_EQ(MessageBoxOkCancel("Disconnect=1 127.0.0.1 0", "Tessaly"), MsgBoxResult::kOk);
-        answer_when_open();
-        MessageBox("リスン失敗", "Tessaly");
+        answer_when_open(QMessageBox::Cancel);
+        EXPECT_EQ(MessageBoxOkCancel("Disconnect=1 127.0.0.1 0"), MsgBoxResult::kCancel);
+        answer_when_open(QMessageBox::Ok);
+        EXPECT_EQ(MessageBoxOkCancel("Disconnect=1 127.0.0.1 0"), MsgBoxResult::kOk);
+        answer_when_open(QMessageBox::Ok);
+        MessageBox("waveInOpen() で失敗しました");
+        answer_when_open(QMessageBox::Ok);
+        MessageBox("BINDできません。", "Quillon Ver1.10");
     }
-    ASSERT_EQ(texts.size(), 3u);
-    EXPECT_EQ(texts[0], "Tessaly|Disconnect=1 127.0.0.1 0");
-    EXPECT_EQ(texts[2], "Tessaly|リスン失敗");
+    SetProgramTitle({});
+    EXPECT_EQ(seen, (std::vector<std::string>{"Tessaly|Disconnect=1 127.0.0.1 0|OK,キャンセル",
+                                              "Tessaly|Disconnect=1 127.0.0.1 0|OK,キャンセル",
+                                              "Tessaly|waveInOpen() で失敗しました|OK",
+                                              "Quillon Ver1.10|BINDできません。|OK"}));
     // Without the front-end the answer is OK at once (a line on standard error).
     EXPECT_EQ(MessageBoxOkCancel("x", "t"), MsgBoxResult::kOk);
 }
@@ -344,7 +367,10 @@ TEST(GuiFrontend, ActivatingTheWindowCallsTheFormsHandler) {
     });
     GuiFrontend gui(form);
     gui.Show();
+    const QWindow* native = gui.Window()->windowHandle();
     gui.Window()->activateWindow();
-    ASSERT_TRUE(RunUntil([&] { return activations >= 1; }, 5000));
-    EXPECT_TRUE(gui.Window()->windowFlags() & Qt::WindowStaysOnTopHint);
+    ASSERT_TRUE(RunUntil([&] { return activations >= 1; }, 10000));
+    EXPECT_TRUE(gui.Window()->windowHandle()->flags() & Qt::WindowStaysOnTopHint);
+    EXPECT_EQ(gui.Window()->windowHandle(), native);
+    EXPECT_TRUE(gui.Window()->isVisible());
 }

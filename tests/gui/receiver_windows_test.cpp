@@ -1,22 +1,24 @@
-// Quillon's and Brondel's real windows on Qt's offscreen platform: the decoded picture shows mirrored in its
-// rectangle and the Japanese captions are drawn. STREAM_SCREENSHOT_DIR=/some/folder keeps quillon.png and
-// brondel.png there.
+// Quillon's and Brondel's real windows (on Qt's offscreen platform, and on Xvfb where it is installed): the
+// decoded picture shows mirrored in its rectangle, the Japanese captions are drawn, a failed connection is
+// read whole in the status box, and the window stays one native window. STREAM_SCREENSHOT_DIR=/some/folder
+// keeps pictures of the windows there.
 #include <gtest/gtest.h>
 
+#include <QGuiApplication>
+#include <QLineEdit>
 #include <QMainWindow>
+#include <QTest>
 #include <QWidget>
-#include <filesystem>
-#include <fstream>
-#include <memory>
+#include <QWindow>
 #include <string>
 #include <vector>
 
+#include "csock_test_util.h"
+#include "gui_test_util.h"
 #include "platform/gui/gui_frontend.h"
-#include "platform/msgbox.h"
-#include "platform/paths.h"
-#include "platform/wave.h"
 #include "receiver/brondel_window.h"
 #include "receiver/quillon_window.h"
+#include "receiver_test_util.h"
 #include "tools/picture_file.h"
 
 namespace {
@@ -36,33 +38,72 @@ QRgb Pixel(const std::vector<std::uint8_t>& picture, int column, int row) {
     return qRgb(p[2], p[1], p[0]);
 }
 
-class ReceiverWindows : public ::testing::Test {
+class ReceiverWindows : public receiver_test::ReceiverTest {
   protected:
-    void SetUp() override {
-        hMainWnd = nullptr;
-        platform::SetWaveOutBackend("null");
-        folder_ = std::filesystem::temp_directory_path() / ("receiver_gui_" + std::to_string(::getpid()));
-        std::filesystem::create_directories(folder_);
-        platform::SetProgramFolder(folder_.string());
-        boxes_ = platform::SetMessageBoxHandler([](const std::string&, const std::string&) {});
-    }
-    void TearDown() override {
-        platform::SetMessageBoxHandler(boxes_);
-        platform::SetWaveOutBackend("auto");
-        hMainWnd = nullptr;
-        std::filesystem::remove_all(folder_);
-    }
-    void WriteInit(const std::string& text) { std::ofstream(folder_ / "init.txt") << text; }
     static void Keep(platform::GuiFrontend& gui, const char* name) {
         const QString folder = qEnvironmentVariable("STREAM_SCREENSHOT_DIR");
         if (!folder.isEmpty()) {
             EXPECT_TRUE(gui.Window()->grab().save(folder + "/" + name));
         }
     }
-
-    std::filesystem::path folder_;
-    platform::MessageBoxHandler boxes_;
+    // Waits until the status box's text begins with start, then tells whether the box shows it whole.
+    static bool StatusReadsWhole(platform::GuiFrontend& gui, const platform::Control& status,
+                                 const std::string& start) {
+        EXPECT_TRUE(WaitFor([&] { return status.Text().rfind(start, 0) == 0; })) << status.Text();
+        auto* edit = qobject_cast<QLineEdit*>(gui.Widget(status.Name()));
+        const gui_test::EditViews views = gui_test::ViewsOf(*edit);
+        return views.start == views.end && views.shown == views.start;
+    }
 };
+
+TEST_F(ReceiverWindows, ConnectFailureIsReadWholeInEveryStatusBox) {
+    const receiver::Ports nobody{csock_test::FreePort(), csock_test::FreePort()};
+    const std::string refused = "接続できません。(10061)";
+    WriteInit("127.0.0.1,127.0.0.1,200\n");
+    {
+        receiver::QuillonWindow w(nobody);
+        platform::GuiFrontend gui(w.GetForm());
+        w.Form_Load();
+        gui.Show();
+        w.mnuConnect_Click();
+        EXPECT_TRUE(StatusReadsWhole(gui, w.Text1, refused)) << "640X480 layout";
+        EXPECT_EQ(w.Text1.Text(), refused);
+        w.Combo1.UserSelect(1);  // the 320X240 layout's box is narrower
+        ASSERT_EQ(w.Text1.GetPlace().width, 153);
+        EXPECT_TRUE(StatusReadsWhole(gui, w.Text1, refused)) << "320X240 layout";
+        Keep(gui, "quillon_refused.png");
+        w.Quit();
+    }
+    {
+        receiver::BrondelWindow w(nobody);
+        platform::GuiFrontend gui(w.GetForm());
+        w.Form_Load();
+        gui.Show();
+        w.mnuCon_Click(1);
+        EXPECT_TRUE(StatusReadsWhole(gui, *w.Text1[1], refused));
+        Keep(gui, "brondel_refused.png");
+        w.Quit();
+    }
+}
+
+TEST_F(ReceiverWindows, OneNativeWindowBeforeAndAfterTheFirstActivation) {
+    if (QGuiApplication::platformName() != "xcb")
+        GTEST_SKIP() << "needs an X server (ctest -R gui_tests_x11)";
+    WriteInit("127.0.0.1\n");
+    receiver::QuillonWindow w;
+    platform::GuiFrontend gui(w.GetForm());
+    w.Form_Load();
+    gui.Show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(gui.Window()));
+    const WId native = gui.Window()->windowHandle()->winId();  // the X window's id
+    ASSERT_FALSE(w.GetForm().Topmost());
+    gui.Window()->activateWindow();
+    ASSERT_TRUE(WaitFor([&] { return w.GetForm().Topmost(); }));  // the activation handler ran
+    Settle(100);
+    EXPECT_EQ(gui.Window()->windowHandle()->winId(), native);
+    EXPECT_TRUE(gui.Window()->windowHandle()->isExposed());
+    EXPECT_TRUE(gui.Window()->windowHandle()->flags() & Qt::WindowStaysOnTopHint);
+}
 
 TEST_F(ReceiverWindows, QuillonShowsItsPictureMirroredAndDoubled) {
     WriteInit("127.0.0.1\n");

@@ -1,0 +1,20 @@
+// Which peers the server takes: the allow list chosen on the command line (--allow), and the report of the
+// ones it refuses, one line per address at most once a minute. Runs on the window thread only.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "server/allow_list.h"
+
+namespace tessaly {
+
+void SetAllowList(AllowList list);
+// Whether a connection from address (network order, as accepted) may stay; a refusal is reported.
+bool Admitted(std::int32_t address);
+// Where refusal lines go (tests watch them); without one they go to standard error.
+void SetRefusalReporter(std::function<void(const std::string&)> reporter);
+void ResetAdmission();
+
+}  // namespace tessaly
