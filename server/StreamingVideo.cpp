@@ -25,10 +25,6 @@ bool MainFormSecurityMode() {
     return main_form != nullptr && main_form->mnUSec().Checked();
 }
 
-void ShowReport(const std::string& line) {
-    if (main_form != nullptr) main_form->Text1().SetText(line);
-}
-
 // The slot number that begins a list row, 0 when the row does not begin with one.
 std::int32_t SlotOfRow(const std::string& row) {
     std::int32_t slot = 0;
@@ -43,14 +39,12 @@ StreamingVideo::StreamingVideo(ServerSettings settings) : settings_(std::move(se
     BuildControls();
     main_form = this;
     SetSecurityModeSource(MainFormSecurityMode);
-    SetReportSink(ShowReport);
 }
 
 StreamingVideo::~StreamingVideo() {
     if (main_form == this) {
         main_form = nullptr;
         SetSecurityModeSource(nullptr);
-        SetReportSink(nullptr);
     }
 }
 

@@ -9,6 +9,7 @@
 #include "net/CSock.h"
 #include "server/admission.h"
 #include "server/frame_pacing.h"
+#include "server/report.h"
 #include "server/server_module.h"
 
 namespace tessaly {
@@ -18,11 +19,6 @@ namespace {
 constexpr long kReadAndClose = winsock::FD_READ | winsock::FD_CLOSE;  // 33
 
 bool (*security_mode_source)() = nullptr;
-void (*report_sink)(const std::string& line) = nullptr;
-
-void Report(const std::string& line) {
-    if (report_sink != nullptr) report_sink(line);
-}
 
 bool InUse(int slot) {
     return Clients[slot].fUse != platform::kFalse;
@@ -60,7 +56,8 @@ void ReportDropped(int slot, SOCKET s) {
     const CSock::Failure why = CSock::FailureOf(s);
     if (why != CSock::Failure::kSendOverLimit && why != CSock::Failure::kSendStalled) return;
     const std::string address = CSock::AdToIP(static_cast<std::int32_t>(Clients[slot].Addr.sin_addr.s_addr));
-    Report("slot " + std::to_string(slot) + " " + address + " dropped: " + CSock::DescribeFailure(why));
+    Report("tessaly: slot " + std::to_string(slot) + " " + address +
+           " dropped: " + CSock::DescribeFailure(why));
 }
 
 // A send the socket layer reports as failed has already shut the connection down; freeing its slot at
@@ -206,10 +203,6 @@ bool SecurityMode() {
 
 void SetSecurityModeSource(bool (*source)()) {
     security_mode_source = source;
-}
-
-void SetReportSink(void (*sink)(const std::string& line)) {
-    report_sink = sink;
 }
 
 platform::LRESULT WindowProc(platform::HWND hwnd, platform::UINT msg, platform::WPARAM wParam,

@@ -5,7 +5,6 @@
 #pragma once
 
 #include <cstdint>
-#include <string>
 #include <string_view>
 
 #include "platform/window.h"
@@ -32,9 +31,5 @@ void ClientClose(std::int32_t Num);
 // The security mode (the check mark of "セキュリティモード"): the main window installs how to read it.
 bool SecurityMode();
 void SetSecurityModeSource(bool (*source)());
-
-// Where the procedure reports, in one line, a receiver it dropped for falling behind (slot, address, why):
-// the main window's status text.
-void SetReportSink(void (*sink)(const std::string& line));
 
 }  // namespace tessaly

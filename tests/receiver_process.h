@@ -46,15 +46,21 @@ class Program {
     }
     // Reads output until a line contains text or ms have passed; true when found.
     bool WaitForLine(const std::string& text, int ms = 8000) {
-        return WaitForOutput([&](const std::string& out) { return out.find(text) != std::string::npos; }, ms);
+        return WaitUntil([&] { return output_.find(text) != std::string::npos; }, ms);
     }
-    // Reads output until done(all output so far) holds or ms have passed; gives done's last answer.
-    bool WaitForOutput(const std::function<bool(const std::string&)>& done, int ms) {
+    // Collects what the program writes for ms (0: what it has written by now).
+    void Collect(int ms) {
+        WaitUntil([] { return false; }, ms);
+    }
+    // Collects what the program writes until done() holds (it may look at Output() and Errors()) or ms have
+    // passed; gives done's last answer.
+    bool WaitUntil(const std::function<bool()>& done, int ms) {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
         for (;;) {
+            process_.waitForReadyRead(0);
             output_ += process_.readAllStandardOutput().toStdString();
             errors_ += process_.readAllStandardError().toStdString();
-            if (done(output_)) return true;
+            if (done()) return true;
             const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
                 deadline - std::chrono::steady_clock::now());
             if (left.count() <= 0) return false;

@@ -161,9 +161,9 @@ TEST_F(ServerNetworkTest, StalledReceiversAreDroppedWithTheirLineWhileAnotherKee
     const auto dropped = [](const std::string& text) { return Occurrences(text, " 127.0.0.1 dropped: "); };
     const auto deadline = Clock::now() + std::chrono::seconds(seconds + 10);
     bool probing = true;
-    while ((probing || dropped(server_->Output()) < stalled_count) && Clock::now() < deadline) {
+    while ((probing || dropped(server_->Errors()) < stalled_count) && Clock::now() < deadline) {
         probing = probing && !normal->WaitForExit(10);
-        server_->WaitForOutput([](const std::string&) { return false; }, 10);
+        server_->Collect(10);
         for (int fd : stalled) SendNow(fd, kRequest.data(), kRequest.size());
     }
     const std::string& out = normal->Output();
@@ -177,8 +177,8 @@ TEST_F(ServerNetworkTest, StalledReceiversAreDroppedWithTheirLineWhileAnotherKee
     EXPECT_LT(frame_gap, 1000) << out;
     EXPECT_LT(sound_gap, 1000) << out;
     // One line each.
-    server_->WaitForOutput([](const std::string&) { return false; }, 300);
-    EXPECT_EQ(dropped(server_->Output()), stalled_count) << server_->Output();
+    server_->Collect(300);
+    EXPECT_EQ(dropped(server_->Errors()), stalled_count) << server_->Errors();
 }
 
 // One receiver's visit: it comes, gets a few frames and leaves in one of three ways.
@@ -258,7 +258,10 @@ TEST_F(ServerNetworkTest, HostileConnectionsKeepNoReceiverFromItsPicturesAndSoun
     EXPECT_LT(Figure(out, "longest_frame_gap_ms"), 1000) << out;
     EXPECT_LT(Figure(out, "longest_sound_gap_ms"), 1000) << out;
     EXPECT_EQ(noise_sent, bytes.size()) << "the server stopped reading";
-    EXPECT_TRUE(server_->WaitForLine(" dropped: ", 100)) << "the flood is dropped with its line";
+    EXPECT_TRUE(
+        server_->WaitUntil([&] { return server_->Errors().find(" dropped: ") != std::string::npos; }, 3000))
+        << "the flood is dropped with its line\n"
+        << server_->Errors();
 
     // Once they are gone, the table is free for the next receiver.
     for (int fd : peers_) ::close(fd);
