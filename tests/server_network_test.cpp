@@ -30,7 +30,7 @@ const Bytes kRequest = {'V', 0,   'i', 0,   'd', 0,   'e', 0,   'o', 0,   'N', 0
 
 int EnvNumber(const char* name, int fallback) {
     const char* text = std::getenv(name);
-    return text != nullptr && std::atoi(text) > 0 ? std::atoi(text) : fallback;
+    return text != nullptr && std::atoi(text) >= 0 && *text != '\0' ? std::atoi(text) : fallback;
 }
 
 // The number after "name=" in text, -1 when it is not there.
