@@ -23,16 +23,8 @@ cleanup() {
 }
 trap cleanup EXIT INT TERM
 
-port_busy() { (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
-free_port() {
-  local p
-  for _ in $(seq 1 200); do
-    p=$((20000 + RANDOM % 20000))
-    port_busy "$p" || { echo "$p"; return; }
-  done
-  echo "server_load: no free port found" >&2
-  exit 1
-}
+# shellcheck source=scripts/ports.sh
+source "$root/scripts/ports.sh"
 
 cpu_ticks() { awk '{print $14 + $15}' "/proc/$server_pid/stat"; }
 rss_kib() { awk '/^VmRSS/ {print $2}' "/proc/$server_pid/status"; }

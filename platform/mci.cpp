@@ -67,7 +67,7 @@ std::vector<std::string> Words(std::string_view command) {
 }
 
 std::string Resolve(const std::string& file) {
-    return !file.empty() && file.front() == '/' ? file : InProgramFolder(file);
+    return !file.empty() && file.front() == '/' ? file : FindDataFile(file);
 }
 
 void Note(const std::string& line) {

@@ -27,6 +27,30 @@ std::string SecondLine(const receiver::BrondelWindow& w, std::array<long, 2>& be
     return line;
 }
 
+bool ParseItemOptions(const QCommandLineParser& parser, receiver::BrondelWindow::ItemOptions& items,
+                      std::string& error) {
+    if (!receiver::ParseServer(parser, "server1", items.servers[0], error) ||
+        !receiver::ParseServer(parser, "server2", items.servers[1], error))
+        return false;
+    if (!parser.isSet("interval")) return true;
+    bool ok = false;
+    items.interval_ms = parser.value("interval").toInt(&ok);
+    if (ok && items.interval_ms >= 1 && items.interval_ms <= 60000) return true;
+    error = "bad interval '" + parser.value("interval").toStdString() + "' (1 to 60000 ms)";
+    return false;
+}
+
+// --connect: server i when it is named; the user's own 接続 takes whatever the address box holds.
+void ConnectNamed(receiver::BrondelWindow& w, int i) {
+    if (!w.NamedServer(i).empty()) {
+        w.mnuCon[i]->UserClick();
+        return;
+    }
+    const std::string text = i == 0 ? receiver::NoServerNamedText(" for server 1", "first", "--server1")
+                                    : receiver::NoServerNamedText(" for server 2", "second", "--server2");
+    std::fprintf(stderr, "brondel: %s\n", text.c_str());
+}
+
 void AddCommands(receiver::ReceiverRunner& runner, receiver::BrondelWindow& w) {
     runner.AddCommand("connect", "connect 1|2   choose 接続1 / 接続2 (or 切断1 / 切断2)",
                       [&w](const auto& args) {
@@ -64,8 +88,14 @@ int main(int argc, char** argv) {
         "Without a window, standard input takes: connect 1|2, sound 1|2, alarm, snap 1|2, quit.");
     receiver::AddCommonOptions(parser);
     parser.addOptions({
-        {"connect", "Choose 接続1, 接続2 or both at start (addresses: init.txt's first two items).",
+        {"connect",
+         "Choose 接続1, 接続2 or both at start (addresses: --server1/--server2 or init.txt's first two "
+         "items; a server that neither names is not connected).",
          "1|2|both"},
+        {"server1", "Use this server 1 instead of init.txt's first item, for this run.", "HOST"},
+        {"server2", "Use this server 2 instead of init.txt's second item, for this run.", "HOST"},
+        {"interval", "Timer1's interval in ms (1 to 60000) instead of init.txt's third item, for this run.",
+         "MS"},
         {"raw-out1", "Write server 1's decoded pictures as raw BGR24 320x240, top-down, to PATH.", "PATH"},
         {"raw-out2", "The same for server 2.", "PATH"},
     });
@@ -82,6 +112,11 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "brondel: --connect takes 1, 2 or both\n");
         return 2;
     }
+    receiver::BrondelWindow::ItemOptions items;
+    if (!ParseItemOptions(parser, items, error)) {
+        std::fprintf(stderr, "brondel: %s\n", error.c_str());
+        return 2;
+    }
     std::array<receiver::RawOut, 2> raw_out;
     for (int i = 0; i < 2; ++i) {
         const std::string path = parser.value(i == 0 ? "raw-out1" : "raw-out2").toStdString();
@@ -96,6 +131,8 @@ int main(int argc, char** argv) {
 
     auto window = std::make_unique<receiver::BrondelWindow>(options.ports);
     for (int i = 0; i < 2; ++i) window->SetRawOut(i, &raw_out[i]);
+    window->SetItemOptions(items);
+    window->SetReconnect(options.reconnect);
     receiver::ReceiverRunner runner(window->GetForm(), windows, raw_to_stdout ? stderr : stdout);
     AddCommands(runner, *window);
     std::array<long, 2> before{};
@@ -103,7 +140,7 @@ int main(int argc, char** argv) {
     runner.OnTerminationSignal([&window] { window->Quit(); });
 
     window->Form_Load();
-    if (connect == "1" || connect == "both") window->mnuCon[0]->UserClick();
-    if (connect == "2" || connect == "both") window->mnuCon[1]->UserClick();
+    if (connect == "1" || connect == "both") ConnectNamed(*window, 0);
+    if (connect == "2" || connect == "both") ConnectNamed(*window, 1);
     return runner.Run();
 }

@@ -1,6 +1,7 @@
 #include "receiver/brondel_window.h"
 
 #include <cstdio>
+#include <filesystem>
 
 #include "platform/paths.h"
 
@@ -55,6 +56,9 @@ void BrondelWindow::BuildControls() {
         Command3[i]->OnClick([this, i] { Command3_Click(i); });
         Option1[i]->OnClick([this, i] { Option1_Click(i); });
         mnuCon[i]->OnClick([this, i] { mnuCon_Click(i); });
+        keepers_[i].OnLost([this, i] { EndSession(i, "切断しました。"); });
+        keepers_[i].OnRetry([this, i](int attempt) { Reconnect(i, attempt); });
+        keepers_[i].OnPauseOver([this, i] { fNext[i] = platform::kTrue; });
     }
     mnu_Danger.OnClick([this] { mnu_Danger_Click(); });
     mnuEnd.OnClick([this] { mnuEnd_Click(); });
@@ -62,6 +66,7 @@ void BrondelWindow::BuildControls() {
 
 BrondelWindow::~BrondelWindow() {
     Timer1.SetInterval(0);
+    for (LinkKeeper& keeper : keepers_) keeper.Stop();
     for (ServerLink& link : links_) link.CloseBoth();
     if (Wave.m_hWaveOut != 0) Wave.WaveOutStop();
     if (hMainWnd == &window_) {
@@ -87,14 +92,29 @@ void BrondelWindow::Form_Load() {
     ReadInitFile();
 }
 
+void BrondelWindow::SetReconnect(bool on) {
+    for (LinkKeeper& keeper : keepers_) keeper.SetReconnect(on);
+}
+
 void BrondelWindow::ReadInitFile() {
-    if (ReadInitItems(platform::InProgramFolder("init.txt"), Items, {}) < 0) {
-        ReportError(kInitFileError);
-        return;
+    const std::string path = platform::InProgramFolder("init.txt");
+    const bool read = ReadInitItems(path, Items, {}) >= 0;
+    const bool given = item_options_.Any();
+    if (!read) {
+        Items = {};  // a broken file names no server
+        // Items on the command line give what a missing file would have given.
+        if (!given || std::filesystem::exists(path)) ReportError(kInitFileError);
+        if (!given) return;
     }
-    Text2[0]->SetText(Items[0]);
-    Text2[1]->SetText(Items[1]);
-    Timer1.SetInterval(IntervalItemValue(Items[2]));
+    for (int i = 0; i < kServers; ++i) {
+        if (!item_options_.servers[i].empty()) Items[i] = item_options_.servers[i];
+        Text2[i]->SetText(Items[i]);
+    }
+    if (item_options_.interval_ms >= 0) {
+        Timer1.SetInterval(item_options_.interval_ms);
+    } else if (read) {
+        Timer1.SetInterval(IntervalItemValue(Items[2]));
+    }
     Option1[0]->SetValue(true);
 }
 
@@ -115,6 +135,7 @@ void BrondelWindow::mnuCon_Click(int i) {
         fShow[i] = platform::kTrue;
         return;
     }
+    keepers_[i].Stop();
     Command3[i]->SetEnabled(false);
     links_[i].CloseBoth();
     ShowItemAsConnect(i);
@@ -159,6 +180,7 @@ void BrondelWindow::Quit() {
 
 void BrondelWindow::ThisExit() {
     Timer1.SetInterval(0);
+    for (LinkKeeper& keeper : keepers_) keeper.Stop();
     if (hMainWnd != nullptr) {
         UnhookWindow(hMainWnd);
         hMainWnd = nullptr;
@@ -175,10 +197,15 @@ void BrondelWindow::ThisExit() {
 void BrondelWindow::Timer1_Timer() {
     for (int i = 0; i < kServers; ++i) {
         if (fNext[i] == platform::kFalse) continue;
-        links_[i].VideoClient.SendStartData(kVideoNextRequest);
+        RequestFrame(i);
         fNext[i] = platform::kFalse;
     }
     platform::DoEvents();
+}
+
+void BrondelWindow::RequestFrame(int i) {
+    links_[i].VideoClient.SendStartData(kVideoNextRequest);
+    keepers_[i].RequestSent();
 }
 
 void BrondelWindow::OnConnect(SOCKET sock) {
@@ -187,9 +214,11 @@ void BrondelWindow::OnConnect(SOCKET sock) {
     ServerLink& link = links_[found.index];
     if (found.kind == ServerLink::Kind::kVideo) {
         link.VideoConnected(sock);
+        keepers_[found.index].Connected();
     } else {
         link.SoundConnected(sock);
         Text1[found.index]->SetText("接続しました。");
+        keepers_[found.index].Established();
     }
     mnuEnd.SetEnabled(false);
     Command3[found.index]->SetEnabled(true);
@@ -199,19 +228,32 @@ void BrondelWindow::OnConnect(SOCKET sock) {
 void BrondelWindow::OnConnectFailed(SOCKET sock, int error) {
     const Found found = Locate(sock);
     if (found.index < 0) return;
-    const int i = found.index;
+    EndSession(found.index, ConnectFailedText(error));
+}
+
+void BrondelWindow::EndSession(int i, const std::string& status) {
     links_[i].CloseBoth();
-    Text1[i]->SetText(ConnectFailedText(error));
+    fNext[i] = platform::kFalse;
+    Text1[i]->SetText(status);
+    Command3[i]->SetEnabled(false);
+    EnableExitWhenBothVideoClosed();
+    if (keepers_[i].ScheduleRetry()) {
+        mnuCon[i]->SetCaption("切断" + Digit(i));  // it stops the attempts
+        return;
+    }
     ShowItemAsConnect(i);
     fCon[i] = platform::kFalse;
     fShow[i] = platform::kFalse;
-    Command3[i]->SetEnabled(false);
-    EnableExitWhenBothVideoClosed();
+}
+
+void BrondelWindow::Reconnect(int i, int attempt) {
+    Text1[i]->SetText(RetryText(attempt));
+    links_[i].Connect(ports_, Text2[i]->Text());
 }
 
 void BrondelWindow::OnWrite(SOCKET sock) {
-    if (Locate(sock).kind != ServerLink::Kind::kVideo) return;
-    links_[0].VideoClient.SendStartDataSock(sock, kVideoNextRequest);
+    const Found found = Locate(sock);
+    if (found.kind == ServerLink::Kind::kVideo) RequestFrame(found.index);
 }
 
 void BrondelWindow::SendAlarm(const Found& from) {
@@ -240,6 +282,7 @@ void BrondelWindow::OnRead(SOCKET sock) {
         return;
     }
     const bool complete = link.ReadSoundBlock();
+    keepers_[found.index].SoundArrived();  // the selected server's or not, it is alive
     if (!Option1[found.index]->Value() || !complete) return;
     link.WaveClient.FWG = platform::kFalse;
     PlayBlock(link.SoundBlock());
@@ -247,11 +290,12 @@ void BrondelWindow::OnRead(SOCKET sock) {
 
 void BrondelWindow::FrameArrived(int i) {
     ServerLink& link = links_[i];
+    keepers_[i].FrameAnswered();
     link.VideoClient.FLG = platform::kFalse;
-    // A frame that fails to decode, or a server with no picture yet, costs that frame only: the next
-    // tick asks again.
+    // A server with no picture yet is asked again after a pause, not at every tick.
+    if (!link.FrameHasPicture()) return keepers_[i].PauseBeforeNextRequest();
+    // A frame that fails to decode costs that frame only: the next tick asks again.
     fNext[i] = platform::kTrue;
-    if (!link.FrameHasPicture()) return;
     const int status = link.DecodeFrame();
     if (status != 0) return ReportError(CodecErrorText(status));
     if (raw_out_[i] != nullptr && raw_out_[i]->IsOpen()) {
@@ -267,12 +311,12 @@ void BrondelWindow::FrameArrived(int i) {
 void BrondelWindow::OnClose(SOCKET sock) {
     const Found found = Locate(sock);
     if (found.index < 0) return;
-    const int i = found.index;
-    if (found.kind == ServerLink::Kind::kVideo) {
-        links_[i].VideoClient.CloseSock();
-    } else {
-        links_[i].WaveClient.CloseSock();
-    }
+    if (found.kind == ServerLink::Kind::kVideo) return EndSession(found.index, "切断しました。");
+    SoundClosed(found.index);
+}
+
+void BrondelWindow::SoundClosed(int i) {
+    links_[i].WaveClient.CloseSock();
     Command3[i]->SetEnabled(false);
     EnableExitWhenBothVideoClosed();
     Text1[i]->SetText("切断しました。");

@@ -1,7 +1,10 @@
 // Brondel's main window: two servers side by side, each with its own pair of connections, decoder,
 // buffers, menu item, address box, status box and snapshot button; the sound of the server whose option
 // button is selected; frame requests paced by Timer1 (after each server's first request, the next one
-// goes out at the next tick after a frame was shown).
+// goes out at the next tick after a frame was shown). Each server's session ends, as Quillon's does, when
+// its video connection closes or resets, when it stops answering or cannot be reached: both of its
+// connections close, its status reads why, and its 接続 item connects again with one click (with
+// reconnecting on, its keeper tries again instead).
 #pragma once
 
 #include <array>
@@ -9,6 +12,7 @@
 
 #include "platform/timer.h"
 #include "receiver/init_file.h"
+#include "receiver/link_keeper.h"
 #include "receiver/raw_out.h"
 #include "receiver/receiver_window.h"
 #include "receiver/server_link.h"
@@ -20,6 +24,14 @@ class BrondelWindow : public ReceiverWindow {
     static constexpr const char* kCaption = "Brondel Ver1.10";
     static constexpr int kServers = 2;
     static constexpr int kDesignInterval = 200;  // ms, until init.txt gives another
+
+    // Items given on the command line for one run, each standing in for init.txt's (empty / -1: not
+    // given): the servers' addresses and the timer interval.
+    struct ItemOptions {
+        std::array<std::string, 2> servers;
+        int interval_ms = -1;
+        bool Any() const { return !servers[0].empty() || !servers[1].empty() || interval_ms >= 0; }
+    };
 
     explicit BrondelWindow(Ports ports = {});
     ~BrondelWindow() override;
@@ -37,6 +49,13 @@ class BrondelWindow : public ReceiverWindow {
     // Headless "quit", SIGINT and SIGTERM: as the Exit item, also while connected.
     void Quit();
     void SetRawOut(int Index, RawOut* out) { raw_out_[Index] = out; }
+    // Before Form_Load: --server1, --server2 and --interval.
+    void SetItemOptions(ItemOptions options) { item_options_ = std::move(options); }
+    // --reconnect: after a lost or failed connection, try that server again every 3 s.
+    void SetReconnect(bool on);
+    // The address that init.txt or the command line names for server i; empty when neither does.
+    const std::string& NamedServer(int i) const { return Items[i]; }
+    LinkKeeper& Keeper(int i) { return keepers_[i]; }
 
     CSock& VideoClient(int i) { return links_[i].VideoClient; }
     CSock& WaveClient(int i) { return links_[i].WaveClient; }
@@ -81,12 +100,20 @@ class BrondelWindow : public ReceiverWindow {
     void BuildControls();
     void ReadInitFile();
     void SendAlarm(const Found& from);
+    void RequestFrame(int i);
     void FrameArrived(int i);
+    void SoundClosed(int i);
+    // Closes both of server i's connections and shows status; then either waits for the next attempt or
+    // returns its item to 接続.
+    void EndSession(int i, const std::string& status);
+    void Reconnect(int i, int attempt);
     void ShowItemAsConnect(int i);
     void EnableExitWhenBothVideoClosed();
 
     Ports ports_;
+    ItemOptions item_options_;
     std::array<ServerLink, kServers> links_;
+    std::array<LinkKeeper, kServers> keepers_;
     std::array<RawOut*, kServers> raw_out_{};
     std::array<long, kServers> frames_{};
 };

@@ -52,7 +52,10 @@ int main(int argc, char** argv) {
         "Without a window, standard input takes: connect, alarm, snap, size 0|1, quit.");
     receiver::AddCommonOptions(parser);
     parser.addOptions({
-        {"connect", "Choose 接続 at start (the address is init.txt's first item)."},
+        {"connect",
+         "Choose 接続 at start, with the server that --server or init.txt's first item names "
+         "(without one, nothing is connected)."},
+        {"server", "Use this server instead of init.txt's first item, for this run.", "HOST"},
         {"raw-out",
          "Write every decoded picture as raw BGR24 320x240, top-down, to PATH (- : standard output).",
          "PATH"},
@@ -62,6 +65,11 @@ int main(int argc, char** argv) {
     receiver::CommonOptions options;
     std::string error;
     if (!receiver::ApplyCommonOptions(parser, options, error)) {
+        std::fprintf(stderr, "quillon: %s\n", error.c_str());
+        return 2;
+    }
+    std::string server;
+    if (!receiver::ParseServer(parser, "server", server, error)) {
         std::fprintf(stderr, "quillon: %s\n", error.c_str());
         return 2;
     }
@@ -76,6 +84,8 @@ int main(int argc, char** argv) {
 
     receiver::QuillonWindow window(options.ports);
     window.SetRawOut(&raw_out);
+    window.SetServer(server);
+    window.SetReconnect(options.reconnect);
     receiver::ReceiverRunner runner(window.GetForm(), windows, raw_path == "-" ? stderr : stdout);
     AddCommands(runner, window);
     long frames_before = 0;
@@ -83,7 +93,15 @@ int main(int argc, char** argv) {
     runner.OnTerminationSignal([&window] { window.Quit(); });
 
     window.Form_Load();
-    if (parser.isSet("connect")) window.mnuConnect.UserClick();
+    if (parser.isSet("connect")) {
+        // Only a server that is named: the window's built-in default address is for the user's own 接続.
+        if (window.NamedServer().empty()) {
+            std::fprintf(stderr, "quillon: %s\n",
+                         receiver::NoServerNamedText("", "first", "--server").c_str());
+        } else {
+            window.mnuConnect.UserClick();
+        }
+    }
     const int status = runner.Run();
     const receiver::FrameStats::Latency latency = window.Stats().Summary();
     runner.PrintLine("frames " + std::to_string(window.Stats().Frames()) + "  latency median " +

@@ -1,6 +1,7 @@
 #include "receiver/quillon_window.h"
 
 #include <cstdio>
+#include <filesystem>
 
 #include "platform/paths.h"
 
@@ -46,9 +47,13 @@ QuillonWindow::QuillonWindow(Ports ports)
     mnuEnd.OnClick([this] { mnuEnd_Click(); });
     Command3.OnClick([this] { Command3_Click(); });
     Combo1.OnClick([this] { Combo1_Click(); });
+    keeper_.OnLost([this] { EndSession("切断しました。"); });
+    keeper_.OnRetry([this](int attempt) { Reconnect(attempt); });
+    keeper_.OnPauseOver([this] { RequestFrame(); });
 }
 
 QuillonWindow::~QuillonWindow() {
+    keeper_.Stop();
     link.CloseBoth();
     if (Wave.m_hWaveOut != 0) Wave.WaveOutStop();
     if (hMainWnd == &window_) {
@@ -77,17 +82,22 @@ void QuillonWindow::Form_Load() {
 }
 
 void QuillonWindow::ReadInitFile() {
-    const int read = ReadInitItems(platform::InProgramFolder("init.txt"), Items, [this](int index) {
+    const std::string path = platform::InProgramFolder("init.txt");
+    const int read = ReadInitItems(path, Items, [this](int index) {
         const std::string& item = Items[index];
         if (item.find("SIZE") == std::string::npos) return;
         PictureSize = SizeItemValue(item);
         SetPictureSize(PictureSize);
     });
+    const bool has_address = read >= 0 && !Items[0].empty() && Items[0].find("SIZE") == std::string::npos;
+    named_server_ = !server_.empty() ? server_ : has_address ? Items[0] : "";
+    if (!server_.empty()) Text2.SetText(server_);
     if (read < 0) {
-        ReportError(kInitFileError);
+        // --server gives what a missing file would have given.
+        if (server_.empty() || std::filesystem::exists(path)) ReportError(kInitFileError);
         return;
     }
-    Text2.SetText(Items[0]);
+    if (server_.empty()) Text2.SetText(Items[0]);
 }
 
 void QuillonWindow::SetPictureSize(int size) {
@@ -131,6 +141,7 @@ void QuillonWindow::mnuConnect_Click() {
     }
     Command3.SetEnabled(false);
     ThisExit();
+    Text1.SetText("切断しました。");
 }
 
 void QuillonWindow::mnu_Danger_Click() {
@@ -154,6 +165,7 @@ void QuillonWindow::Quit() {
 }
 
 void QuillonWindow::ThisExit() {
+    keeper_.Stop();
     link.CloseBoth();
     if (hMainWnd != nullptr) {
         UnhookWindow(hMainWnd);
@@ -170,14 +182,16 @@ void QuillonWindow::OnConnect(SOCKET sock) {
     switch (link.KindOf(sock)) {
         case ServerLink::Kind::kVideo:
             link.VideoConnected(sock);
+            keeper_.Connected();
             break;
         case ServerLink::Kind::kSound:
             link.SoundConnected(sock);
             Text1.SetText("接続しました。");
             Wave.fLOGIN = platform::kTrue;
+            keeper_.Established();
             break;
         case ServerLink::Kind::kNone:
-            break;
+            return;  // a connect queued for a socket closed meanwhile
     }
     mnuEnd.SetEnabled(false);
     Command3.SetEnabled(true);
@@ -186,17 +200,32 @@ void QuillonWindow::OnConnect(SOCKET sock) {
 void QuillonWindow::OnConnectFailed(SOCKET sock, int error) {
     if (link.KindOf(sock) == ServerLink::Kind::kNone) return;
     // The attempt is given up as a whole: the user sees why and may connect again.
+    EndSession(ConnectFailedText(error));
+}
+
+void QuillonWindow::EndSession(const std::string& status) {
     link.CloseBoth();
-    Text1.SetText(ConnectFailedText(error));
-    fCon = platform::kFalse;
-    mnuConnect.SetCaption("接続");
+    Text1.SetText(status);
     Command3.SetEnabled(false);
     mnuEnd.SetEnabled(true);
     Wave.fLOGIN = platform::kFalse;
+    if (keeper_.ScheduleRetry()) return;  // 切断 stays: it stops the attempts
+    fCon = platform::kFalse;
+    mnuConnect.SetCaption("接続");
 }
 
-void QuillonWindow::OnWrite(SOCKET) {
+void QuillonWindow::Reconnect(int attempt) {
+    Text1.SetText(RetryText(attempt));
+    link.Connect(ports_, Text2.Text());
+}
+
+void QuillonWindow::OnWrite(SOCKET sock) {
+    if (link.KindOf(sock) == ServerLink::Kind::kVideo) RequestFrame();
+}
+
+void QuillonWindow::RequestFrame() {
     VideoClient.SendStartData(kVideoNextRequest);
+    keeper_.RequestSent();
 }
 
 void QuillonWindow::OnRead(SOCKET sock) {
@@ -213,6 +242,7 @@ void QuillonWindow::OnRead(SOCKET sock) {
         case ServerLink::Kind::kSound:
             if (link.ReadSoundBlock()) {
                 WaveClient.FWG = platform::kFalse;
+                keeper_.SoundArrived();
                 PlayBlock(link.SoundBlock());
             }
             break;
@@ -222,10 +252,12 @@ void QuillonWindow::OnRead(SOCKET sock) {
 }
 
 void QuillonWindow::FrameArrived() {
-    // The next request goes out first, so that the next frame travels while this one is decoded.
-    VideoClient.SendStartData(kVideoNextRequest);
+    keeper_.FrameAnswered();
     VideoClient.FLG = platform::kFalse;
-    if (!link.FrameHasPicture()) return;
+    // A server with no picture yet is asked again after a pause, not in a tight loop.
+    if (!link.FrameHasPicture()) return keeper_.PauseBeforeNextRequest();
+    // The next request goes out first, so that the next frame travels while this one is decoded.
+    RequestFrame();
     const int status = link.DecodeFrame();
     if (status != 0) return ReportError(CodecErrorText(status));
     WriteRawPicture();
@@ -239,17 +271,19 @@ void QuillonWindow::WriteRawPicture() {
 }
 
 void QuillonWindow::OnClose(SOCKET sock) {
-    Text1.SetText("切断しました。");
     switch (link.KindOf(sock)) {
         case ServerLink::Kind::kVideo:
-            VideoClient.CloseSock();
-            break;
+            return EndSession("切断しました。");  // no more pictures: the session is over
         case ServerLink::Kind::kSound:
-            WaveClient.CloseSock();
-            break;
+            return SoundClosed();
         case ServerLink::Kind::kNone:
-            break;
+            return;  // a close queued for a connection already closed
     }
+}
+
+void QuillonWindow::SoundClosed() {
+    Text1.SetText("切断しました。");
+    WaveClient.CloseSock();
     Command3.SetEnabled(false);
     mnuConnect.SetEnabled(true);
     mnuEnd.SetEnabled(true);

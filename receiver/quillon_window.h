@@ -1,11 +1,16 @@
 // Quillon's main window: one server, its picture at 320 x 240 or doubled to 640 x 480 (mirrored left to
 // right), its sound, the alarm request and the snapshot file PICTUTE.BMP. Frames are requested one after
 // another: the next request leaves as soon as a frame has arrived, before it is decoded and painted.
+// The session ends when the server closes or resets the video connection, stops answering (LinkKeeper)
+// or cannot be reached: both connections are closed, the status reads why, and 接続 connects again (with
+// reconnecting on, the keeper tries again instead). A close of the sound connection alone leaves the
+// pictures coming.
 #pragma once
 
 #include <string>
 
 #include "receiver/init_file.h"
+#include "receiver/link_keeper.h"
 #include "receiver/raw_out.h"
 #include "receiver/receiver_window.h"
 #include "receiver/server_link.h"
@@ -33,6 +38,14 @@ class QuillonWindow : public ReceiverWindow {
     void Quit();
     // Sends every decoded picture to out as well (null: none).
     void SetRawOut(RawOut* out) { raw_out_ = out; }
+    // --server: the address to use instead of init.txt's first item, for this run (before Form_Load).
+    void SetServer(std::string host) { server_ = std::move(host); }
+    // --reconnect: after a lost or failed connection, try again every 3 s.
+    void SetReconnect(bool on) { keeper_.SetReconnect(on); }
+    // The server that --server or init.txt names; empty when neither does (the address box then holds
+    // the built-in default, which only the user's own 接続 uses).
+    const std::string& NamedServer() const { return named_server_; }
+    LinkKeeper& Keeper() { return keeper_; }
 
     ServerLink link;
     CSock& VideoClient = link.VideoClient;
@@ -68,11 +81,20 @@ class QuillonWindow : public ReceiverWindow {
   private:
     void SetPictureSize(int size);
     void ReadInitFile();
+    void RequestFrame();
     void FrameArrived();
     void WriteRawPicture();
+    void SoundClosed();
+    // Closes both connections and shows status; then either waits for the next attempt or returns the
+    // menu to 接続.
+    void EndSession(const std::string& status);
+    void Reconnect(int attempt);
 
     Ports ports_;
     RawOut* raw_out_ = nullptr;
+    std::string server_;
+    std::string named_server_;
+    LinkKeeper keeper_;
 };
 
 }  // namespace receiver

@@ -1,11 +1,10 @@
 #include "receiver/receiver_app.h"
 
-#include <unistd.h>
-
 #include <QCoreApplication>
 #include <cstring>
 
 #include "platform/paths.h"
+#include "platform/version.h"
 #include "platform/wave.h"
 
 namespace receiver {
@@ -18,14 +17,23 @@ bool WantsHeadless(int argc, char** argv) {
 }
 
 void AddCommonOptions(QCommandLineParser& parser) {
+    QCoreApplication::setApplicationVersion(platform::SuiteVersion());
     parser.addHelpOption();
+    parser.addVersionOption();
+    const QString name = QCoreApplication::applicationName();
     parser.addOptions({
         {"headless", "Run without a window: status lines on standard output, commands on standard input."},
-        {"dir", "The program's folder (init.txt, snapshots); default: the executable's folder.", "DIR"},
+        {"dir",
+         "The program's folder (init.txt, snapshots); default: the executable's folder, or "
+         "$XDG_CONFIG_HOME/" +
+             name + " (~/.config/" + name + ") when that holds no init.txt and cannot be written.",
+         "DIR"},
         {"video-port", "The servers' video port (default 8001).", "N", "8001"},
         {"sound-port", "The servers' sound port (default 8002).", "N", "8002"},
         {"audio-out", "Sound output: auto, alsa[:NAME], null[:FILE.wav] or none (default auto).", "SINK",
          "auto"},
+        {"reconnect",
+         "After a lost or failed connection, try again every 3 s until connected (or 切断, 終了)."},
     });
 }
 
@@ -37,8 +45,23 @@ bool ParsePort(const QString& text, std::uint16_t& port) {
     return true;
 }
 
+bool ParseServer(const QCommandLineParser& parser, const QString& option, std::string& host,
+                 std::string& error) {
+    host = parser.value(option).toStdString();
+    if (!parser.isSet(option)) return true;
+    if (!host.empty() && host.find_first_of(" \t,") == std::string::npos) return true;
+    error = "bad server '" + host + "' for --" + option.toStdString() + " (a host name or address)";
+    return false;
+}
+
+std::string NoServerNamedText(const std::string& which, const std::string& item, const std::string& option) {
+    return "--connect: no server is named" + which + " (init.txt's " + item + " item, or " + option +
+           " HOST); not connecting";
+}
+
 bool ApplyCommonOptions(const QCommandLineParser& parser, CommonOptions& options, std::string& error) {
     options.headless = parser.isSet("headless");
+    options.reconnect = parser.isSet("reconnect");
     if (!ParsePort(parser.value("video-port"), options.ports.video)) {
         error = "bad video port '" + parser.value("video-port").toStdString() + "' (1 to 65535)";
         return false;
@@ -47,14 +70,10 @@ bool ApplyCommonOptions(const QCommandLineParser& parser, CommonOptions& options
         error = "bad sound port '" + parser.value("sound-port").toStdString() + "' (1 to 65535)";
         return false;
     }
-    if (parser.isSet("dir")) {
-        options.dir = parser.value("dir").toStdString();
-        if (::access(options.dir.c_str(), F_OK) != 0) {
-            error = "the folder " + options.dir + " does not exist";
-            return false;
-        }
-        platform::SetProgramFolder(options.dir);
-    }
+    options.dir = parser.value("dir").toStdString();
+    const std::string program = QCoreApplication::applicationName().toStdString();
+    if (!platform::UseReceiverFolder(options.dir, program, platform::CurrentFolderFacts(), &error))
+        return false;
     options.audio_out = parser.value("audio-out").toStdString();
     return platform::SetWaveOutBackend(options.audio_out, &error);
 }

@@ -23,6 +23,7 @@ struct CommonOptions {
     std::string dir;
     Ports ports;
     std::string audio_out = "auto";
+    bool reconnect = false;
 };
 
 // Whether argv asks for --headless (looked at before the application object exists).
@@ -33,6 +34,12 @@ void AddCommonOptions(QCommandLineParser& parser);
 bool ApplyCommonOptions(const QCommandLineParser& parser, CommonOptions& options, std::string& error);
 // A port option's value; false when it is no number from 1 to 65535.
 bool ParsePort(const QString& text, std::uint16_t& port);
+// A server option's value (a host name or dotted address) into host; false with a message when it is empty
+// or holds blanks or commas (as init.txt's item could not).
+bool ParseServer(const QCommandLineParser& parser, const QString& option, std::string& host,
+                 std::string& error);
+// The line --connect prints when no server is named: what to give instead.
+std::string NoServerNamedText(const std::string& which, const std::string& item, const std::string& option);
 
 // Runs a receiver's window until it is unloaded: as a window when one can be shown and --headless was not
 // given, otherwise as console lines with commands from standard input.

@@ -79,7 +79,8 @@ platform::LRESULT ReceiverWindow::WindowProc(platform::HWND hWnd, platform::UINT
 
 void ReceiverWindow::DispatchSocket(SOCKET sock, platform::LPARAM lParam) {
     // The whole lParam is compared: an event that carries an error is not acted on as that event. The
-    // one exception is a failed connect, which the user is told about.
+    // exceptions: a failed connect, which the user is told about, and a close with an error (the server
+    // reset the connection), which ends the connection as a plain close does.
     switch (lParam) {
         case winsock::FD_READ:
             return OnRead(sock);
@@ -95,6 +96,7 @@ void ReceiverWindow::DispatchSocket(SOCKET sock, platform::LPARAM lParam) {
     const int event = static_cast<int>(lParam & 0xFFFF);
     const int error = static_cast<int>((lParam >> 16) & 0xFFFF);
     if (event == winsock::FD_CONNECT && error != 0) OnConnectFailed(sock, error);
+    if (event == winsock::FD_CLOSE) OnClose(sock);
 }
 
 void ReceiverWindow::OpenSoundOutput() {

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Sets up and runs the suite's main job: the server Tessaly serving its moving, time-stamped test picture and a
-# tone on 127.0.0.1, and the receiver Quillon connected to it. With a display both show their windows and the
+# tone on 127.0.0.1 (with its web page), and the receiver Quillon connected to it. With a display both show their windows and the
 # demo runs until Quillon's window is ended (or for SECONDS when given); without one both run --headless,
 # print their status lines, and the demo ends by itself after SECONDS. Ctrl-C stops everything it started.
 # Usage: scripts/demo.sh [SECONDS]   (default 10 without a display)
@@ -23,7 +23,8 @@ stop_server() {
 trap stop_server EXIT
 trap 'exit 130' INT TERM
 
-port_busy() { (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
+# shellcheck source=scripts/ports.sh
+source "$root/scripts/ports.sh"
 # The usual ports 8001 and 8002, or the next free pair when something already listens there.
 video_port=8001
 while port_busy "$video_port" || port_busy "$((video_port + 1))"; do
@@ -31,12 +32,18 @@ while port_busy "$video_port" || port_busy "$((video_port + 1))"; do
   if ((video_port > 8101)); then echo "demo: no free pair of ports from 8001 to 8102" >&2; exit 1; fi
 done
 sound_port=$((video_port + 1))
+# The web page on 8080, or the next free port.
+http_port=8080
+while port_busy "$http_port"; do
+  http_port=$((http_port + 1))
+  if ((http_port > 8180)); then echo "demo: no free port for the web page from 8080 to 8180" >&2; exit 1; fi
+done
 
 mode=(--headless)
 if [[ -n "${DISPLAY:-}" || -n "${WAYLAND_DISPLAY:-}" ]]; then mode=(); fi
 echo "demo: starting tessaly ${mode[*]:-with its window} on 127.0.0.1:$video_port (video) and :$sound_port (sound)"
 "$bin/tessaly" "${mode[@]}" --serve --capture testpattern --audio-in tone --bind 127.0.0.1 \
-  --video-port "$video_port" --sound-port "$sound_port" </dev/null &
+  --video-port "$video_port" --sound-port "$sound_port" --http-port "$http_port" </dev/null &
 server_pid=$!
 for _ in $(seq 1 100); do
   port_busy "$video_port" && break
@@ -44,6 +51,7 @@ for _ in $(seq 1 100); do
   sleep 0.1
 done
 port_busy "$video_port" || { echo "demo: tessaly does not listen on port $video_port" >&2; exit 1; }
+echo "demo: the web page: http://127.0.0.1:$http_port/ (any browser on this machine)"
 
 # The receiver reads the server's address from init.txt in its own folder.
 receiver_dir=$(mktemp -d)

@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
-# Sets up, builds and runs every test: the suite as built for use, then again under AddressSanitizer and
-# UndefinedBehaviorSanitizer (build-asan/).
+# Sets up, builds and runs every test: the suite as built for use and its Debian package, then again under
+# AddressSanitizer and UndefinedBehaviorSanitizer (build-asan/).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/setup.sh"
 jobs=$(nproc)
 (cd "$root/build" && ctest --output-on-failure -j "$jobs")
+"$root/packaging/check_package.sh" "$root/build"
 
 cmake -S "$root" -B "$root/build-asan" -G Ninja -DSTREAM_SANITIZE=ON -DSTREAM_BENCH=OFF -DSTREAM_GUI=OFF \
   -DCMAKE_BUILD_TYPE=Debug >/dev/null

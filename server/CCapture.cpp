@@ -8,6 +8,7 @@
 #include "platform/controls.h"
 #include "server/frame_pacing.h"
 #include "server/server_module.h"
+#include "server/web_link.h"
 
 namespace tessaly {
 
@@ -86,6 +87,7 @@ std::int16_t FrameCallback(const platform::CaptureFrame& frame) {
     const std::size_t n = std::min(frame.length, CapBuf.size());
     std::copy_n(frame.data, n, CapBuf.begin());
     PaintPreview(capture);
+    OfferPictureToWeb(CapBuf.data(), frame.capture_micros);
     if (fEncode == platform::kFalse) return 0;
     // A frame the codec refuses leaves the previous one in PressBuf, and no request is answered for it.
     if (Codec().EncodeDCTPress(CapBuf, PressBuf) == 0) PictureCompressed();

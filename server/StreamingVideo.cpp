@@ -10,6 +10,7 @@
 #include "server/admission.h"
 #include "server/frame_pacing.h"
 #include "server/server_module.h"
+#include "server/web_link.h"
 #include "server/window_proc.h"
 
 namespace tessaly {
@@ -107,6 +108,7 @@ void StreamingVideo::mnuServer_Click() {
     mnu_server_->SetEnabled(false);
     Sock().SetListenSock(PORT, ListenSock);
     text1_->SetText("待機します。(" + Sock().SERVER + ")");
+    if (Sock().fServer != platform::kFalse) StartWebFace(settings_.web, settings_.allow, Sock().SERVER);
 }
 
 void StreamingVideo::mnUSec_Click() {
@@ -130,6 +132,7 @@ bool StreamingVideo::OnQueryUnload(platform::UnloadMode) {
 
 void StreamingVideo::ThisExit() {
     timer1_.SetInterval(0);
+    StopWebFace();
     if (HaveInstances()) Wave().WaveInStop();
     fWaveSend = platform::kFalse;
     Capture().EndCapture();
@@ -169,6 +172,7 @@ void StreamingVideo::Timer1_Timer() {
     }
     if (connected == 0) fEncode = platform::kFalse;
     list1_->AddItem("Connect=" + std::to_string(connected) + "  /Max:" + std::to_string(MaxClient));
+    ReportWebViewers();
 }
 
 void StreamingVideo::List1_DblClick() {

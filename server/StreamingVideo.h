@@ -11,6 +11,7 @@
 #include "platform/timer.h"
 #include "platform/window.h"
 #include "server/allow_list.h"
+#include "web/web_settings.h"
 
 namespace tessaly {
 
@@ -23,6 +24,7 @@ struct ServerSettings {
     std::uint16_t sound_port = 8002;
     AllowList allow;             // who may connect; the default serves this machine and private networks
     bool resend_frames = false;  // answer every frame request at once, even with a picture already sent
+    web::Settings web;           // the web face; its port 0 leaves it off
 };
 
 class StreamingVideo {

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "platform/capture.h"
+#include "platform/version.h"
 
 namespace tessaly {
 
@@ -14,6 +15,44 @@ bool ParsePort(const QString& text, std::uint16_t* port) {
     const uint value = text.toUInt(&ok);
     if (!ok || value < 1 || value > 65535) return false;
     *port = static_cast<std::uint16_t>(value);
+    return true;
+}
+
+// A whole number from low to high; false otherwise.
+bool ParseNumber(const QString& text, int low, int high, int* number) {
+    bool ok = false;
+    const int value = text.toInt(&ok);
+    if (!ok || value < low || value > high) return false;
+    *number = value;
+    return true;
+}
+
+constexpr int kMostViewers = 1000;
+
+// The web face's options; false with *error set when one is wrong.
+bool ParseWebOptions(const QCommandLineParser& parser, const QCommandLineOption& port,
+                     const QCommandLineOption& quality, const QCommandLineOption& viewers,
+                     const QCommandLineOption& password_file, web::Settings* web, std::string* error) {
+    int number = 0;
+    if (!ParseNumber(parser.value(port), 0, 65535, &number)) {
+        *error =
+            "bad HTTP port '" + parser.value(port).toStdString() + "' (0 to 65535; 0 turns the web page off)";
+        return false;
+    }
+    web->port = static_cast<std::uint16_t>(number);
+    if (!ParseNumber(parser.value(quality), 1, 100, &web->jpeg_quality)) {
+        *error = "bad JPEG quality '" + parser.value(quality).toStdString() + "' (1 to 100)";
+        return false;
+    }
+    if (!ParseNumber(parser.value(viewers), 1, kMostViewers, &web->max_viewers)) {
+        *error = "bad number of web viewers '" + parser.value(viewers).toStdString() + "' (1 to " +
+                 std::to_string(kMostViewers) + ")";
+        return false;
+    }
+    if (parser.isSet(password_file) &&
+        !web::LoadPasswordFile(parser.value(password_file).toStdString(), &web->credentials, error)) {
+        return false;
+    }
     return true;
 }
 
@@ -40,8 +79,12 @@ ParseOutcome ParseOptions(const QStringList& arguments, Options* options, std::s
     const QCommandLineOption bind("bind", "Listen on this address instead of the machine's own.", "ADDR");
     const QCommandLineOption video_port("video-port", "Port of the video connections.", "N", "8001");
     const QCommandLineOption sound_port("sound-port", "Port of the sound connections.", "N", "8002");
-    const QCommandLineOption dir("dir", "Folder of stream.wav and danger.wav (default: the program's).",
-                                 "DIR");
+    const QCommandLineOption dir(
+        "dir",
+        QString("Folder of stream.wav and danger.wav (default: the program's); a file "
+                "missing there is taken from the package's share folder (/usr/share/") +
+            platform::PackageName() + " when installed).",
+        "DIR");
     const QCommandLineOption allow(
         "allow",
         "Who may connect: comma-separated IPv4 addresses and ranges (a.b.c.d/n), or any. Default: this "
@@ -51,8 +94,23 @@ ParseOutcome ParseOptions(const QStringList& arguments, Options* options, std::s
     const QCommandLineOption resend_frames(
         "resend-frames",
         "Answer every frame request at once, even when that receiver has the picture already.");
+    const QCommandLineOption http_port("http-port",
+                                       "Port of the web page and streams (default 8080; 0: off).", "N",
+                                       QString::number(web::kDefaultPort));
+    const QCommandLineOption jpeg_quality("jpeg-quality",
+                                          "JPEG quality of the web streams (1 to 100, default 80).", "Q",
+                                          QString::number(web::kDefaultJpegQuality));
+    const QCommandLineOption http_max_viewers("http-max-viewers",
+                                              "Web streams open at once (default 20; then 503).", "N",
+                                              QString::number(web::kDefaultMaxViewers));
+    const QCommandLineOption http_password_file(
+        "http-password-file",
+        "Ask web clients for the user name and password in FILE (one line USER:PASSWORD; HTTP Basic "
+        "authentication over plain HTTP: for a trusted network only).",
+        "FILE");
     parser.addOptions({help, headless, serve, capture, audio_in, audio_out, bind, video_port, sound_port, dir,
-                       allow, resend_frames});
+                       allow, resend_frames, http_port, jpeg_quality, http_max_viewers, http_password_file});
+    const QCommandLineOption version = parser.addVersionOption();
 
     if (!parser.parse(arguments)) {
         *error = parser.errorText().toStdString();
@@ -60,6 +118,10 @@ ParseOutcome ParseOptions(const QStringList& arguments, Options* options, std::s
     }
     if (parser.isSet(help)) {
         *out = parser.helpText().replace("<executable_name>", "tessaly").toStdString();
+        return ParseOutcome::kExitOk;
+    }
+    if (parser.isSet(version)) {
+        *out = std::string("tessaly ") + platform::SuiteVersion() + "\n";
         return ParseOutcome::kExitOk;
     }
     if (!parser.positionalArguments().isEmpty()) {
@@ -89,6 +151,15 @@ ParseOutcome ParseOptions(const QStringList& arguments, Options* options, std::s
     }
     if (options->server.video_port == options->server.sound_port) {
         *error = "the video and sound ports must differ";
+        return ParseOutcome::kError;
+    }
+    if (!ParseWebOptions(parser, http_port, jpeg_quality, http_max_viewers, http_password_file,
+                         &options->server.web, error)) {
+        return ParseOutcome::kError;
+    }
+    const std::uint16_t web_port = options->server.web.port;
+    if (web_port != 0 && (web_port == options->server.video_port || web_port == options->server.sound_port)) {
+        *error = "the HTTP port must differ from the video and sound ports";
         return ParseOutcome::kError;
     }
     return ParseOutcome::kRun;

@@ -1,6 +1,7 @@
 // The command line of tessaly:
 //   tessaly [--headless] [--serve] [--capture SRC] [--audio-in SRC] [--audio-out SINK] [--bind ADDR]
 //           [--video-port N] [--sound-port N] [--dir DIR] [--allow LIST] [--resend-frames]
+//           [--http-port N] [--jpeg-quality Q] [--http-max-viewers N] [--http-password-file FILE]
 #pragma once
 
 #include <QStringList>

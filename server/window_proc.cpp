@@ -11,6 +11,7 @@
 #include "server/frame_pacing.h"
 #include "server/report.h"
 #include "server/server_module.h"
+#include "server/web_link.h"
 
 namespace tessaly {
 
@@ -103,12 +104,6 @@ void AcceptVideo() {
     if (!SecurityMode()) SoundCommand("Play in from 0");
 }
 
-void StartSound() {
-    if (fWaveSend != platform::kFalse) return;
-    Wave().WaveAddIn();
-    fWaveSend = platform::kTrue;
-}
-
 // A sound connection joins the slot that the latest video connection filled. One that cannot join it (the
 // slot already has sound, or its video connection has gone meanwhile) is accepted and closed at once, so
 // that the next sound connection is still announced and paired.
@@ -163,13 +158,14 @@ void CloseNotified(SOCKET s) {
             *held = 0;
         }
     }
-    if (free_slots == MaxClient) fWaveSend = platform::kFalse;
+    if (free_slots == MaxClient && !WebWantsSound()) fWaveSend = platform::kFalse;
 }
 
 void ForwardSound(platform::LPARAM header) {
     if (fWaveSend == platform::kFalse) return;  // the buffer is not handed back: capture runs dry
     static std::uint8_t block[CWAVE::kBlockSamples];
     if (!Wave().MakeWaveInSendData(header, std::span<std::uint8_t, CWAVE::kBlockSamples>(block))) return;
+    OfferSoundToWeb(block);
     for (int slot = 1; slot <= MaxClient; ++slot) {
         const SOCKET s = Clients[slot].WaveSock;
         if (s != 0 && !Sock().SendWaveDataSock(s, block)) DropFailed(s);
@@ -196,6 +192,18 @@ void SocketEvent(SOCKET s, platform::LPARAM event) {
 }
 
 }  // namespace
+
+void StartSound() {
+    if (fWaveSend != platform::kFalse) return;
+    Wave().WaveAddIn();
+    fWaveSend = platform::kTrue;
+}
+
+bool SoundAlarm() {
+    if (!SecurityMode()) return false;
+    SoundCommand("Play danger from 0");
+    return true;
+}
 
 bool SecurityMode() {
     return security_mode_source != nullptr && security_mode_source();
@@ -227,15 +235,14 @@ void UnhookWindow(platform::HWND hwnd) {
 
 void HandleRequest(std::u16string_view text, std::int32_t Num) {
     if (Num < 1 || Num > MaxClient) return;
+    // One read may carry two requests that arrived together (an alarm sent right before a frame request):
+    // each word is acted on, so that neither is lost.
+    if (text.find(u"MSG_DANGER") != std::u16string_view::npos && Num == 1) SoundAlarm();
     ClientInfo& c = Clients[Num];
     if (text.find(u"VideoNext") != std::u16string_view::npos) {
         c.LastTick = TickCount;
         c.fAlive = platform::kTrue;
         AnswerFrameRequest(Num);
-        return;
-    }
-    if (text.find(u"MSG_DANGER") != std::u16string_view::npos && Num == 1 && SecurityMode()) {
-        SoundCommand("Play danger from 0");
     }
 }
 

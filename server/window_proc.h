@@ -28,6 +28,12 @@ void SendFrame(std::int32_t Num);
 // Frees slot Num: shuts down and closes both of its connections. A free slot is left alone.
 void ClientClose(std::int32_t Num);
 
+// Starts the sound capture that feeds every sound connection (and the web face), once.
+void StartSound();
+// Plays the alarm when the security mode is on, as a receiver's alarm request from slot 1 does; true when
+// it played.
+bool SoundAlarm();
+
 // The security mode (the check mark of "セキュリティモード"): the main window installs how to read it.
 bool SecurityMode();
 void SetSecurityModeSource(bool (*source)());

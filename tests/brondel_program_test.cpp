@@ -1,9 +1,11 @@
 // The brondel program end to end, headless, with two servers on 127.0.0.1 and 127.0.0.2 and the same
-// free ports: the tests' own servers, and two tessaly.
+// free ports: the tests' own servers named in init.txt, two tessaly named on the command line, and
+// --connect without a server.
 #include <fstream>
 #include <iterator>
 #include <regex>
 
+#include "receiver/receiver_window.h"
 #include "receiver_process.h"
 #include "receiver_test_server.h"
 #include "receiver_test_util.h"
@@ -69,9 +71,8 @@ TEST_F(BrondelProgram, ShowsBothServersAndPlaysTheSelectedOne) {
     EXPECT_GT(WavBytes(), 44u + 3200u) << "server 1's sound was played";
 }
 
-TEST_F(BrondelProgram, TwoTessalyServers) {
+TEST_F(BrondelProgram, TwoTessalyServersNamedOnTheCommandLine) {
     if (!receiver_test::HaveProgram("tessaly")) GTEST_SKIP() << "tessaly is not built yet";
-    WriteInit("127.0.0.1,127.0.0.2,20\n");
     const std::uint16_t video = csock_test::FreePort();
     const std::uint16_t sound = csock_test::FreePort();
     std::vector<std::unique_ptr<Program>> servers;
@@ -85,7 +86,9 @@ TEST_F(BrondelProgram, TwoTessalyServers) {
         // Connect only once the server listens ("待機します。" is its status text from then on).
         ASSERT_TRUE(servers.back()->WaitForLine("待機します。", 10000)) << servers.back()->Errors();
     }
-    Program brondel("brondel", Args(video, sound));
+    std::vector<std::string> args = Args(video, sound);
+    args.insert(args.end(), {"--server1", "127.0.0.1", "--server2", "127.0.0.2", "--interval", "20"});
+    Program brondel("brondel", args);
     ASSERT_TRUE(brondel.WaitForLine("server 1: 接続しました。", 10000))
         << brondel.Output() << brondel.Errors();
     ASSERT_TRUE(brondel.WaitForLine("server 2: 接続しました。", 10000))
@@ -95,6 +98,22 @@ TEST_F(BrondelProgram, TwoTessalyServers) {
     brondel.Send("quit");
     ASSERT_TRUE(brondel.WaitForExit());
     EXPECT_GT(WavBytes(), 44u + 3200u) << "the selected server's tone was played";
+    EXPECT_EQ(brondel.Errors().find("INIT.TXT"), std::string::npos) << "no init.txt is needed";
+}
+
+TEST_F(BrondelProgram, ConnectWithoutANamedServerConnectsNowhere) {
+    if (!receiver_test::CanIsolateNetwork()) GTEST_SKIP() << "unshare -n is not permitted here";
+    // init.txt names server 1 only: server 1 is tried (and refused inside the namespace), server 2 is not.
+    WriteInit("127.0.0.1\n");
+    Program brondel(receiver_test::Isolated(
+        "brondel", {"--headless", "--connect", "both", "--dir", dir_.string(), "--audio-out", "null"}));
+    ASSERT_TRUE(brondel.WaitForErrorLine("no server is named for server 2")) << brondel.Errors();
+    ASSERT_TRUE(brondel.WaitForLine("server 1: " + receiver::ConnectFailedText(10061))) << brondel.Output();
+    brondel.WaitForLine("server 2", 500);
+    EXPECT_EQ(brondel.Output().find("server 2"), std::string::npos) << brondel.Output();
+    EXPECT_EQ(brondel.Errors().find("for server 1"), std::string::npos) << brondel.Errors();
+    brondel.Send("quit");
+    EXPECT_TRUE(brondel.WaitForExit());
 }
 
 }  // namespace

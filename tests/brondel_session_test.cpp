@@ -1,5 +1,6 @@
 // Brondel against two small servers on 127.0.0.1 and 127.0.0.2 (the same ports): timer pacing driven tick
-// by tick, the servers' independence, the selected sound, snapshots by index, the Exit item and the mends.
+// by tick, the servers' independence (closes, resets, silence, reconnecting), the selected sound, snapshots
+// by index, the Exit item and the mends.
 #include <fstream>
 #include <iterator>
 #include <memory>
@@ -82,6 +83,18 @@ TEST_F(BrondelSession, TheWindowAndItsInitFile) {
     EXPECT_FALSE(w.Timer1.Running()) << "interval 0 stops the timer";
 }
 
+TEST_F(BrondelSession, CommandLineItemsStandInForAMissingFile) {
+    BrondelWindow w;
+    w.SetItemOptions({{"", "127.0.0.9"}, 50});
+    w.Form_Load();
+    EXPECT_TRUE(boxes_.empty());
+    EXPECT_EQ(w.Text2[1]->Text(), "127.0.0.9");
+    EXPECT_EQ(w.NamedServer(0), "") << "nothing names server 1";
+    EXPECT_EQ(w.Timer1.Interval(), 50);
+    EXPECT_TRUE(w.Option1[0]->Value());
+    w.Timer1.SetInterval(0);
+}
+
 TEST_F(BrondelSession, FewerItemsAndAMissingFile) {
     WriteInit("127.0.0.1\n");
     {
@@ -133,31 +146,75 @@ TEST_F(BrondelSession, TheTimerPacesEachServersRequests) {
     EXPECT_LE(Requests(1, kNext), window_->FramesOf(1) + 2);
 }
 
-TEST_F(BrondelSession, OneServerClosingLeavesTheOtherStreamingAndTwoClicksReconnect) {
+// A close and a reset of server 2's video connection end server 2's session only; one click connects again.
+class BrondelEnds : public BrondelSession, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(BrondelEnds, OneServerEndingLeavesTheOtherStreamingAndOneClickReconnects) {
     Start(true);
     Connect(0);
     Connect(1);
     ASSERT_TRUE(TickUntil([&] { return window_->FramesOf(0) >= 2 && window_->FramesOf(1) >= 2; }));
 
-    servers_[1]->CloseVideo();
+    GetParam() ? servers_[1]->ResetVideo() : servers_[1]->CloseVideo();
     ASSERT_TRUE(WaitFor([&] { return window_->VideoClient(1).MySock == 0; }));
+    EXPECT_EQ(window_->WaveClient(1).MySock, 0u) << "the session's sound connection goes with it";
     EXPECT_EQ(window_->Text1[1]->Text(), "切断しました。");
     EXPECT_EQ(window_->mnuCon[1]->Caption(), "接続2");
+    EXPECT_EQ(window_->fCon[1], platform::kFalse);
     EXPECT_FALSE(window_->Command3[1]->Enabled());
     EXPECT_FALSE(window_->mnuEnd.Enabled()) << "server 1's video connection is still open";
     const long before = window_->FramesOf(0);
     ASSERT_TRUE(TickUntil([&] { return window_->FramesOf(0) >= before + 5; }));
 
-    // First click: the disconnect steps; second click: a new connection.
     servers_[1].reset();
     StartSecond(true);
-    ASSERT_TRUE(window_->mnuCon[1]->UserClick());
-    EXPECT_EQ(window_->fCon[1], platform::kFalse);
-    EXPECT_EQ(window_->WaveClient(1).MySock, 0u);
-    EXPECT_EQ(window_->Text1[1]->Text(), "切断しました。");
     Connect(1);
     const long frames2 = window_->FramesOf(1);
     ASSERT_TRUE(TickUntil([&] { return window_->FramesOf(1) > frames2; }));
+}
+
+INSTANTIATE_TEST_SUITE_P(CloseOrReset, BrondelEnds, ::testing::Bool());
+
+TEST_F(BrondelSession, OneServersResetSilenceAndReconnectingLeaveTheOtherAlone) {
+    std::int64_t now = 1'000'000'000;
+    Start(true);
+    window_->SetReconnect(true);
+    window_->Keeper(0).SetClock([&now] { return now; });
+    Connect(0);
+    Connect(1);
+    ASSERT_TRUE(TickUntil([&] { return window_->FramesOf(0) >= 2 && window_->FramesOf(1) >= 2; }));
+
+    servers_[0]->ResetSound();
+    ASSERT_TRUE(WaitFor([&] { return window_->WaveClient(0).MySock == 0; }));
+    EXPECT_EQ(window_->Text1[0]->Text(), "切断しました。");
+    EXPECT_NE(window_->VideoClient(0).MySock, 0u) << "its pictures go on";
+
+    // Server 1 stops answering with a request out, and sends no sound.
+    servers_[0]->SetAutoAnswer(false);
+    const int asked = Requests(0, kNext);
+    ASSERT_TRUE(TickUntil([&] { return Requests(0, kNext) > asked; }));
+    now += 5'000'000;
+    window_->Keeper(0).WatchdogTimer().Fire();
+    EXPECT_EQ(window_->VideoClient(0).MySock, 0u);
+    EXPECT_EQ(window_->Text1[0]->Text(), "切断しました。");
+    EXPECT_EQ(window_->mnuCon[0]->Caption(), "切断1") << "the user may stop the attempts";
+    EXPECT_FALSE(window_->Keeper(1).Retrying());
+    EXPECT_EQ(window_->Text1[1]->Text(), "接続しました。");
+    const long frames2 = window_->FramesOf(1);
+    ASSERT_TRUE(TickUntil([&] { return window_->FramesOf(1) >= frames2 + 3; }));
+
+    servers_[0].reset();
+    servers_[0] = std::make_unique<ThreadServer>(true, ports_.video, ports_.sound);
+    window_->Keeper(0).RetryTimer().Fire();
+    EXPECT_EQ(window_->Text1[0]->Text(), "再接続中 (1 回目)");
+    ASSERT_TRUE(WaitFor([&] { return window_->Text1[0]->Text() == "接続しました。"; }));
+    const long frames1 = window_->FramesOf(0);
+    ASSERT_TRUE(TickUntil([&] { return window_->FramesOf(0) > frames1; }));
+
+    ASSERT_TRUE(window_->mnuCon[0]->UserClick());
+    EXPECT_EQ(window_->Text1[0]->Text(), "切断しました。");
+    EXPECT_EQ(window_->mnuCon[0]->Caption(), "接続1");
+    EXPECT_FALSE(window_->Keeper(0).Watching());
 }
 
 TEST_F(BrondelSession, AFailedConnectShowsInItsOwnBoxOnly) {
@@ -269,11 +326,13 @@ TEST_F(BrondelSession, TheAlarmGoesOnAVideoConnection) {
     EXPECT_EQ(Requests(0, kDanger), 0);
     EXPECT_TRUE(window_->mnu_Danger.Enabled());
 
-    // Server 2 has no video connection any more: the alarm goes to server 1's.
+    // A read notification queued for server 2's sound connection before its session ended: the alarm
+    // goes to server 1's video connection.
+    const CSock::SOCKET sound2 = window_->WaveClient(1).MySock;
     servers_[1]->CloseVideo();
     ASSERT_TRUE(WaitFor([&] { return window_->VideoClient(1).MySock == 0; }));
     ASSERT_TRUE(window_->mnu_Danger.UserClick());
-    servers_[1]->SendSoundBlocks(1);
+    window_->Handle()->Send(platform::WM_SOCKET, sound2, winsock::FD_READ);
     ASSERT_TRUE(WaitFor([&] { return Requests(0, kDanger) == 1; }));
 }
 

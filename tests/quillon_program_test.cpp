@@ -1,9 +1,11 @@
 // The quillon program end to end, headless, on 127.0.0.1 and free ports: against the tests' own server,
-// and against tessaly with its test picture and tone.
+// and against tessaly with its test picture and tone; reconnecting, and --connect without a server.
 #include <fstream>
 #include <iterator>
 #include <regex>
+#include <tuple>
 
+#include "receiver/receiver_window.h"
 #include "receiver_process.h"
 #include "receiver_test_server.h"
 #include "receiver_test_util.h"
@@ -64,10 +66,48 @@ TEST_F(QuillonProgram, ShowsFramesWritesPicturesAndEndsOnQuit) {
 }
 
 TEST_F(QuillonProgram, RefusesBadOptionsClearly) {
-    Program quillon("quillon", {"--headless", "--video-port", "70000"});
+    for (const auto& [option, value, complaint] :
+         {std::tuple{"--video-port", "70000", "bad video port"}, std::tuple{"--server", "", "bad server"}}) {
+        Program quillon("quillon", {"--headless", option, value});
+        ASSERT_TRUE(quillon.WaitForExit());
+        EXPECT_EQ(quillon.ExitCode(), 2);
+        EXPECT_NE(quillon.Errors().find(complaint), std::string::npos) << quillon.Errors();
+    }
+}
+
+TEST_F(QuillonProgram, ReconnectsToTheNamedServerWhenItComesBack) {
+    // No init.txt: --server names the server, and nothing is missing.
+    auto server = std::make_unique<ThreadServer>(true);
+    const std::uint16_t video = server->VideoPort();
+    const std::uint16_t sound = server->SoundPort();
+    std::vector<std::string> args = Args(video, sound);
+    args.insert(args.end(), {"--server", "127.0.0.1", "--reconnect"});
+    Program quillon("quillon", args);
+    ASSERT_TRUE(quillon.WaitForLine("接続しました。")) << quillon.Errors();
+    server->ResetVideo();
+    ASSERT_TRUE(quillon.WaitForLine("切断しました。")) << quillon.Output();
+    server.reset();
+    server = std::make_unique<ThreadServer>(true, video, sound);
+    ASSERT_TRUE(quillon.WaitForLine("再接続中 (1 回目)", 10000)) << quillon.Output();
+    ASSERT_TRUE(quillon.WaitForLine("接続しました。", 10000, 2)) << quillon.Output();
+    quillon.Send("quit");
     ASSERT_TRUE(quillon.WaitForExit());
-    EXPECT_EQ(quillon.ExitCode(), 2);
-    EXPECT_NE(quillon.Errors().find("bad video port"), std::string::npos) << quillon.Errors();
+    EXPECT_EQ(quillon.Errors(), "");
+}
+
+TEST_F(QuillonProgram, ConnectWithoutANamedServerConnectsNowhere) {
+    if (!receiver_test::CanIsolateNetwork()) GTEST_SKIP() << "unshare -n is not permitted here";
+    // No init.txt and no --server: --connect says so. The user's own 接続 still takes the built-in
+    // default address, which is out of reach inside the namespace (network unreachable).
+    Program quillon(receiver_test::Isolated(
+        "quillon", {"--headless", "--connect", "--dir", dir_.string(), "--audio-out", "null"}));
+    ASSERT_TRUE(quillon.WaitForErrorLine("no server is named")) << quillon.Errors();
+    quillon.WaitForLine("接続", 1000);
+    EXPECT_EQ(quillon.Output().find("接続"), std::string::npos) << "no attempt: " << quillon.Output();
+    quillon.Send("connect");
+    ASSERT_TRUE(quillon.WaitForLine(receiver::ConnectFailedText(10051))) << quillon.Output();
+    quillon.Send("quit");
+    EXPECT_TRUE(quillon.WaitForExit());
 }
 
 // The tone of the server's sound input, found in the receiver's recording: its samples swing well away

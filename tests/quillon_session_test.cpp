@@ -1,5 +1,7 @@
 // Quillon's session against a small server on 127.0.0.1: the request cycle, decoding and painting, sound,
-// the alarm, closes, notifications with error codes, a failed connect and the teardown.
+// the alarm, closes and resets, notifications with error codes, a failed connect, a server that stops
+// answering, reconnecting, repeated errors and the teardown.
+#include <chrono>
 #include <memory>
 
 #include "receiver/quillon_window.h"
@@ -27,7 +29,13 @@ class QuillonSession : public receiver_test::ReceiverTest {
     }
     void Start(bool auto_answer) {
         server_ = std::make_unique<ThreadServer>(auto_answer);
-        Load({server_->VideoPort(), server_->SoundPort()});
+        ports_ = {server_->VideoPort(), server_->SoundPort()};
+        Load(ports_);
+    }
+    // The server comes back on the same ports (an old one there goes first).
+    void ServerBack() {
+        server_.reset();
+        server_ = std::make_unique<ThreadServer>(true, ports_.video, ports_.sound);
     }
     void Load(receiver::Ports ports) {
         window_ = std::make_unique<QuillonWindow>(ports);
@@ -42,6 +50,7 @@ class QuillonSession : public receiver_test::ReceiverTest {
         return window_->Handle()->Send(platform::WM_SOCKET, sock, lparam);
     }
 
+    receiver::Ports ports_;
     std::unique_ptr<ThreadServer> server_;
     std::unique_ptr<QuillonWindow> window_;
 };
@@ -104,13 +113,33 @@ TEST_F(QuillonSession, BadFramesCostOneFrameAndShowOneBoxAtATime) {
     ASSERT_TRUE(WaitFor([&] { return window_->Stats().Frames() == 1; }));
 }
 
-TEST_F(QuillonSession, AFrameWithoutPictureIsNoErrorAndTheCycleGoesOn) {
+TEST_F(QuillonSession, RepeatedBadFramesShowOnceAndThenOnceASecondWithTheirCount) {
+    Start(true);
+    server_->SetAnswerBytes({0x10, 0x20, 0x30, 0x40, 0x50, 0x60, 0xFF, 0xFF});
+    const auto start = std::chrono::steady_clock::now();
+    ConnectAndWait();
+    ASSERT_TRUE(WaitFor([&] { return window_->Errors().Suppressed() >= 50 && boxes_.size() >= 2; }));
+    server_->SetAutoAnswer(false);
+    Settle(1200);
+    const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
+    EXPECT_LE(boxes_.size(), 2 + elapsed.count()) << "at most one a second after the first";
+    long counted = 0;
+    for (std::size_t k = 1; k < boxes_.size(); ++k) {
+        ASSERT_EQ(boxes_[k].find(boxes_[0] + "(さらに "), 0u) << boxes_[k];
+        counted += std::stol(boxes_[k].substr(boxes_[0].size() + std::string("(さらに ").size()));
+    }
+    EXPECT_EQ(counted + 1, Requests(kNext) - 1) << "every bad frame is in a count";
+}
+
+TEST_F(QuillonSession, AFrameWithoutPictureIsNoErrorAndTheNextRequestWaits) {
     // A server that has compressed nothing yet answers with the end marker alone.
     Start(false);
     ConnectAndWait();
     ASSERT_TRUE(WaitFor([&] { return Requests(kNext) == 1; }));
     for (int k = 2; k <= 4; ++k) {
         server_->SendVideoBytes({0xFF, 0xFF});
+        ASSERT_TRUE(WaitFor([&] { return window_->Keeper().Pausing(); }));
+        EXPECT_EQ(Requests(kNext), k - 1) << "no request at once";
         ASSERT_TRUE(WaitFor([&] { return Requests(kNext) == k; }));
     }
     EXPECT_EQ(window_->Stats().Frames(), 0);
@@ -157,37 +186,94 @@ TEST_F(QuillonSession, TheAlarmGoesOutAtTheNextReadNotification) {
     EXPECT_EQ(window_->fDanger, platform::kFalse);
 }
 
-TEST_F(QuillonSession, EachConnectionsCloseAndNotificationsWithErrors) {
+// A close and a reset are the same to the receiver: the sound connection's alone leaves the pictures
+// coming, the video connection's ends the session.
+class QuillonEnds : public QuillonSession, public ::testing::WithParamInterface<bool> {
+  protected:
+    bool Reset() const { return GetParam(); }
+};
+
+TEST_P(QuillonEnds, TheSoundConnectionAloneThenTheSession) {
     Start(true);
     ConnectAndWait();
     ASSERT_TRUE(WaitFor([&] { return window_->Stats().Frames() >= 3; }));
 
-    // An event carrying an error code in its high word changes nothing.
-    Notify(window_->VideoClient.MySock, winsock::FD_CLOSE | (10054 << 16));
+    // Other events carrying an error code in their high word change nothing.
     Notify(window_->WaveClient.MySock, winsock::FD_READ | (10053 << 16));
     Notify(window_->VideoClient.MySock, winsock::FD_WRITE | (10053 << 16));
     Notify(12345, winsock::FD_CONNECT | (10061 << 16));  // a socket that is not ours
-    EXPECT_NE(window_->VideoClient.MySock, 0u);
+    Notify(12345, winsock::FD_CLOSE);
     EXPECT_EQ(window_->Text1.Text(), "接続しました。");
 
-    server_->CloseSound();
+    Reset() ? server_->ResetSound() : server_->CloseSound();
     ASSERT_TRUE(WaitFor([&] { return window_->WaveClient.MySock == 0; }));
     EXPECT_EQ(window_->Text1.Text(), "切断しました。");
     EXPECT_FALSE(window_->Command3.Enabled());
     EXPECT_EQ(window_->Wave.fLOGIN, platform::kFalse);
     EXPECT_TRUE(window_->mnuEnd.Enabled());
+    EXPECT_EQ(window_->mnuConnect.Caption(), "切断");
     const long frames = window_->Stats().Frames();
     ASSERT_TRUE(WaitFor([&] { return window_->Stats().Frames() >= frames + 5; })) << "video goes on";
 
-    server_->CloseVideo();
+    Reset() ? server_->ResetVideo() : server_->CloseVideo();
     ASSERT_TRUE(WaitFor([&] { return window_->VideoClient.MySock == 0; }));
-    EXPECT_EQ(window_->mnuConnect.Caption(), "切断");
+    EXPECT_EQ(window_->Text1.Text(), "切断しました。");
+    EXPECT_EQ(window_->mnuConnect.Caption(), "接続");
+    EXPECT_FALSE(window_->Keeper().Watching());
+    // One click connects again.
+    ServerBack();
+    ConnectAndWait();
+    ASSERT_TRUE(WaitFor([&] { return window_->Stats().Frames() >= frames + 8; }));
+}
+
+INSTANTIATE_TEST_SUITE_P(CloseOrReset, QuillonEnds, ::testing::Bool());
+
+TEST_F(QuillonSession, ASilentServerIsLostAndReconnectingFindsItWhenItIsBack) {
+    std::int64_t now = 1'000'000'000;
+    Start(false);
+    window_->SetReconnect(true);
+    window_->Keeper().SetClock([&now] { return now; });
+    ConnectAndWait();
+    ASSERT_TRUE(WaitFor([&] { return Requests(kNext) == 1 && window_->fWaveOut == platform::kTrue; }));
+
+    // A sound block keeps the server alive although the request stays unanswered.
+    now += 4'500'000;
+    server_->SendSoundBlocks(1);
+    ASSERT_TRUE(WaitFor([&] { return window_->Wave.StartCount == 1; })) << "the block was taken";
+    now += 4'500'000;
+    window_->Keeper().WatchdogTimer().Fire();
+    EXPECT_EQ(window_->Text1.Text(), "接続しました。");
+    now += 600'000;
+    window_->Keeper().WatchdogTimer().Fire();
+    EXPECT_EQ(window_->Text1.Text(), "切断しました。");
+    EXPECT_EQ(window_->VideoClient.MySock, 0u);
+    EXPECT_EQ(window_->WaveClient.MySock, 0u);
+    EXPECT_EQ(window_->mnuConnect.Caption(), "切断") << "the user may stop the attempts";
+    EXPECT_EQ(window_->Keeper().RetryTimer().Interval(), 3000);
+
+    // The server is gone: the attempt fails and the next one is due. Then it is back.
+    server_.reset();
+    window_->Keeper().RetryTimer().Fire();
+    EXPECT_EQ(window_->Text1.Text(), "再接続中 (1 回目)");
+    ASSERT_TRUE(WaitFor([&] { return window_->Text1.Text() == receiver::ConnectFailedText(10061); }));
+    ASSERT_TRUE(window_->Keeper().Retrying());
+    ServerBack();
+    window_->Keeper().RetryTimer().Fire();
+    EXPECT_EQ(window_->Text1.Text(), "再接続中 (2 回目)");
+    ASSERT_TRUE(WaitFor([&] { return window_->Stats().Frames() >= 2; }));
+
+    // The user's own 切断 ends it, attempts and all.
+    ASSERT_TRUE(window_->mnuConnect.UserClick());
+    EXPECT_EQ(window_->Text1.Text(), "切断しました。");
+    EXPECT_FALSE(window_->Keeper().Retrying());
+    EXPECT_FALSE(window_->Keeper().Watching());
 }
 
 TEST_F(QuillonSession, TheTeardownRunsTwiceAndTheExitItemFollowsTheRun) {
     Start(true);
     ConnectAndWait();
     ASSERT_TRUE(window_->mnuConnect.UserClick());
+    EXPECT_EQ(window_->Text1.Text(), "切断しました。");
     EXPECT_EQ(hMainWnd, nullptr);
     EXPECT_EQ(window_->VideoClient.MySock, 0u);
     EXPECT_EQ(window_->WaveClient.MySock, 0u);

@@ -58,6 +58,7 @@ TEST_F(QuillonWindowTest, LoadsItsWindowAndAnAddressOnlyInitFile) {
     EXPECT_EQ(form.Caption(), "Quillon Ver1.10");
     EXPECT_EQ(form.BackColor(), platform::Rgb(192, 192, 255));
     EXPECT_EQ(w.Text2.Text(), "127.0.0.1");
+    EXPECT_EQ(w.NamedServer(), "127.0.0.1");
     EXPECT_EQ(w.PictureSize, 0);
     EXPECT_EQ(w.Combo1.Text(), "640X480");
     EXPECT_EQ(w.Combo1.Items(), (std::vector<std::string>{"640X480", "320X240"}));
@@ -84,6 +85,7 @@ TEST_F(QuillonWindowTest, SizeItems) {
         QuillonWindow& w = Load("SIZE=1\r\n");
         EXPECT_EQ(w.PictureSize, 1);
         EXPECT_EQ(w.Text2.Text(), "SIZE=1") << "the item goes into the address box as it stands";
+        EXPECT_EQ(w.NamedServer(), "") << "but it names no server";
         EXPECT_EQ(w.Combo1.Text(), "320X240");
         EXPECT_EQ(w.Picture2.GetPlace(), (platform::Place{0, 0, 365, 277}));
         EXPECT_EQ(w.Text3.GetPlace(), (platform::Place{8, 352, 353, 25}));
@@ -130,6 +132,17 @@ TEST_F(QuillonWindowTest, AMissingInitFileIsReportedOnce) {
     ASSERT_EQ(boxes_.size(), 1u);
     EXPECT_EQ(boxes_[0], "INIT.TXT ファイルが見つかりません。");
     EXPECT_EQ(w.Text2.Text(), "192.168.0.100");
+    EXPECT_EQ(w.NamedServer(), "") << "the built-in default is the user's own choice only";
+}
+
+TEST_F(QuillonWindowTest, TheServerOptionStandsInForTheFirstItem) {
+    WriteInit("127.0.0.1,SIZE=1\n");
+    QuillonWindow w;
+    w.SetServer("127.0.0.7");
+    w.Form_Load();
+    EXPECT_EQ(w.Text2.Text(), "127.0.0.7");
+    EXPECT_EQ(w.NamedServer(), "127.0.0.7");
+    EXPECT_EQ(w.PictureSize, 1) << "the file's other items still count";
 }
 
 TEST_F(QuillonWindowTest, PaintsMirroredIntoTheSmallRectangle) {

@@ -5,8 +5,9 @@
 #include <QProcess>
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
+#include <cstdlib>
 #include <filesystem>
-#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -20,12 +21,34 @@ inline bool HaveProgram(const std::string& name) {
     return std::filesystem::exists(BinPath(name));
 }
 
+// Whether this machine lets a test run a program in a network namespace of its own (unshare -n) and
+// bring its loopback up.
+inline bool CanIsolateNetwork() {
+    return std::system("unshare -n sh -c 'ip link set lo up' >/dev/null 2>&1") == 0;
+}
+
+// A program of the build, or any command found on PATH (Isolated).
+struct Command {
+    std::string executable;
+    std::vector<std::string> args;
+};
+// The program inside a network namespace with only loopback up, for tests of what happens without a
+// configured address: nothing it tries can leave the machine.
+inline Command Isolated(const std::string& name, std::vector<std::string> args) {
+    std::vector<std::string> all = {"-n", "sh", "-c", "ip link set lo up && exec \"$0\" \"$@\"",
+                                    BinPath(name)};
+    all.insert(all.end(), args.begin(), args.end());
+    return {"unshare", all};
+}
+
 class Program {
   public:
-    Program(const std::string& name, const std::vector<std::string>& args) {
+    Program(const std::string& name, const std::vector<std::string>& args)
+        : Program(Command{BinPath(name), args}) {}
+    explicit Program(const Command& command) {
         QStringList list;
-        for (const auto& a : args) list << QString::fromStdString(a);
-        process_.setProgram(QString::fromStdString(BinPath(name)));
+        for (const auto& a : command.args) list << QString::fromStdString(a);
+        process_.setProgram(QString::fromStdString(command.executable));
         process_.setArguments(list);
         process_.start();
         started_ = process_.waitForStarted(5000);
@@ -44,28 +67,14 @@ class Program {
         process_.write((line + "\n").c_str());
         process_.waitForBytesWritten(1000);
     }
-    // Reads output until a line contains text or ms have passed; true when found.
-    bool WaitForLine(const std::string& text, int ms = 8000) {
-        return WaitUntil([&] { return output_.find(text) != std::string::npos; }, ms);
+    // Reads output until text has appeared on standard output (the given number of times) or ms have
+    // passed; true when found.
+    bool WaitForLine(const std::string& text, int ms = 8000, int times = 1) {
+        return WaitIn(output_, text, ms, times);
     }
-    // Collects what the program writes for ms (0: what it has written by now).
-    void Collect(int ms) {
-        WaitUntil([] { return false; }, ms);
-    }
-    // Collects what the program writes until done() holds (it may look at Output() and Errors()) or ms have
-    // passed; gives done's last answer.
-    bool WaitUntil(const std::function<bool()>& done, int ms) {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-        for (;;) {
-            process_.waitForReadyRead(0);
-            output_ += process_.readAllStandardOutput().toStdString();
-            errors_ += process_.readAllStandardError().toStdString();
-            if (done()) return true;
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                deadline - std::chrono::steady_clock::now());
-            if (left.count() <= 0) return false;
-            process_.waitForReadyRead(static_cast<int>(std::min<long>(left.count(), 100)));
-        }
+    // The same for standard error.
+    bool WaitForErrorLine(const std::string& text, int ms = 8000, int times = 1) {
+        return WaitIn(errors_, text, ms, times);
     }
     bool WaitForExit(int ms = 8000) {
         const bool done = process_.waitForFinished(ms);
@@ -79,6 +88,24 @@ class Program {
     qint64 Pid() const { return process_.processId(); }
 
   private:
+    static int Count(const std::string& in, const std::string& text) {
+        int n = 0;
+        for (auto at = in.find(text); at != std::string::npos; at = in.find(text, at + text.size())) ++n;
+        return n;
+    }
+    bool WaitIn(const std::string& stream, const std::string& text, int ms, int times) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+        for (auto now = std::chrono::steady_clock::now(); now < deadline;
+             now = std::chrono::steady_clock::now()) {
+            if (Count(stream, text) >= times) return true;
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now).count();
+            process_.waitForReadyRead(static_cast<int>(std::min<std::int64_t>(left, 100)));
+            output_ += process_.readAllStandardOutput().toStdString();
+            errors_ += process_.readAllStandardError().toStdString();
+        }
+        return Count(stream, text) >= times;
+    }
+
     QProcess process_;
     std::string output_;
     std::string errors_;

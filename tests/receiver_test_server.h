@@ -1,7 +1,8 @@
 // A small server for the receivers' tests, on 127.0.0.1 and free ports, running on a thread of its own
 // with plain blocking sockets (so that the receiver under test owns the window and every notification).
 // It accepts one video and one sound connection in that order, logs every request text, answers
-// "VideoNext|END" with a frame when auto-answering, and sends sound blocks, frames and closes on demand.
+// "VideoNext|END" with a frame when auto-answering, and sends sound blocks, frames, closes and resets on
+// demand.
 #pragma once
 
 #include <poll.h>
@@ -83,6 +84,11 @@ class ThreadServer {
     long FramesSent() const { return frames_sent_; }
 
     void SetAutoAnswer(bool on) { auto_answer_ = on; }
+    // Auto-answers with these bytes instead of a frame (a server that sends garbage).
+    void SetAnswerBytes(std::vector<std::uint8_t> bytes) {
+        std::lock_guard lock(mutex_);
+        answer_bytes_ = std::move(bytes);
+    }
     // Sends one frame (or the given bytes) on the video connection now.
     void SendFrame() { queued_frames_ += 1; }
     void SendVideoBytes(std::vector<std::uint8_t> bytes) {
@@ -95,10 +101,14 @@ class ThreadServer {
     }
     void CloseVideo() { close_video_ = true; }
     void CloseSound() { close_sound_ = true; }
+    // Ends the connection with a reset (RST), as a server that ends with a request unread does.
+    void ResetVideo() { reset_video_ = true; }
+    void ResetSound() { reset_sound_ = true; }
 
   private:
     static int Listen(const char* address, std::uint16_t port, std::uint16_t* bound) {
-        int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        // Not inherited by the programs that a test starts: a copy there would keep the port taken.
+        int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         const int on = 1;
         ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
         sockaddr_in a = csock_test::Loopback(port);
@@ -142,11 +152,11 @@ class ThreadServer {
 
     void AcceptWaiting() {
         if (video_ == -1 && Readable(video_listen_, 2)) {
-            video_ = ::accept(video_listen_, nullptr, nullptr);
+            video_ = ::accept4(video_listen_, nullptr, nullptr, SOCK_CLOEXEC);
             ++accepted_;
         }
         if (video_ >= 0 && sound_ == -1 && Readable(sound_listen_, 2)) {
-            sound_ = ::accept(sound_listen_, nullptr, nullptr);
+            sound_ = ::accept4(sound_listen_, nullptr, nullptr, SOCK_CLOEXEC);
             ++accepted_;
         }
     }
@@ -167,11 +177,14 @@ class ThreadServer {
             std::size_t at;
             while ((at = pending_.find(bytes)) != std::string::npos) {
                 pending_.erase(at, bytes.size());
-                {
-                    std::lock_guard lock(mutex_);
-                    requests_.push_back(text);
+                std::lock_guard lock(mutex_);
+                requests_.push_back(text);
+                if (!auto_answer_ || text != u"VideoNext|END") continue;
+                if (answer_bytes_.empty()) {
+                    queued_frames_ += 1;
+                } else {
+                    raw_video_.push_back(answer_bytes_);
                 }
-                if (auto_answer_ && text == u"VideoNext|END") queued_frames_ += 1;
             }
         }
     }
@@ -211,15 +224,26 @@ class ThreadServer {
         fd = -2;
     }
 
+    static void Reset(int& fd) {
+        const linger abort{1, 0};
+        ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+        ::close(fd);
+        fd = -2;
+    }
+
     void CloseOnDemand() {
         if (close_video_.exchange(false) && video_ >= 0) CloseGracefully(video_);
         if (close_sound_.exchange(false) && sound_ >= 0) CloseGracefully(sound_);
+        if (reset_video_.exchange(false) && video_ >= 0) Reset(video_);
+        if (reset_sound_.exchange(false) && sound_ >= 0) Reset(sound_);
     }
 
     std::atomic<bool> auto_answer_;
     std::atomic<bool> stop_{false};
     std::atomic<bool> close_video_{false};
     std::atomic<bool> close_sound_{false};
+    std::atomic<bool> reset_video_{false};
+    std::atomic<bool> reset_sound_{false};
     std::atomic<int> accepted_{0};
     std::atomic<int> queued_frames_{0};
     std::atomic<long> frames_sent_{0};
@@ -233,6 +257,7 @@ class ThreadServer {
     mutable std::mutex mutex_;
     std::vector<std::u16string> requests_;
     std::vector<std::vector<std::uint8_t>> raw_video_;
+    std::vector<std::uint8_t> answer_bytes_;
     std::vector<std::uint8_t> sound_blocks_;
     std::thread thread_;
 };

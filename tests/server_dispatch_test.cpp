@@ -30,9 +30,9 @@ TEST_F(ServerDispatchTest, VideoNextIsFoundAnywhereInTheTextButOnlyInItsOwnCase)
     WaitFor([] { return tessaly::RecvText == u"videonext|END"; });
     EXPECT_TRUE(ReadFrame(r.video, 200).empty());
     EXPECT_EQ(tessaly::RecvText, u"videonext|END");
-    // Both words: served as a frame request, no alarm.
-    EXPECT_EQ(Ask(r.video, u"MSG_DANGER VideoNext|END").size(), 2u);
-    EXPECT_EQ(CountSounds("Play danger from 0"), 0);
+    // An alarm and a frame request that arrive in one read: the frame is served and the alarm sounds.
+    EXPECT_EQ(Ask(r.video, u"MSG_DANGER|ENDVideoNext|END").size(), 2u);
+    EXPECT_EQ(CountSounds("Play danger from 0"), 1);
 }
 
 TEST_F(ServerDispatchTest, TheAlarmSoundsOnlyForSlotOneInSecurityMode) {

@@ -158,12 +158,13 @@ TEST_F(ServerNetworkTest, StalledReceiversAreDroppedWithTheirLineWhileAnotherKee
     std::vector<int> stalled;
     for (int i = 0; i < stalled_count; ++i) stalled.push_back(Join(4096).first);
     // They go on asking until they are dropped (the watchdog would drop them silently once they stop).
-    const auto dropped = [](const std::string& text) { return Occurrences(text, " 127.0.0.1 dropped: "); };
+    const std::string dropped = " 127.0.0.1 dropped: ";
     const auto deadline = Clock::now() + std::chrono::seconds(seconds + 10);
     bool probing = true;
-    while ((probing || dropped(server_->Errors()) < stalled_count) && Clock::now() < deadline) {
+    bool all_dropped = stalled_count == 0;
+    while ((probing || !all_dropped) && Clock::now() < deadline) {
         probing = probing && !normal->WaitForExit(10);
-        server_->Collect(10);
+        all_dropped = all_dropped || server_->WaitForErrorLine(dropped, 10, stalled_count);
         for (int fd : stalled) SendNow(fd, kRequest.data(), kRequest.size());
     }
     const std::string& out = normal->Output();
@@ -177,8 +178,8 @@ TEST_F(ServerNetworkTest, StalledReceiversAreDroppedWithTheirLineWhileAnotherKee
     EXPECT_LT(frame_gap, 1000) << out;
     EXPECT_LT(sound_gap, 1000) << out;
     // One line each.
-    server_->Collect(300);
-    EXPECT_EQ(dropped(server_->Errors()), stalled_count) << server_->Errors();
+    EXPECT_FALSE(server_->WaitForErrorLine(dropped, 300, stalled_count + 1)) << server_->Errors();
+    EXPECT_EQ(Occurrences(server_->Errors(), dropped), stalled_count) << server_->Errors();
 }
 
 // One receiver's visit: it comes, gets a few frames and leaves in one of three ways.
@@ -258,10 +259,8 @@ TEST_F(ServerNetworkTest, HostileConnectionsKeepNoReceiverFromItsPicturesAndSoun
     EXPECT_LT(Figure(out, "longest_frame_gap_ms"), 1000) << out;
     EXPECT_LT(Figure(out, "longest_sound_gap_ms"), 1000) << out;
     EXPECT_EQ(noise_sent, bytes.size()) << "the server stopped reading";
-    EXPECT_TRUE(
-        server_->WaitUntil([&] { return server_->Errors().find(" dropped: ") != std::string::npos; }, 3000))
-        << "the flood is dropped with its line\n"
-        << server_->Errors();
+    EXPECT_TRUE(server_->WaitForErrorLine(" dropped: ", 3000)) << "the flood is dropped with its line\n"
+                                                               << server_->Errors();
 
     // Once they are gone, the table is free for the next receiver.
     for (int fd : peers_) ::close(fd);

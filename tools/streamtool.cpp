@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/version.h"
+
 namespace streamtool {
 namespace {
 
@@ -15,12 +17,16 @@ std::vector<Subcommand>& Commands() {
 void PrintHelp(FILE* out) {
     std::fprintf(out, "usage: streamtool SUBCOMMAND [OPTIONS] ARGS...\n\nSubcommands:\n");
     for (const Subcommand& c : Commands()) std::fprintf(out, "  %-58s %s\n", c.usage, c.summary);
-    std::fprintf(out, "\n'streamtool SUBCOMMAND --help' shows the usage of one subcommand.\n");
+    std::fprintf(out,
+                 "\n'streamtool SUBCOMMAND --help' shows the usage of one subcommand; "
+                 "'streamtool --version' the release.\n");
 }
 
 }  // namespace
 
-Register::Register(const Subcommand& command) { Commands().push_back(command); }
+Register::Register(const Subcommand& command) {
+    Commands().push_back(command);
+}
 
 int Fail(const char* name, const std::string& message) {
     std::fprintf(stderr, "streamtool %s: %s\n", name, message.c_str());
@@ -35,6 +41,10 @@ int main(int argc, char** argv) {
     if (argc < 2 || std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0) {
         PrintHelp(argc < 2 ? stderr : stdout);
         return argc < 2 ? 1 : 0;
+    }
+    if (std::strcmp(argv[1], "--version") == 0) {
+        std::printf("streamtool %s\n", platform::SuiteVersion());
+        return 0;
     }
     for (const Subcommand& c : Commands()) {
         if (std::strcmp(c.name, argv[1]) != 0) continue;

@@ -17,6 +17,7 @@
 #include "gui_test_util.h"
 #include "platform/gui/gui_frontend.h"
 #include "receiver/brondel_window.h"
+#include "receiver/link_keeper.h"
 #include "receiver/quillon_window.h"
 #include "receiver_test_util.h"
 #include "tools/picture_file.h"
@@ -71,6 +72,8 @@ TEST_F(ReceiverWindows, ConnectFailureIsReadWholeInEveryStatusBox) {
         w.Combo1.UserSelect(1);  // the 320X240 layout's box is narrower
         ASSERT_EQ(w.Text1.GetPlace().width, 153);
         EXPECT_TRUE(StatusReadsWhole(gui, w.Text1, refused)) << "320X240 layout";
+        w.Text1.SetText(receiver::RetryText(12));  // --reconnect's attempts
+        EXPECT_TRUE(StatusReadsWhole(gui, w.Text1, receiver::RetryText(12)));
         Keep(gui, "quillon_refused.png");
         w.Quit();
     }
@@ -81,6 +84,8 @@ TEST_F(ReceiverWindows, ConnectFailureIsReadWholeInEveryStatusBox) {
         gui.Show();
         w.mnuCon_Click(1);
         EXPECT_TRUE(StatusReadsWhole(gui, *w.Text1[1], refused));
+        w.Text1[1]->SetText(receiver::RetryText(12));
+        EXPECT_TRUE(StatusReadsWhole(gui, *w.Text1[1], receiver::RetryText(12)));
         Keep(gui, "brondel_refused.png");
         w.Quit();
     }

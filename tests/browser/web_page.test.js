@@ -1,0 +1,188 @@
+// Tessaly's page in Debian's chromium, headless, on 127.0.0.1: the live picture, its pixels and latency,
+// the sound, the alarm and the password. Where chromium cannot run, these tests say so in one line and are
+// skipped.
+import assert from 'node:assert/strict';
+import fs from 'node:fs';
+import path from 'node:path';
+import {after, before, describe, test} from 'node:test';
+
+import {Tessaly, launchChromium, request, sleep, tempDir} from './tessaly.js';
+
+const chromium = await launchChromium();
+if (!chromium.browser) console.log(`browser tests skipped: ${chromium.reason}`);
+const skip = chromium.browser ? false : chromium.reason;
+
+after(async () => {
+  if (chromium.browser) await chromium.browser.close();
+});
+
+// A new tab that collects console errors and failed loads.
+async function openPage(url, credentials) {
+  const page = await chromium.browser.newPage();
+  const errors = [];
+  page.on('console', (m) => { if (m.type() === 'error') errors.push(m.text()); });
+  page.on('pageerror', (e) => errors.push(e.message));
+  if (credentials) await page.authenticate(credentials);
+  const response = await page.goto(url, {waitUntil: 'load', timeout: 20000});
+  return {page, errors, response};
+}
+
+// Waits until fn (run in the page) is true, at most ms.
+async function pageWait(page, fn, ms = 10000) {
+  await page.waitForFunction(fn, {timeout: ms, polling: 50});
+}
+
+// 15 different pictures, 320 x 240, top-down BGR as raw capture reads them: smooth colour fields, a soft
+// disc and a square that moves with the picture number.
+function writeRawPictures(file) {
+  const frames = [];
+  for (let n = 0; n < 15; n++) {
+    const bgr = Buffer.alloc(320 * 240 * 3);
+    for (let y = 0; y < 240; y++) {
+      for (let x = 0; x < 320; x++) {
+        const disc = Math.max(0, 1 - Math.hypot(x - 220, y - 110) / 70);
+        let r = 40 + x * 0.6 + 120 * disc, g = 60 + y * 0.7, b = 200 - x * 0.4 + 40 * disc;
+        if (x >= 20 + n * 12 && x < 52 + n * 12 && y >= 150 && y < 182) [r, g, b] = [250, 250, 40];
+        const at = (y * 320 + x) * 3;
+        bgr[at] = Math.min(255, b);
+        bgr[at + 1] = Math.min(255, g);
+        bgr[at + 2] = Math.min(255, r);
+      }
+    }
+    frames.push(bgr);
+  }
+  fs.writeFileSync(file, Buffer.concat(frames));
+  return frames;
+}
+
+// The canvas pixels turned left to right.
+function unmirror(rgba) {
+  const out = new Array(rgba.length);
+  for (let y = 0; y < 240; y++) {
+    for (let x = 0; x < 320; x++) {
+      for (let c = 0; c < 4; c++) out[(y * 320 + x) * 4 + c] = rgba[(y * 320 + 319 - x) * 4 + c];
+    }
+  }
+  return out;
+}
+
+function psnr(rgba, bgr) {
+  let squared = 0;
+  for (let i = 0, j = 0; j < bgr.length; i += 4, j += 3) {
+    for (const [a, b] of [[rgba[i], bgr[j + 2]], [rgba[i + 1], bgr[j + 1]], [rgba[i + 2], bgr[j]]]) {
+      squared += (a - b) ** 2;
+    }
+  }
+  const mean = squared / bgr.length;
+  return mean === 0 ? 99 : 10 * Math.log10(255 * 255 / mean);
+}
+
+const canvasPixels = (page) => page.evaluate(() =>
+  Array.from(document.getElementById('picture').getContext('2d').getImageData(0, 0, 320, 240).data));
+
+describe('the page with the test picture and a tone', {skip}, () => {
+  let server, folder, recording;
+  before(async () => {
+    folder = tempDir('page');
+    recording = path.join(folder, 'OUT.wav');
+    server = await Tessaly.start({audioOut: `null:${recording}`});
+  });
+  after(async () => {
+    await server?.stop();
+    fs.rmSync(folder, {recursive: true, force: true});
+  });
+  const recorded = () => (fs.existsSync(recording) ? fs.statSync(recording).size : 0);
+
+  test('loads without a console error, the picture changes and its time stamp gives the latency', async () => {
+    const {page, errors, response} = await openPage(server.url);
+    assert.equal(response.status(), 200);
+    await pageWait(page, () => window.tessaly.frames > 0 && window.tessaly.latencyMs.length > 0);
+    const before = await page.evaluate(() => window.tessaly.frames);
+    await sleep(2000);
+    const figures = await page.evaluate(() => ({frames: window.tessaly.frames, latency: window.tessaly.latencyMs}));
+    assert.ok(figures.frames - before >= 10, `the picture changed ${figures.frames - before} times in 2 s`);
+    assert.ok(figures.latency.length >= 10);
+    // Small negative ages only come from the clock offset's error (half a round trip on this machine).
+    assert.ok(figures.latency.every((ms) => ms > -20 && ms < 10000), `latencies ${figures.latency}`);
+    await pageWait(page, () => document.getElementById('security').textContent === 'オン');
+    assert.deepEqual(errors, []);
+    await page.close();
+  });
+
+  test('the sound button plays the server tone through the audio path without gaps', async () => {
+    const {page} = await openPage(server.url);
+    await page.click('#sound');
+    await sleep(5000);
+    const s = await page.evaluate(() => window.tessaly.sound);
+    await page.close();
+    assert.ok(s.samples >= 4 * 8000, `${s.samples} samples in 5 s`);
+    assert.ok(Math.abs(s.frequencyHz - 440) <= 440 * 0.02, `tone at ${s.frequencyHz} Hz`);
+    assert.ok(s.maxSilenceS <= 0.3, `silence of ${s.maxSilenceS} s`);
+    assert.ok(s.maxArrivalGapS <= 0.3, `no sound for ${s.maxArrivalGapS} s`);
+  });
+
+  test('the alarm button sounds the alarm only in security mode, and other sites are refused', async () => {
+    const {page} = await openPage(server.url);
+    const silent = recorded();
+    await page.click('#alarm');
+    await pageWait(page, () => document.getElementById('message').textContent === '警報を鳴らしました。');
+    for (const deadline = Date.now() + 10000; recorded() < silent + 8000 && Date.now() < deadline;) await sleep(100);
+    assert.ok(recorded() >= silent + 8000, 'the alarm was not played');
+
+    server.send('sec');
+    assert.ok(await server.waitFor('security mode off'));
+    await sleep(2000);  // the alarm's own end
+    const quiet = recorded();
+    await page.click('#alarm');
+    await pageWait(page, () => document.getElementById('message').textContent.startsWith('セキュリティモードがオフです'));
+    await sleep(1000);
+    assert.equal(recorded(), quiet, 'something played with the security mode off');
+    await pageWait(page, () => document.getElementById('security').textContent === 'オフ');
+    await page.close();
+
+    const foreign = await request(server.port, '/alarm', {method: 'POST', headers: {Origin: 'http://elsewhere.example'}});
+    assert.equal(foreign.status, 403);
+  });
+});
+
+describe('the page behind a password, with known pictures', {skip}, () => {
+  let server, folder, frames;
+  const credentials = {username: 'viewer', password: 'kagi:123'};
+  before(async () => {
+    folder = tempDir('password');
+    const raw = path.join(folder, 'pictures.bgr');
+    frames = writeRawPictures(raw);
+    fs.writeFileSync(path.join(folder, 'password.txt'), `${credentials.username}:${credentials.password}\n`);
+    server = await Tessaly.start({capture: `raw:${raw}`, extra: ['--http-password-file', path.join(folder, 'password.txt')]});
+  });
+  after(async () => {
+    await server?.stop();
+    fs.rmSync(folder, {recursive: true, force: true});
+  });
+
+  test('is refused without the password', async () => {
+    for (const where of ['/', '/stream.mjpg', '/status.json']) {
+      const answer = await request(server.port, where);
+      assert.equal(answer.status, 401, where);
+      assert.match(answer.headers['www-authenticate'], /^Basic realm="Tessaly"/);
+    }
+  });
+
+  test('works with it, shows the captured pictures within JPEG loss and remembers the mirroring', async () => {
+    const {page, errors} = await openPage(server.url, credentials);
+    await pageWait(page, () => window.tessaly.frames > 2);
+    const nearest = (rgba) => Math.max(...frames.map((bgr) => psnr(rgba, bgr)));
+    // Mirrored by default, as the receivers paint it; turned off, the page remembers it on reload.
+    assert.equal(await page.$eval('#mirror', (box) => box.checked), true);
+    const mirrored = nearest(unmirror(await canvasPixels(page)));
+    assert.ok(mirrored >= 30, `PSNR ${mirrored.toFixed(1)} dB of the mirrored picture turned back`);
+    await page.click('#mirror');
+    await page.reload({waitUntil: 'load'});
+    assert.equal(await page.$eval('#mirror', (box) => box.checked), false);
+    await pageWait(page, () => window.tessaly.frames > 2);
+    const best = nearest(await canvasPixels(page));
+    assert.ok(best >= 30, `PSNR ${best.toFixed(1)} dB against the nearest captured picture`);
+    assert.deepEqual(errors, []);
+    await page.close();
+  });
+});

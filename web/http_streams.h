@@ -1,0 +1,18 @@
+// The two endless answers: /stream.mjpg (multipart/x-mixed-replace, one JPEG part per captured picture)
+// and /sound.wav (a WAV header, then the expanded sound blocks). Each open stream takes one of the
+// max_viewers places; beyond them the answer is 503. A stream that cannot keep up skips to the newest
+// picture or, for sound, to the oldest block still kept; nothing queues without bound.
+#pragma once
+
+#include <microhttpd.h>
+
+#include "web/web_context.h"
+
+namespace web {
+
+inline constexpr const char* kMjpegBoundary = "tessalyframe";
+
+MHD_Result QueueMjpegStream(MHD_Connection* connection, WebContext& context);
+MHD_Result QueueWavStream(MHD_Connection* connection, WebContext& context);
+
+}  // namespace web

@@ -1,0 +1,66 @@
+#include "web/web_face.h"
+
+#include "web/http_server.h"
+#include "web/web_context.h"
+
+namespace web {
+
+struct WebFace::Live {
+    Live(const Settings& settings, ServerHooks& hooks) : context(settings, hooks), server(context) {}
+    WebContext context;
+    HttpServer server;
+};
+
+WebFace::WebFace(ServerHooks& hooks) : hooks_(hooks) {}
+
+WebFace::~WebFace() {
+    Stop();
+}
+
+bool WebFace::Start(const Settings& settings, std::string* error) {
+    if (live_) return true;
+    auto live = std::make_unique<Live>(settings, hooks_);
+    if (!live->server.Start(error)) return false;
+    live_ = std::move(live);
+    return true;
+}
+
+void WebFace::Stop() {
+    if (!live_) return;
+    WebContext& context = live_->context;
+    // Wake every thread that waits for a picture, a sound block or the window thread, then join them.
+    context.stopping = true;
+    context.pictures.Close();
+    context.sound.Close();
+    context.bridge.Close();
+    live_->server.Stop();
+    live_.reset();
+}
+
+bool WebFace::Running() const {
+    return live_ != nullptr;
+}
+
+std::string WebFace::PageAddress() const {
+    if (!live_) return {};
+    const Settings& s = live_->context.settings;
+    return "http://" + s.bind_address + ":" + std::to_string(s.port) + "/";
+}
+
+void WebFace::OfferPicture(const std::uint8_t* bottom_up_bgr, std::int64_t capture_micros) {
+    if (live_) live_->context.pictures.Offer(bottom_up_bgr, capture_micros);
+}
+
+void WebFace::OfferSoundBlock(std::span<const std::uint8_t, 1600> block) {
+    if (live_) live_->context.sound.Offer(block);
+}
+
+int WebFace::PictureViewers() const {
+    return live_ ? live_->context.picture_viewers.load() : 0;
+}
+
+int WebFace::SoundListeners() const {
+    return live_ ? live_->context.sound_listeners.load() : 0;
+}
+
+}  // namespace web

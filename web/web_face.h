@@ -1,0 +1,80 @@
+// Tessaly's web face: a page that any browser can watch and the streams that other tools read, on an HTTP
+// port of its own beside the video and sound ports (which it leaves untouched).
+//   GET /               the page (built into the program)      GET /status.json   the server's state
+//   GET /stream.mjpg    MJPEG, each captured picture once      POST /alarm        the alarm of slot 1
+//   GET /snapshot.jpg   the newest picture                     GET /sound.wav     endless 8 kHz WAV
+//   GET /snapshot.bmp   the receivers' snapshot file of the newest picture
+// The HTTP library runs its own threads. The server hands pictures and sound blocks over through fixed
+// buffers (OfferPicture, OfferSoundBlock: a copy, never a wait on a client), and everything that needs the
+// server's own state (status, alarm, starting sound capture) runs on the window thread through ServerHooks.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "web/web_settings.h"
+
+namespace web {
+
+// One row of the receivers' list: slot, address, ticks (2 s each) since its last frame request.
+struct ReceiverRow {
+    int slot = 0;
+    std::string address;
+    int ticks = 0;
+};
+
+// What the window thread tells about the server.
+struct ServerState {
+    std::string address;  // where the receivers connect
+    bool security_mode = false;
+    int max_receivers = 0;
+    std::vector<ReceiverRow> receivers;
+};
+
+// The server's side; every call comes on the window thread.
+class ServerHooks {
+  public:
+    virtual ~ServerHooks() = default;
+    virtual ServerState State() = 0;
+    // Does what a receiver's alarm request from slot 1 does; true when the alarm sounded.
+    virtual bool SoundAlarm() = 0;
+    // A web listener waits for sound blocks: capture must run even when no receiver is connected.
+    virtual void WantSound() = 0;
+    // A connection from address was turned away (Settings::allows said no), for the server to report.
+    virtual void Refused(std::int32_t address) = 0;
+};
+
+class WebFace {
+  public:
+    // Made on the window thread, where the hooks are called.
+    explicit WebFace(ServerHooks& hooks);
+    ~WebFace();
+    WebFace(const WebFace&) = delete;
+    WebFace& operator=(const WebFace&) = delete;
+
+    // Starts listening. False, with a sentence in *error, when the port cannot be opened.
+    bool Start(const Settings& settings, std::string* error);
+    // Ends every stream and the listening; waits for the HTTP threads to finish (bounded by the library).
+    void Stop();
+    bool Running() const;
+    // "http://ADDRESS:PORT/" while running.
+    std::string PageAddress() const;
+
+    // Window thread, for every captured picture (230,400 bytes, rows bottom-up) and every sound block.
+    void OfferPicture(const std::uint8_t* bottom_up_bgr, std::int64_t capture_micros);
+    void OfferSoundBlock(std::span<const std::uint8_t, 1600> block);
+
+    // Open streams: pictures (MJPEG) and sound (WAV).
+    int PictureViewers() const;
+    int SoundListeners() const;
+
+  private:
+    struct Live;
+    ServerHooks& hooks_;
+    std::unique_ptr<Live> live_;
+};
+
+}  // namespace web
