@@ -192,10 +192,10 @@ TEST_F(ServerNetworkTest, ChurnLeavesNoDescriptorOrMemoryBehindAndAFreshReceiver
         if (how == Leave::kWithARequestUnread) csock_test::WriteAll(video, kRequest);
         for (int fd : {video, sound}) {
             if (how == Leave::kWithReset) {
-                linger hard{1, 0};
-                ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+                csock_test::CloseWithReset(fd);
+            } else {
+                ::close(fd);
             }
-            ::close(fd);
             Forget(fd);
         }
     };

@@ -119,35 +119,32 @@ class ServerTest : public ::testing::Test {
     }
 
     // Opens a video connection (from the address `from`, host order, when given) and waits until the server
-    // has taken it (placed or refused). rcvbuf > 0 gives the receiver's end that receive buffer (a receiver
-    // that reads slowly or not at all).
-    int ConnectVideo(std::uint32_t from = 0, int rcvbuf = 0) {
+    // has taken it (placed or refused).
+    int ConnectVideo(std::uint32_t from = 0) {
         const int handled = accepts_seen_ + 1;
-        const int fd = Keep(csock_test::PeerConnect(settings_.video_port, rcvbuf, from));
+        const int fd = Keep(csock_test::PeerConnect(settings_.video_port, 0, from));
         WaitFor([&] { return AcceptsHandled() >= handled; });
         accepts_seen_ = handled;
         return fd;
     }
     // Opens a sound connection and waits until the server has accepted it.
-    int ConnectSound(std::uint32_t from = 0, int rcvbuf = 0) {
+    int ConnectSound(std::uint32_t from = 0) {
         const int before = SoundAccepts();
-        const int fd = Keep(csock_test::PeerConnect(settings_.sound_port, rcvbuf, from));
+        const int fd = Keep(csock_test::PeerConnect(settings_.sound_port, 0, from));
         WaitFor([&] { return SoundAccepts() > before; });
         return fd;
     }
     // A receiver as the real ones connect: video first, then sound once the video connection is placed.
-    Receiver Connect(bool with_sound = true, int rcvbuf = 0) {
+    Receiver Connect(bool with_sound = true) {
         Receiver r;
-        r.video = ConnectVideo(0, rcvbuf);
+        r.video = ConnectVideo();
         r.slot = tessaly::LastSlot;
-        if (with_sound) r.sound = ConnectSound(0, rcvbuf);
+        if (with_sound) r.sound = ConnectSound();
         return r;
     }
-    // Closes a receiver's end so that the server sees a reset (RST), as after a crash.
+    // Closes a receiver's end with a reset, as after a crash.
     void ResetAndForget(int fd) {
-        linger hard{1, 0};
-        ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
-        ::close(fd);
+        csock_test::CloseWithReset(fd);
         peers_.erase(std::remove(peers_.begin(), peers_.end(), fd), peers_.end());
     }
 
