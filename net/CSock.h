@@ -1,6 +1,6 @@
 // CSock: the socket class of all three programs. It drives the Winsock-shaped layer in the message-driven
 // style: every socket it creates is registered with WSAAsyncSelect on hMainWnd, so that its events arrive as
-// WM_SOCKET messages, and nothing waits on the network except a send that finds the connection full.
+// WM_SOCKET messages, and nothing in it waits on the network.
 //
 // The server holds one instance for everything (listening sockets, and the *Sock operations on the sockets
 // of its client table); a receiver holds one instance per connection (MySock and the operations without
@@ -11,12 +11,21 @@
 // - video frame message: the compressed frame followed by the end marker FF FF;
 // - sound block: exactly 1600 bytes; numbered sound block: Num, WaveNum, then the 1600 bytes.
 //
+// Frames and sound blocks never wait for a slow peer: what a socket does not take at once stays in that
+// connection's pending output (kPendingOutputBytes: one frame message and 2 s of sound blocks, allocated
+// once per connection, the first time it is needed) and goes out when the socket takes bytes again; on each
+// connection the bytes keep the order of the messages. Requests are tiny and go out in one plain send.
+//
 // A connection that breaks the protocol or stops taking bytes is declared broken: it is shut down at once,
-// the message at hand is dropped, LastFailure() tells why, and the window gets one plain FD_CLOSE (lParam 32)
-// for that socket, so that its owner closes it exactly as after a close by the peer:
+// the message at hand and anything pending are dropped, LastFailure() and FailureOf(sock) tell why, and the
+// window gets one plain FD_CLOSE (lParam 32) for that socket, so that its owner closes it exactly as after a
+// close by the peer:
 // - a video connection that delivers MsgBufBound bytes without an end marker (kOverlongVideoMessage);
-// - a frame or sound send that could not hand over a byte for 2 s (SetSendStallLimitMs) (kSendStalled);
+// - a frame or sound message that does not fit beside the bytes already pending (kSendOverLimit);
+// - pending output of which no byte was taken for 2 s (SetSendStallLimitMs) (kSendStalled): an instance
+//   with pending output looks for such connections every kStallCheckMs while the event loop runs;
 // - a frame or sound send that fails (the peer reset the connection, ...) (kSendFailed).
+// The sending operations return false when the connection was declared broken (or for bad arguments).
 #pragma once
 
 #include <array>
@@ -26,6 +35,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/window/timer.h"
 #include "platform/window/window.h"
 #include "platform/winsock/winsock.h"
 
@@ -40,8 +50,14 @@ class CSock {
     static constexpr int kWaveBlockBytes = 1600;
     static constexpr int kNumberedWaveBytes = 1602;
     static constexpr int kDefaultSendStallLimitMs = 2000;
+    static constexpr int kStallCheckMs = 100;
+    // The largest frame message (the largest compressed frame and its end marker) and 2 s of numbered
+    // sound blocks (10 x 1,602 bytes): what one connection may have pending, 31,023 bytes.
+    static constexpr int kLargestFrameMessageBytes = 15001 + 2;
+    static constexpr int kPendingOutputBytes = kLargestFrameMessageBytes + 10 * kNumberedWaveBytes;
 
-    enum class Failure { kNone, kOverlongVideoMessage, kSendStalled, kSendFailed };
+    // kNone must stay 0: the others are passed to the socket layer as the reason of a broken connection.
+    enum class Failure { kNone, kOverlongVideoMessage, kSendStalled, kSendFailed, kSendOverLimit };
 
     explicit CSock(int msg_buf_bound = kReceiverMsgBufBound);
     ~CSock();
@@ -74,7 +90,7 @@ class CSock {
 
     // ---- Wire messages ----
     // Frame: Dat must reach index DataSize + 1, where the end marker is written. Num is not used.
-    // The sending operations return true when every byte went out.
+    // The frame and sound sending operations return true when the message went out or is pending.
     bool SendDCTVideoDataSock(SOCKET Sock, std::span<std::uint8_t> Dat, std::int32_t DataSize,
                               std::int32_t Num);
     bool SendDCTVideoData(std::span<std::uint8_t> Dat, std::int32_t DataSize, std::int32_t Num);
@@ -112,6 +128,8 @@ class CSock {
     std::int32_t LastVideoSize() const { return last_video_size_; }
     Failure LastFailure() const { return last_failure_; }
     SOCKET LastFailedSock() const { return last_failed_sock_; }
+    // Why the connection sock was declared broken; kNone when it was not, or once it is closed.
+    static Failure FailureOf(SOCKET sock);
     static const char* DescribeFailure(Failure failure);
     void SetSendStallLimitMs(int ms) { send_stall_limit_ms_ = ms; }
 
@@ -143,6 +161,8 @@ class CSock {
     void CollectVideo(VideoCollector& c, SOCKET sock, std::span<std::uint8_t> Data);
     void CollectWave(WaveCollector& c, SOCKET sock, std::span<std::uint8_t> WOut);
     bool SendAll(SOCKET sock, const std::uint8_t* data, std::int32_t size);
+    void WatchStalls();
+    void DropStalled();
     void Broken(SOCKET sock, Failure why);
 
     int msg_buf_bound_;
@@ -152,6 +172,7 @@ class CSock {
     Failure last_failure_ = Failure::kNone;
     SOCKET last_failed_sock_ = 0;
     int send_stall_limit_ms_ = kDefaultSendStallLimitMs;
+    std::unique_ptr<platform::Timer> stall_check_;  // runs while some connection has pending output
 };
 
 // The request texts of the video connection.

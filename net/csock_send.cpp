@@ -1,41 +1,38 @@
-// The send loop of frames and sound blocks, and what happens to a connection that is declared broken.
-#include <chrono>
-
+// Sending frames and sound blocks without waiting, the watch over connections whose pending output takes
+// nothing, and what happens to a connection that is declared broken.
 #include "net/CSock.h"
 
 bool CSock::SendAll(SOCKET sock, const std::uint8_t* data, std::int32_t size) {
-    using Clock = std::chrono::steady_clock;
-    auto last_progress = Clock::now();
-    std::int32_t pos = 0;
-    while (pos < size) {
-        const int k = winsock::send(sock, reinterpret_cast<const char*>(data + pos), size - pos, 0);
-        if (k > 0) {
-            pos += k;
-            last_progress = Clock::now();
-            continue;
-        }
-        if (k == winsock::SOCKET_ERROR && winsock::WSAGetLastError() != winsock::WSAEWOULDBLOCK) {
-            Broken(sock, Failure::kSendFailed);
-            return false;
-        }
-        // The connection is full: wait for room rather than spin, but not for ever on a peer that reads
-        // nothing, or one stalled receiver would freeze every other one.
-        const auto waited =
-            std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - last_progress);
-        const auto left = send_stall_limit_ms_ - waited.count();
-        if (left <= 0) {
-            Broken(sock, Failure::kSendStalled);
-            return false;
-        }
-        winsock::WaitWritable(sock, static_cast<int>(left));
+    if (winsock::SendWhole(sock, reinterpret_cast<const char*>(data), size, kPendingOutputBytes) != 0) {
+        const bool over = winsock::WSAGetLastError() == winsock::WSAENOBUFS;
+        Broken(sock, over ? Failure::kSendOverLimit : Failure::kSendFailed);
+        return false;
     }
+    if (winsock::PendingOutputBytes(sock) > 0) WatchStalls();
     return true;
+}
+
+void CSock::WatchStalls() {
+    if (!stall_check_) stall_check_ = std::make_unique<platform::Timer>([this] { DropStalled(); });
+    if (!stall_check_->Running()) stall_check_->SetInterval(kStallCheckMs);
+}
+
+void CSock::DropStalled() {
+    for (SOCKET s = winsock::FindStalledOutput(send_stall_limit_ms_); s != 0;
+         s = winsock::FindStalledOutput(send_stall_limit_ms_)) {
+        Broken(s, Failure::kSendStalled);  // drops the pending output: the next search goes past it
+    }
+    if (!winsock::AnyPendingOutput()) stall_check_->SetInterval(0);
 }
 
 void CSock::Broken(SOCKET sock, Failure why) {
     last_failure_ = why;
     last_failed_sock_ = sock;
-    winsock::ReportBroken(sock);
+    winsock::ReportBroken(sock, static_cast<int>(why));
+}
+
+CSock::Failure CSock::FailureOf(SOCKET sock) {
+    return static_cast<Failure>(winsock::BrokenReason(sock));
 }
 
 const char* CSock::DescribeFailure(Failure failure) {
@@ -48,6 +45,8 @@ const char* CSock::DescribeFailure(Failure failure) {
             return "the peer took no data for too long";
         case Failure::kSendFailed:
             return "sending failed (the connection was reset or closed)";
+        case Failure::kSendOverLimit:
+            return "the peer fell too far behind (its unsent data would exceed the limit)";
     }
     return "unknown failure";
 }

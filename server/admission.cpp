@@ -1,8 +1,7 @@
 #include "server/admission.h"
 
-#include <cstdio>
-
 #include "platform/capture/timestamp.h"
+#include "server/report.h"
 
 namespace tessaly {
 
@@ -11,21 +10,11 @@ namespace {
 struct Admission {
     AllowList allowed;
     RefusalLog refusals;
-    std::function<void(const std::string&)> reporter;
 };
 
 Admission& TheAdmission() {
     static Admission admission;
     return admission;
-}
-
-void Report(const std::string& line) {
-    if (TheAdmission().reporter) {
-        TheAdmission().reporter(line);
-        return;
-    }
-    std::fprintf(stderr, "%s\n", line.c_str());
-    std::fflush(stderr);
 }
 
 }  // namespace
@@ -40,10 +29,6 @@ bool Admitted(std::int32_t address) {
     const auto line = a.refusals.Refused(address, platform::MonotonicMicros() / 1000);
     if (line) Report(*line);
     return false;
-}
-
-void SetRefusalReporter(std::function<void(const std::string&)> reporter) {
-    TheAdmission().reporter = std::move(reporter);
 }
 
 void ResetAdmission() {

@@ -3,18 +3,15 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
-#include <string>
 
 #include "server/allow_list.h"
 
 namespace tessaly {
 
 void SetAllowList(AllowList list);
-// Whether a connection from address (network order, as accepted) may stay; a refusal is reported.
+// Whether a connection from address (network order, as accepted) may stay; a refusal is reported
+// (server/report.h).
 bool Admitted(std::int32_t address);
-// Where refusal lines go (tests watch them); without one they go to standard error.
-void SetRefusalReporter(std::function<void(const std::string&)> reporter);
 void ResetAdmission();
 
 }  // namespace tessaly

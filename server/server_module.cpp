@@ -6,6 +6,7 @@
 #include "platform/wave/mci.h"
 #include "server/admission.h"
 #include "server/frame_pacing.h"
+#include "server/report.h"
 
 namespace tessaly {
 
@@ -95,6 +96,7 @@ void ResetServerModule() {
     PrevWndProc = nullptr;
     ResetFramePacing();
     ResetAdmission();
+    SetReporter({});
 }
 
 }  // namespace tessaly

@@ -1,11 +1,13 @@
 #include "server/window_proc.h"
 
 #include <exception>
+#include <string>
 
 #include "audio/CWAVE.h"
 #include "net/CSock.h"
 #include "server/admission.h"
 #include "server/frame_pacing.h"
+#include "server/report.h"
 #include "server/server_module.h"
 #include "server/web_link.h"
 
@@ -21,10 +23,16 @@ bool InUse(int slot) {
     return Clients[slot].fUse != platform::kFalse;
 }
 
-// TCP_NODELAY with a 16-bit true, and read and close notifications to the main window.
+// Winsock's classic send buffer. Linux would let a connection's send buffer grow to megabytes (minutes of
+// sound) before a receiver that stopped reading showed in its pending output; with this one it shows
+// within seconds and is dropped, and what the server holds for a connection stays small.
+constexpr std::int32_t kSendBufferBytes = 8192;
+
+// TCP_NODELAY with a 16-bit true, the send buffer, and read and close notifications to the main window.
 void Register(SOCKET s) {
     const std::int16_t on = platform::kTrue;
     winsock::setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), 2);
+    winsock::setsockopt(s, SOL_SOCKET, SO_SNDBUF, reinterpret_cast<const char*>(&kSendBufferBytes), 4);
     winsock::WSAAsyncSelect(s, hMainWnd, platform::WM_SOCKET, kReadAndClose);
 }
 
@@ -41,11 +49,23 @@ int SlotHolding(SOCKET s) {
     return 0;
 }
 
+// A receiver that the socket layer gave up for falling behind (its pending output over the limit, or
+// taking nothing for 2 s) is reported in one line; one that reset or closed its connection is not.
+void ReportDropped(int slot, SOCKET s) {
+    const CSock::Failure why = CSock::FailureOf(s);
+    if (why != CSock::Failure::kSendOverLimit && why != CSock::Failure::kSendStalled) return;
+    const std::string address = CSock::AdToIP(static_cast<std::int32_t>(Clients[slot].Addr.sin_addr.s_addr));
+    Report("tessaly: slot " + std::to_string(slot) + " " + address +
+           " dropped: " + CSock::DescribeFailure(why));
+}
+
 // A send the socket layer reports as failed has already shut the connection down; freeing its slot at
-// once keeps the window thread from waiting on it again before its close notification arrives.
+// once keeps the window thread from sending to it again before its close notification arrives.
 void DropFailed(SOCKET s) {
     const int slot = SlotHolding(s);
-    if (slot != 0 && InUse(slot)) ClientClose(slot);
+    if (slot == 0 || !InUse(slot)) return;
+    ReportDropped(slot, s);
+    ClientClose(slot);
 }
 
 void AcceptVideo() {
@@ -122,6 +142,7 @@ void CloseNotified(SOCKET s) {
             continue;
         }
         if (Clients[slot].VideoSock == s || Clients[slot].WaveSock == s) {
+            ReportDropped(slot, s);
             ClientClose(slot);
             break;
         }
@@ -150,7 +171,10 @@ void ForwardSound(platform::LPARAM header) {
 }
 
 void SocketEvent(SOCKET s, platform::LPARAM event) {
-    switch (event) {  // the whole value: an event that carries an error code is ignored
+    // A close that carries an error code (a reset) ends the connection as surely as a plain one: the slot is
+    // freed now rather than by the watchdog. Other events that carry an error code are ignored.
+    if ((event & 0xFFFF) == winsock::FD_CLOSE) return CloseNotified(s);
+    switch (event) {
         case winsock::FD_ACCEPT:
             if (s == ListenSock[0] && s != 0)
                 AcceptVideo();
@@ -159,9 +183,6 @@ void SocketEvent(SOCKET s, platform::LPARAM event) {
             break;
         case winsock::FD_READ:
             ReadRequest(s);
-            break;
-        case winsock::FD_CLOSE:
-            CloseNotified(s);
             break;
         default:
             break;

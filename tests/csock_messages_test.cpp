@@ -1,12 +1,13 @@
 // CSock's wire messages over loopback: the exact bytes of each message, their collection across receives,
-// and the three ways a connection is declared broken. The far ends are plain blocking sockets, so that a
-// test decides where the receives of the class begin and end.
+// sending on what a socket did not take, and the four ways a connection is declared broken. The far ends are
+// plain blocking sockets, so that a test decides where the receives of the class begin and end.
 #include <netinet/tcp.h>
 
 #include <algorithm>
 #include <array>
 #include <random>
 
+#include "allocation_counter.h"
 #include "csock_test_util.h"
 
 using namespace csock_test;
@@ -231,31 +232,87 @@ TEST_F(CSockMessagesTest, AVideoMessageWithoutMarkerThatFillsTheBufferBreaksTheC
     EXPECT_EQ(Count(s, winsock::FD_CLOSE), 1);
 }
 
-TEST_F(CSockMessagesTest, AReceiverThatStopsReadingIsDroppedWithoutFreezingTheOthers) {
-    int stalled_peer;
-    int healthy_peer;
-    CSock::SOCKET stalled = AcceptOnServer(&stalled_peer, 4096);
-    CSock::SOCKET healthy = AcceptOnServer(&healthy_peer);
+// A server connection whose peer reads little: a small send buffer on this side, a small receive buffer
+// there.
+CSock::SOCKET Narrow(CSock::SOCKET s) {
     const std::int16_t small = 4096;
-    winsock::setsockopt(stalled, SOL_SOCKET, SO_SNDBUF, reinterpret_cast<const char*>(&small), 2);
-    server_.SetSendStallLimitMs(100);
+    winsock::setsockopt(s, SOL_SOCKET, SO_SNDBUF, reinterpret_cast<const char*>(&small), 2);
+    return s;
+}
 
+TEST_F(CSockMessagesTest, WhatASocketDoesNotTakeGoesOutLaterInOrderWithoutAllocatingPerMessage) {
+    int peer;
+    const CSock::SOCKET s = Narrow(AcceptOnServer(&peer, 4096));
+    // Frames and sound blocks, each filled with its own number, more than the two buffers hold.
+    std::vector<Bytes> messages;
+    for (std::uint8_t i = 1; i <= 6; ++i) {
+        messages.push_back(Filled(3002, i));
+        messages.push_back(Filled(1600, static_cast<std::uint8_t>(100 + i)));
+    }
+    Bytes expected;
+    expected.reserve(6 * (3002 + 1600));
+    long allocations_before = -1;
+    for (Bytes& m : messages) {
+        const bool frame = m.size() == 3002;
+        ASSERT_TRUE(frame ? server_.SendDCTVideoDataSock(s, m, 3000, 1) : server_.SendWaveDataSock(s, m));
+        expected.insert(expected.end(), m.begin(), m.end());  // the frame's marker was written into m
+        if (allocations_before < 0 && winsock::PendingOutputBytes(s) > 0)
+            allocations_before = AllocationCount();
+    }
+    ASSERT_GE(allocations_before, 0) << "every byte went out at once: the buffers are larger than assumed";
+    EXPECT_EQ(AllocationCount(), allocations_before) << "a kept message allocated";
+    EXPECT_LE(winsock::PendingOutputBytes(s), CSock::kPendingOutputBytes);
+
+    // The peer reads: the loop sends the rest on as room comes back, and every byte arrives in order.
+    Bytes got;
+    EXPECT_TRUE(WaitFor([&] {
+        std::uint8_t buf[8192];
+        const ssize_t n = ::recv(peer, buf, sizeof buf, MSG_DONTWAIT);
+        if (n > 0) got.insert(got.end(), buf, buf + n);
+        return got.size() >= expected.size();
+    }));
+    EXPECT_EQ(got, expected);
+    EXPECT_EQ(winsock::PendingOutputBytes(s), 0);
+    EXPECT_TRUE(EventsOf(s).empty()) << "sending on posts nothing";
+}
+
+TEST_F(CSockMessagesTest, APeerThatFallsBehindOrTakesNothingIsDroppedWithoutWaitingAndTheOthersGoOn) {
+    int behind_peer;
+    int silent_peer;
+    int healthy_peer;
+    const CSock::SOCKET behind = Narrow(AcceptOnServer(&behind_peer, 4096));
+    const CSock::SOCKET silent = Narrow(AcceptOnServer(&silent_peer, 4096));
+    const CSock::SOCKET healthy = AcceptOnServer(&healthy_peer);
+    server_.SetSendStallLimitMs(300);
+
+    // Frames are taken or kept until one no longer fits beside those pending: that one is refused at once.
     Bytes frame(15002, 0x33);
-    bool failed = false;
-    for (int i = 0; i < 1000 && !failed; ++i)
-        failed = !server_.SendDCTVideoDataSock(stalled, frame, 15000, 1);
-    ASSERT_TRUE(failed);
-    EXPECT_EQ(server_.LastFailure(), CSock::Failure::kSendStalled);
-    EXPECT_EQ(server_.LastFailedSock(), stalled);
-    ASSERT_TRUE(WaitFor([&] { return Count(stalled, winsock::FD_CLOSE) == 1; }));
-
+    int taken = 0;
+    while (taken < 100 && server_.SendDCTVideoDataSock(behind, frame, 15000, 1)) ++taken;
+    ASSERT_LT(taken, 100);
+    EXPECT_EQ(server_.LastFailure(), CSock::Failure::kSendOverLimit);
+    EXPECT_EQ(server_.LastFailedSock(), behind);
+    EXPECT_EQ(CSock::FailureOf(behind), CSock::Failure::kSendOverLimit);
+    EXPECT_EQ(winsock::PendingOutputBytes(behind), 0) << "a broken connection keeps nothing";
     // Later sends to the dropped connection fail at once and report nothing new.
-    EXPECT_FALSE(server_.SendWaveDataSock(stalled, Bytes(1600)));
+    EXPECT_FALSE(server_.SendWaveDataSock(behind, Bytes(1600)));
     EXPECT_EQ(server_.LastFailure(), CSock::Failure::kSendFailed);
+    EXPECT_EQ(CSock::FailureOf(behind), CSock::Failure::kSendOverLimit);
+
+    // Sound blocks that wait and are never taken: the connection is dropped once the stall limit has passed.
+    for (int i = 0; i < 20 && winsock::PendingOutputBytes(silent) == 0; ++i)
+        ASSERT_TRUE(server_.SendWaveDataSock(silent, Bytes(1600, 0x44)));
+    ASSERT_GT(winsock::PendingOutputBytes(silent), 0);
+    ASSERT_TRUE(WaitFor([&] { return Count(silent, winsock::FD_CLOSE) == 1; }));
+    EXPECT_EQ(CSock::FailureOf(silent), CSock::Failure::kSendStalled);
+    EXPECT_EQ(server_.LastFailure(), CSock::Failure::kSendStalled);
+
     EXPECT_TRUE(server_.SendDCTVideoDataSock(healthy, frame, 15000, 2));
     EXPECT_EQ(ReadExactly(healthy_peer, 15002).size(), 15002u);
     Settle();
-    EXPECT_EQ(EventsOf(stalled), (std::vector<std::int32_t>{winsock::FD_CLOSE}));
+    EXPECT_EQ(EventsOf(behind), (std::vector<std::int32_t>{winsock::FD_CLOSE}));
+    EXPECT_EQ(EventsOf(silent), (std::vector<std::int32_t>{winsock::FD_CLOSE}));
+    EXPECT_TRUE(EventsOf(healthy).empty());
 }
 
 TEST_F(CSockMessagesTest, ANewConnectionStartsWithAnEmptyReceiveStateButKeepsTheFlags) {

@@ -86,6 +86,13 @@ inline std::vector<std::uint8_t> ReadExactly(int fd, std::size_t n) {
     return out;
 }
 
+// Closes a peer so that the other end sees a reset (RST) instead of an end of stream.
+inline void CloseWithReset(int fd) {
+    linger hard{1, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+    ::close(fd);
+}
+
 inline void WriteAll(int fd, const std::vector<std::uint8_t>& bytes) {
     std::size_t sent = 0;
     while (sent < bytes.size()) {

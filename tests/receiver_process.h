@@ -3,7 +3,9 @@
 #pragma once
 
 #include <QProcess>
+#include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -71,7 +73,9 @@ class Program {
         return WaitIn(output_, text, ms, times);
     }
     // The same for standard error.
-    bool WaitForErrorLine(const std::string& text, int ms = 8000) { return WaitIn(errors_, text, ms, 1); }
+    bool WaitForErrorLine(const std::string& text, int ms = 8000, int times = 1) {
+        return WaitIn(errors_, text, ms, times);
+    }
     bool WaitForExit(int ms = 8000) {
         const bool done = process_.waitForFinished(ms);
         output_ += process_.readAllStandardOutput().toStdString();
@@ -91,9 +95,11 @@ class Program {
     }
     bool WaitIn(const std::string& stream, const std::string& text, int ms, int times) {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-        while (std::chrono::steady_clock::now() < deadline) {
+        for (auto now = std::chrono::steady_clock::now(); now < deadline;
+             now = std::chrono::steady_clock::now()) {
             if (Count(stream, text) >= times) return true;
-            process_.waitForReadyRead(100);
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now).count();
+            process_.waitForReadyRead(static_cast<int>(std::min<std::int64_t>(left, 100)));
             output_ += process_.readAllStandardOutput().toStdString();
             errors_ += process_.readAllStandardError().toStdString();
         }

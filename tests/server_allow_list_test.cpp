@@ -5,6 +5,7 @@
 
 #include "server/admission.h"
 #include "server/allow_list.h"
+#include "server/report.h"
 #include "server_test_rig.h"
 
 using namespace server_test;
@@ -91,7 +92,7 @@ class AllowListServerTest : public ServerTest {
     void Configure(tessaly::ServerSettings& settings) override { settings.allow = Parsed("127.0.0.1"); }
     void SetUp() override {
         ServerTest::SetUp();
-        tessaly::SetRefusalReporter([this](const std::string& line) { reports_.push_back(line); });
+        tessaly::SetReporter([this](const std::string& line) { reports_.push_back(line); });
         sv_->mnUSec_Click();  // security mode off: every placed receiver chimes
         Serve();
     }

@@ -20,11 +20,6 @@ class ServerDispatchTest : public ServerTest {
         platform::PostMessage(hMainWnd, platform::WM_SOCKET, s, lparam);
         Settle(50);
     }
-    // Makes the next close reset the connection (RST), as a crashed receiver's does.
-    static void Reset(int fd) {
-        linger hard{1, 0};
-        ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
-    }
 };
 
 TEST_F(ServerDispatchTest, VideoNextIsFoundAnywhereInTheTextButOnlyInItsOwnCase) {
@@ -64,8 +59,8 @@ TEST_F(ServerDispatchTest, NotificationsWithAnErrorAndOnSoundConnectionsChangeNo
     const Receiver r = Connect();
     const CSock::SOCKET video = Clients[r.slot].VideoSock;
     const CSock::SOCKET sound = Clients[r.slot].WaveSock;
-    Post(video, winsock::FD_CLOSE | (winsock::WSAECONNRESET << 16));
     Post(tessaly::ListenSock[0], winsock::FD_ACCEPT | (winsock::WSAENOBUFS << 16));
+    Post(video, winsock::FD_READ | (winsock::WSAENETDOWN << 16));
     Post(video, winsock::FD_WRITE);
     EXPECT_NE(Clients[r.slot].fUse, 0);
     EXPECT_EQ(InUse(), 1);
@@ -137,17 +132,20 @@ TEST_F(ServerDispatchTest, ACloseNotificationForASocketHeldByAFreeSlotClosesIt) 
     EXPECT_NE(sound, 0u);
 }
 
-TEST_F(ServerDispatchTest, AReceiverWhoseConnectionFailsIsFreedAndTheOthersGoOn) {
-    const Receiver dead = Connect();
+TEST_F(ServerDispatchTest, ResetsOnEitherConnectionFreeTheSlotsAtOnceAndTheOthersGoOn) {
+    sv_->Timer1().SetInterval(0);  // no watchdog: only the handling of the resets can free the slots
+    std::vector<Receiver> crashed;
+    for (int i = 0; i < 9; ++i) crashed.push_back(Connect());
     const Receiver alive = Connect();
-    Reset(dead.sound);  // its reset close notification carries an error and is ignored by design
-    Reset(dead.video);
-    ::close(dead.sound);
-    ::close(dead.video);
-    peers_.erase(std::find(peers_.begin(), peers_.end(), dead.video));
-    peers_.erase(std::find(peers_.begin(), peers_.end(), dead.sound));
-    EXPECT_TRUE(WaitFor([&] { return Clients[dead.slot].fUse == 0; }));
-    EXPECT_EQ(Clients[dead.slot].WaveSock, 0u);
+    std::vector<int> open_ends;  // each crashed receiver resets one connection and leaves the other open
+    for (std::size_t i = 0; i < crashed.size(); ++i) {
+        const bool video_resets = i % 2 == 0;
+        ResetAndForget(video_resets ? crashed[i].video : crashed[i].sound);
+        open_ends.push_back(video_resets ? crashed[i].sound : crashed[i].video);
+    }
+    EXPECT_TRUE(WaitFor([] { return InUse() == 1; }));
+    for (int fd : open_ends) EXPECT_TRUE(ClosedByServer(fd));
+    EXPECT_EQ(Connect().slot, 1) << "a newcomer is placed at once";
     EXPECT_NE(Clients[alive.slot].fUse, 0);
     EXPECT_EQ(ReadBlock(alive.sound).size(), 1600u);
     EXPECT_EQ(Ask(alive.video).size(), 2u);
@@ -156,9 +154,7 @@ TEST_F(ServerDispatchTest, AReceiverWhoseConnectionFailsIsFreedAndTheOthersGoOn)
 TEST_F(ServerDispatchTest, AFailedFrameSendFreesTheSlotAtOnce) {
     const Receiver dead = Connect();
     ASSERT_TRUE(tessaly::Capture().Driver().DeliverNextFrame());  // a picture it has not had: sent at once
-    Reset(dead.video);
-    ::close(dead.video);
-    peers_.erase(std::find(peers_.begin(), peers_.end(), dead.video));
+    ResetAndForget(dead.video);
     // No message is let through: the slot is freed by the failing send itself, not by a later notification.
     tessaly::HandleRequest(kVideoNextRequest, dead.slot);
     EXPECT_EQ(Clients[dead.slot].fUse, 0);

@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -140,6 +141,11 @@ class ServerTest : public ::testing::Test {
         r.slot = tessaly::LastSlot;
         if (with_sound) r.sound = ConnectSound();
         return r;
+    }
+    // Closes a receiver's end with a reset, as after a crash.
+    void ResetAndForget(int fd) {
+        csock_test::CloseWithReset(fd);
+        peers_.erase(std::remove(peers_.begin(), peers_.end(), fd), peers_.end());
     }
 
     // Sends a request text and collects the frame message that answers it (empty when none comes).

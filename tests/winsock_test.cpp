@@ -267,14 +267,19 @@ TEST_F(WinsockTest, NoCloseIsPostedAfterOurOwnShutdownOrClosesocket) {
 
 TEST_F(WinsockTest, ABrokenConnectionGetsOnePlainCloseAndItsPeerSeesTheEnd) {
     auto [s, peer] = Pair(ws::FD_READ | ws::FD_CLOSE);
-    EXPECT_EQ(ws::ReportBroken(s), 0);
+    EXPECT_EQ(ws::BrokenReason(s), 0);
+    EXPECT_EQ(ws::ReportBroken(s, 0), ws::SOCKET_ERROR) << "a broken connection needs a reason";
+    EXPECT_EQ(ws::ReportBroken(s, 7), 0);
     ASSERT_TRUE(RunUntil([&] { return Count(s, ws::FD_CLOSE) == 1; }, 2000));
     char c;
     EXPECT_EQ(::recv(peer, &c, 1, 0), 0);
     EXPECT_EQ(ws::send(s, "x", 1, 0), ws::SOCKET_ERROR);
-    ws::ReportBroken(s);
+    ws::ReportBroken(s, 3);
     Settle();
     EXPECT_EQ(EventsOf(s), (std::vector<LPARAM>{ws::FD_CLOSE}));
+    EXPECT_EQ(ws::BrokenReason(s), 7) << "the first reason stays";
+    ws::closesocket(s);
+    EXPECT_EQ(ws::BrokenReason(s), 0);
 }
 
 TEST_F(WinsockTest, HandlesAreNeverZeroNorInvalidAndErrorsUseWinsockNumbers) {

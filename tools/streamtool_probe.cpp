@@ -117,6 +117,9 @@ class Probe {
     std::array<std::uint8_t, CSock::kWaveBlockBytes> sound_buf_{};
     Clock::time_point connected_at_{};
     Clock::time_point last_frame_at_{};
+    Clock::time_point last_block_at_{};
+    double longest_frame_gap_ms_ = 0;  // between two frames, and between two sound blocks
+    double longest_block_gap_ms_ = 0;
     bool video_up_ = false;
     bool in_flight_ = false;
     bool alarm_sent_ = false;
@@ -257,9 +260,17 @@ void Probe::OnVideoRead() {
     FrameArrived();
 }
 
+// The longest time between two arrivals so far; the first arrival only starts the count.
+void NoteGap(long arrivals, std::chrono::steady_clock::time_point* last, double* longest_ms) {
+    const auto now = std::chrono::steady_clock::now();
+    if (arrivals > 1)
+        *longest_ms = std::max(*longest_ms, std::chrono::duration<double, std::milli>(now - *last).count());
+    *last = now;
+}
+
 void Probe::FrameArrived() {
     ++frames_;
-    last_frame_at_ = Clock::now();
+    NoteGap(frames_, &last_frame_at_, &longest_frame_gap_ms_);
     stall_reported_ = false;
     const std::size_t payload = static_cast<std::size_t>(video_.LastVideoSize()) - 2;  // without the marker
     frame_bytes_ += static_cast<double>(payload);
@@ -297,6 +308,7 @@ void Probe::OnSoundRead() {
     if (sound_.FWG != platform::kTrue) return;
     sound_.FWG = platform::kFalse;
     ++blocks_;
+    NoteGap(blocks_, &last_block_at_, &longest_block_gap_ms_);
 }
 
 void Probe::OnClose(SOCKET s, int error) {
@@ -345,6 +357,8 @@ int Probe::Summary() {
     const long mean = frames_ > 0 ? static_cast<long>(frame_bytes_ / static_cast<double>(frames_) + 0.5) : 0;
     const double fps = elapsed > 0 ? static_cast<double>(frames_) / elapsed : 0.0;
     std::printf("%s\n", LatencySummary().c_str());
+    std::printf("longest_frame_gap_ms=%.1f longest_sound_gap_ms=%.1f\n", longest_frame_gap_ms_,
+                longest_block_gap_ms_);
     std::printf("frames=%ld sound_blocks=%ld mean_frame_bytes=%ld fps=%.2f\n", frames_, blocks_, mean, fps);
     std::fflush(stdout);
     if (frames_ > 0) return 0;

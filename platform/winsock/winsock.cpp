@@ -3,13 +3,11 @@
 #include "platform/winsock/winsock.h"
 
 #include <fcntl.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <cstring>
 
 #include "platform/winsock/winsock_internal.h"
@@ -148,7 +146,7 @@ SOCKET accept(SOCKET s, SOCKADDR* addr, int* addrlen) {
     child.mask = e->mask;
     child.read_armed = true;
     child.write_armed = true;
-    return detail::Add(fd, child);
+    return detail::Add(fd, std::move(child));
 }
 
 int connect(SOCKET s, const SOCKADDR* name, int namelen) {
@@ -206,8 +204,9 @@ int shutdown(SOCKET s, int how) {
     if (how < SD_RECEIVE || how > SD_BOTH) return Fail(WSAEINVAL);
     int r = ::shutdown(e->fd, how == SD_RECEIVE ? SHUT_RD : how == SD_SEND ? SHUT_WR : SHUT_RDWR);
     const int err = errno;
-    // Our own shutdown is no close by the peer: no FD_CLOSE follows it.
+    // Our own shutdown is no close by the peer: no FD_CLOSE follows it. Bytes still pending cannot go out.
     if (how != SD_SEND) e->close_done = true;
+    if (how != SD_RECEIVE) detail::DropPendingOutput(*e);
     if (how == SD_BOTH) e->quiet = true;
     Rewatch(s, *e);
     return r == 0 ? 0 : Fail(ErrorFromErrno(err));
@@ -255,31 +254,24 @@ int WSAAsyncSelect(SOCKET s, platform::HWND hWnd, platform::UINT wMsg, long lEve
     return 0;
 }
 
-int WaitWritable(SOCKET s, int timeout_ms) {
+int ReportBroken(SOCKET s, int reason) {
     Entry* e = Find(s);
     if (e == nullptr) return SOCKET_ERROR;
-    using Clock = std::chrono::steady_clock;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(std::max(timeout_ms, 0));
-    for (;;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-        pollfd p{e->fd, POLLOUT, 0};
-        int r = ::poll(&p, 1, static_cast<int>(std::max<std::int64_t>(left.count(), 0)));
-        if (r > 0) return 1;  // writable, failed or hung up: the next send tells which
-        if (r == 0) return 0;
-        if (errno != EINTR) return FailErrno();
-    }
-}
-
-int ReportBroken(SOCKET s) {
-    Entry* e = Find(s);
-    if (e == nullptr) return SOCKET_ERROR;
+    if (reason == 0) return Fail(WSAEINVAL);
     ::shutdown(e->fd, SHUT_RDWR);
+    detail::DropPendingOutput(*e);
+    if (e->broken_reason == 0) e->broken_reason = reason;
     const bool notify = !e->close_done && !e->quiet && (e->mask & FD_CLOSE);
     e->close_done = true;
     e->quiet = true;
     Rewatch(s, *e);
     if (notify) detail::Post(s, *e, FD_CLOSE, 0);
     return 0;
+}
+
+int BrokenReason(SOCKET s) {
+    Entry* e = Find(s);
+    return e == nullptr ? 0 : e->broken_reason;
 }
 
 }  // namespace winsock

@@ -21,7 +21,7 @@
 // multicast addresses, and a listening port can be bound again while old connections linger in TIME_WAIT.
 //
 // Every call belongs to the window thread: the thread that called the first WSAStartup, whose Qt event loop
-// watches the sockets. Nothing here waits on the network except WaitWritable, which waits as long as told.
+// watches the sockets. Nothing here waits on the network.
 #pragma once
 
 #include <netinet/in.h>
@@ -156,16 +156,38 @@ u_short htons(u_short hostshort);
 // INADDR_NONE_VALUE when there is none.
 u_long FirstNonLoopbackAddress();
 
-// Waits until the socket can take more bytes, has failed, or timeout_ms has passed. Returns 1 when send may
-// go on (it will report a failure itself), 0 on timeout, SOCKET_ERROR for a handle that is no socket.
-int WaitWritable(SOCKET s, int timeout_ms);
+// Hands a whole message to a connection without waiting. What the socket does not take at once is kept,
+// in order, in the socket's own pending-output buffer, and the engine sends it on as room comes back (no
+// FD_WRITE is posted for it); while bytes are pending, later messages are kept behind them. The buffer holds
+// up to `capacity` bytes and is allocated once per socket, the first time a message does not go out whole.
+// Returns 0 when the message went out or was kept; else SOCKET_ERROR with
+// - WSAENOBUFS: the message does not fit beside the bytes already pending, and nothing of it was sent or
+//   kept (only a message larger than capacity may have gone out in part); the caller gives up the
+//   connection;
+// - the error of the failed send (reset, shut down, ...): the connection is broken.
+int SendWhole(SOCKET s, const char* buf, int len, int capacity);
+
+// Bytes kept for the socket and not sent yet; 0 for a handle that is no socket.
+int PendingOutputBytes(SOCKET s);
+
+// The first socket whose pending output has had no byte taken for idle_ms or longer, 0 when none has.
+SOCKET FindStalledOutput(int idle_ms);
+
+// True while some socket has pending output.
+bool AnyPendingOutput();
 
 // Declares a connection broken by the program (a peer that breaks the protocol or stops taking bytes): the
-// connection is shut down in both directions, so nothing more goes out or comes in, and the registered
-// window gets one plain FD_CLOSE (lParam 32, no error) if the socket is registered for it and has had no
-// FD_CLOSE yet. The owner then closes the socket as after any FD_CLOSE. Returns SOCKET_ERROR for a handle
-// that is no socket.
-int ReportBroken(SOCKET s);
+// connection is shut down in both directions, so nothing more goes out or comes in, its pending output is
+// dropped, and the registered window gets one plain FD_CLOSE (lParam 32, no error) if the socket is
+// registered for it and has had no FD_CLOSE yet. The owner then closes the socket as after any FD_CLOSE.
+// reason, the program's own number for why (not 0), stays readable through BrokenReason until the socket
+// is closed; the first reason given is kept. Returns SOCKET_ERROR for a handle that is no socket
+// (WSAENOTSOCK) or a reason of 0 (WSAEINVAL).
+int ReportBroken(SOCKET s, int reason);
+
+// The reason given to the first ReportBroken of the socket; 0 when the program has not declared it broken
+// or the handle is no (longer a) socket.
+int BrokenReason(SOCKET s);
 
 // Winsock error number for a POSIX errno value.
 int ErrorFromErrno(int err);

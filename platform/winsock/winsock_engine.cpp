@@ -37,8 +37,10 @@ constexpr std::uint32_t kPeerClosed = EPOLLRDHUP;
 constexpr std::uint32_t kTrouble = EPOLLERR | EPOLLHUP;
 
 // The epoll conditions of the registered events, edge-triggered.
+// Pending output is sent on whether or not the owner asked for FD_WRITE.
 std::uint32_t Interest(const Entry& e) {
-    if (e.hwnd == nullptr || e.mask == 0 || e.quiet) return 0;
+    const bool sending_on = e.state == State::kConnected && HasPendingOutput(e);
+    if ((e.hwnd == nullptr || e.mask == 0 || e.quiet) && !sending_on) return 0;
     std::uint32_t w = 0;
     switch (e.state) {
         case State::kListening:
@@ -49,7 +51,7 @@ std::uint32_t Interest(const Entry& e) {
             break;
         case State::kConnected:
             if (e.mask & FD_READ) w |= kIn;
-            if (e.mask & FD_WRITE) w |= kOut;
+            if ((e.mask & FD_WRITE) || sending_on) w |= kOut;
             if (!e.close_done && (e.mask & FD_CLOSE)) w |= kPeerClosed;
             break;
         default:
@@ -76,8 +78,18 @@ void HandleListening(SOCKET s, Entry& e, std::uint32_t ev) {
     Post(s, e, FD_ACCEPT, 0);
 }
 
+// Sends on what the socket took only in part; a failed connection keeps nothing. Returns the Winsock error
+// of a send that failed, else 0.
+int SendOnPending(Entry& e, std::uint32_t ev) {
+    if (!HasPendingOutput(e) || !(ev & (kOut | kTrouble))) return 0;
+    const int error = (ev & kTrouble) ? 0 : FlushPendingOutput(e);
+    if ((ev & kTrouble) || error != 0) DropPendingOutput(e);
+    return error;
+}
+
 void HandleConnected(SOCKET s, Entry& e, std::uint32_t ev) {
-    const bool ended = ev & (kPeerClosed | kTrouble);
+    const int send_error = SendOnPending(e, ev);
+    const bool ended = (ev & (kPeerClosed | kTrouble)) || send_error != 0;
     // Readable because of an end of stream alone is FD_CLOSE's business, not FD_READ's.
     if (e.read_armed && (e.mask & FD_READ) && (ev & kIn) && (!ended || BytesWaiting(e.fd) > 0)) {
         e.read_armed = false;
@@ -89,7 +101,7 @@ void HandleConnected(SOCKET s, Entry& e, std::uint32_t ev) {
     }
     if (!e.close_done && (e.mask & FD_CLOSE) && ended) {
         e.close_done = true;
-        int error = (ev & EPOLLERR) ? ErrorFromErrno(PendingError(e.fd)) : 0;
+        int error = (ev & EPOLLERR) ? ErrorFromErrno(PendingError(e.fd)) : send_error;
         Post(s, e, FD_CLOSE, error);
     }
 }
@@ -142,7 +154,11 @@ Entry* Find(SOCKET s) {
     return &it->second;
 }
 
-SOCKET Add(int fd, const Entry& entry) {
+std::unordered_map<SOCKET, Entry>& Sockets() {
+    return TheEngine().sockets;
+}
+
+SOCKET Add(int fd, Entry entry) {
     Engine& g = TheEngine();
     // Handles count up and are not reused until the count wraps, so a notification still queued for a
     // closed socket never names a newer one.
@@ -151,7 +167,7 @@ SOCKET Add(int fd, const Entry& entry) {
     }
     SOCKET s = g.next_handle++;
     Entry& e = g.sockets[s];
-    e = entry;
+    e = std::move(entry);
     e.fd = fd;
     e.watched = 0;
     Rewatch(s, e);

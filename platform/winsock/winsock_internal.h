@@ -1,7 +1,9 @@
 // What the winsock_*.cpp files share: the table of open sockets and the notification engine.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
+#include <memory>
 #include <unordered_map>
 
 #include "platform/winsock/winsock.h"
@@ -9,6 +11,17 @@
 namespace winsock::detail {
 
 enum class State { kFresh, kListening, kConnecting, kConnected, kFailed };
+
+// The bytes of a connection that the socket did not take yet (SendWhole), sent on as room comes back.
+// begin..end of bytes holds them in order; the storage is allocated once, the first time it is needed.
+struct PendingOutput {
+    std::unique_ptr<char[]> bytes;
+    int capacity = 0;
+    int begin = 0;
+    int end = 0;
+    std::chrono::steady_clock::time_point last_progress;  // when a byte last left, or the first was kept
+    int Size() const { return end - begin; }
+};
 
 // One open socket. The *_armed flags say which notification may be posted next (Winsock's "re-enabling").
 struct Entry {
@@ -23,6 +36,8 @@ struct Entry {
     bool close_done = false;    // FD_CLOSE was posted, or the program shut the receiving side itself
     bool quiet = false;         // the program shut the socket down both ways: no notification any more
     std::uint32_t watched = 0;  // the epoll events the socket is registered for; 0 = not in the set
+    int broken_reason = 0;      // the program's reason for ReportBroken; 0 while it has not declared it
+    PendingOutput out;
 };
 
 // Winsock started? (WSAStartup count above 0)
@@ -32,7 +47,10 @@ bool Started();
 Entry* Find(SOCKET s);
 
 // Adds a socket for fd to the table and returns its handle (never 0, never INVALID_SOCKET).
-SOCKET Add(int fd, const Entry& entry);
+SOCKET Add(int fd, Entry entry);
+
+// The table of open sockets.
+std::unordered_map<SOCKET, Entry>& Sockets();
 
 // Closes the descriptor and forgets the socket.
 void Remove(SOCKET s);
@@ -47,6 +65,12 @@ void Post(SOCKET s, const Entry& e, long event, int error);
 
 // A connect has finished (error 0) or failed: moves the entry on and posts what Winsock posts.
 void ConnectFinished(SOCKET s, Entry& e, int error);
+
+// Pending output (winsock_output.cpp). FlushPendingOutput sends what the socket takes and returns 0, or the
+// Winsock error of a failed send; DropPendingOutput forgets the bytes (the connection is going away).
+bool HasPendingOutput(const Entry& e);
+int FlushPendingOutput(Entry& e);
+void DropPendingOutput(Entry& e);
 
 // Sets the last error and returns SOCKET_ERROR.
 int Fail(int wsa_error);
