@@ -24,7 +24,7 @@ void SetOuterSizeTwips(platform::Form& form, int width_twips, int height_twips) 
                        height_twips / kTwipsPerPixel - kFrameHeightPixels);
 }
 
-ReceiverWindow::ReceiverWindow() {
+ReceiverWindow::ReceiverWindow(Ports ports) : ports_(ports) {
     form_.OnActivate([this] { Form_Activate(); });
     form_.OnQueryUnload([this](platform::UnloadMode mode) { return Form_QueryUnload(mode); });
 }

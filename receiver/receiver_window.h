@@ -12,7 +12,9 @@
 #include "platform/ui/controls.h"
 #include "platform/window/window.h"
 #include "receiver/frame_stats.h"
+#include "receiver/init_file.h"
 #include "receiver/receiver_errors.h"
+#include "receiver/server_link.h"
 
 namespace receiver {
 
@@ -24,7 +26,7 @@ class ReceiverWindow {
   public:
     using SOCKET = CSock::SOCKET;
 
-    ReceiverWindow();
+    explicit ReceiverWindow(Ports ports);
     virtual ~ReceiverWindow();
     ReceiverWindow(const ReceiverWindow&) = delete;
     ReceiverWindow& operator=(const ReceiverWindow&) = delete;
@@ -45,6 +47,10 @@ class ReceiverWindow {
     platform::Flag fSnap = platform::kFalse;
     platform::Flag fBusy = platform::kFalse;
     platform::WNDPROC PrevWndProc;
+    // The painted picture's size in pixels (a negative width paints it mirrored) and init.txt's items.
+    int DrawWidth = 0;
+    int DrawHeight = 0;
+    InitItems Items;
 
     // Every activation keeps the window on top of the others.
     void Form_Activate();
@@ -72,6 +78,7 @@ class ReceiverWindow {
     void ReportError(const std::string& description) { errors_.Report(description); }
     void CountPaintedFrame(const std::uint8_t* picture);
 
+    Ports ports_;  // the servers' video and sound ports
     platform::Form form_{"StreamingVideo"};
     platform::Window window_;
 
