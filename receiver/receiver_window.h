@@ -10,10 +10,10 @@
 #include "audio/CWAVE.h"
 #include "net/CSock.h"
 #include "platform/ui/controls.h"
+#include "platform/window/error_box.h"
 #include "platform/window/window.h"
 #include "receiver/frame_stats.h"
 #include "receiver/init_file.h"
-#include "receiver/receiver_errors.h"
 #include "receiver/server_link.h"
 
 namespace receiver {
@@ -21,6 +21,10 @@ namespace receiver {
 // The status text of a connection that could not be made, with its Winsock error number: short enough to be
 // read whole in the narrowest status box (153 pixels in Quillon's 320X240 layout).
 std::string ConnectFailedText(int error);
+
+// The description of a codec failure (codec::kStatusOverflow or kStatusSubscript) in the words of a run-time
+// error.
+std::string CodecErrorText(int status);
 
 class ReceiverWindow {
   public:
@@ -58,7 +62,7 @@ class ReceiverWindow {
     // Exit item ends the program.
     bool Form_QueryUnload(platform::UnloadMode mode);
 
-    const ErrorBox& Errors() const { return errors_; }
+    const platform::ErrorBox& Errors() const { return errors_; }
     const FrameStats& Stats() const { return stats_; }
     // Blocks of the playback queue, for the headless figures.
     int SoundQueueDepth() const { return Wave.QueueCount; }
@@ -85,7 +89,7 @@ class ReceiverWindow {
   private:
     void DispatchSocket(SOCKET sock, platform::LPARAM lParam);
 
-    ErrorBox errors_;
+    platform::ErrorBox errors_;
     FrameStats stats_;
 };
 
