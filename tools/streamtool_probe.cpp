@@ -18,6 +18,7 @@
 #include "platform/capture/timestamp.h"
 #include "platform/window/timer.h"
 #include "platform/window/window.h"
+#include "receiver/frame_stats.h"
 #include "tools/streamtool.h"
 
 namespace {
@@ -133,41 +134,24 @@ class Probe {
     long frames_at_tick_ = 0;
     long blocks_at_tick_ = 0;
     double frame_bytes_ = 0;
-    // Capture-to-decode latency read back from the test picture's time stamp (microseconds).
+    // Capture-to-decode latency: each frame decoded and the test picture's time stamp read back.
     CCODEC codec_;
     std::vector<std::uint8_t> picture_ = std::vector<std::uint8_t>(230400);
-    std::vector<std::int64_t> latencies_;
-    std::int64_t last_latency_ = -1;
-    std::int64_t last_stamp_ = -1;
+    receiver::FrameStats stats_;  // capture-to-decode latency, counted as the receivers count it
 };
-
-constexpr std::size_t kLatencyWindow = 4096;
 
 void Probe::MeasureLatency(std::size_t payload) {
     if (codec_.DecodeDCTPress(std::span<const std::uint8_t>(video_buf_.data(), payload), picture_) != 0)
         return;
-    const std::optional<std::int64_t> stamp = platform::ReadTimeStamp(picture_.data());
-    if (!stamp || *stamp == last_stamp_) return;  // a capture already seen: the server had no newer one
-    last_stamp_ = *stamp;
-    last_latency_ = platform::StampAgeMicros(*stamp, platform::MonotonicMicros());
-    if (latencies_.size() < kLatencyWindow)
-        latencies_.push_back(last_latency_);
-    else
-        latencies_[static_cast<std::size_t>(frames_) % kLatencyWindow] = last_latency_;
+    stats_.FramePainted(picture_.data(), platform::MonotonicMicros());
 }
 
 std::string Probe::LatencySummary() const {
-    if (latencies_.empty()) return "latency: none (the pictures carry no time stamp)";
-    std::vector<std::int64_t> sorted = latencies_;
-    std::sort(sorted.begin(), sorted.end());
-    const auto at = [&](double q) {
-        return static_cast<double>(
-                   sorted[static_cast<std::size_t>(q * static_cast<double>(sorted.size() - 1) + 0.5)]) /
-               1000.0;
-    };
+    const receiver::FrameStats::Latency latency = stats_.Summary();
+    if (latency.samples == 0) return "latency: none (the pictures carry no time stamp)";
     char text[96];
     std::snprintf(text, sizeof text, "latency_median_ms=%.2f latency_p99_ms=%.2f (capture to decode)",
-                  at(0.5), at(0.99));
+                  latency.median_ms, latency.p99_ms);
     return text;
 }
 
@@ -331,7 +315,8 @@ void Probe::Tick() {
     ++seconds_;
     std::printf("%d s: frames=%ld (+%ld) sound_blocks=%ld (+%ld)", seconds_, frames_,
                 frames_ - frames_at_tick_, blocks_, blocks_ - blocks_at_tick_);
-    if (last_latency_ >= 0) std::printf(" latency_ms=%.2f", static_cast<double>(last_latency_) / 1000.0);
+    if (const auto latency = stats_.LastLatencyMicros())
+        std::printf(" latency_ms=%.2f", static_cast<double>(*latency) / 1000.0);
     std::printf("\n");
     std::fflush(stdout);
     frames_at_tick_ = frames_;
