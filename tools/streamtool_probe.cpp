@@ -2,6 +2,7 @@
 // sound connection, keeps one frame request in flight, counts frames and sound blocks on the platform loop,
 // and prints a line per second and a summary. It ends by itself; a server that refuses, stalls or breaks
 // the protocol gets a clear message.
+#include <QCommandLineParser>
 #include <QTimer>
 #include <algorithm>
 #include <array>
@@ -47,39 +48,44 @@ bool ParseNumber(const std::string& text, double low, double high, double* value
     }
 }
 
+// A whole number from low to high into *value; false when the text is anything else.
+bool ParseWhole(const QString& text, double low, double high, double* value) {
+    return ParseNumber(text.toStdString(), low, high, value) && *value == static_cast<long>(*value);
+}
+
 // Fills options from the words after "probe"; returns an error text, empty when all is well.
 std::string ParseOptions(const std::vector<std::string>& args, ProbeOptions* o) {
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        if (a == "--alarm") {
-            o->alarm = true;
-            continue;
-        }
-        if (a.rfind("--", 0) == 0) {
-            if (i + 1 >= args.size()) return a + " needs a value";
-            const std::string& v = args[++i];
-            double n = 0;
-            if (a == "--video-port" || a == "--sound-port") {
-                if (!ParseNumber(v, 1, 65535, &n) || n != static_cast<int>(n)) return "bad port '" + v + "'";
-                (a == "--video-port" ? o->video_port : o->sound_port) = static_cast<std::uint16_t>(n);
-            } else if (a == "--seconds") {
-                if (!ParseNumber(v, 0.1, 86400, &n)) return "bad number of seconds '" + v + "'";
-                o->seconds = n;
-            } else if (a == "--frames") {
-                if (!ParseNumber(v, 1, 1e9, &n) || n != static_cast<long>(n))
-                    return "bad frame count '" + v + "'";
-                o->frames = static_cast<long>(n);
-            } else if (a == "--save-dir") {
-                o->save_dir = v;
-            } else {
-                return "unknown option " + a;
-            }
-            continue;
-        }
-        if (!o->host.empty()) return "more than one HOST given";
-        o->host = a;
+    QCommandLineParser parser;
+    const QCommandLineOption video_port("video-port", "video port", "N", "8001");
+    const QCommandLineOption sound_port("sound-port", "sound port", "N", "8002");
+    const QCommandLineOption seconds("seconds", "how long to run", "S", "5");
+    const QCommandLineOption frames("frames", "stop after this many frames", "N");
+    const QCommandLineOption alarm("alarm", "send the alarm request once");
+    const QCommandLineOption save_dir("save-dir", "write each frame's payload here", "DIR");
+    parser.addOptions({video_port, sound_port, seconds, frames, alarm, save_dir});
+    QStringList list{"probe"};
+    for (const std::string& a : args) list << QString::fromStdString(a);
+    if (!parser.parse(list)) return parser.errorText().toStdString();
+    double n = 0;
+    for (const auto& [option, port] :
+         {std::pair{&video_port, &o->video_port}, {&sound_port, &o->sound_port}}) {
+        if (!ParseWhole(parser.value(*option), 1, 65535, &n))
+            return "bad port '" + parser.value(*option).toStdString() + "'";
+        *port = static_cast<std::uint16_t>(n);
     }
-    if (o->host.empty()) return "no HOST given";
+    if (!ParseNumber(parser.value(seconds).toStdString(), 0.1, 86400, &o->seconds))
+        return "bad number of seconds '" + parser.value(seconds).toStdString() + "'";
+    if (parser.isSet(frames)) {
+        if (!ParseWhole(parser.value(frames), 1, 1e9, &n))
+            return "bad frame count '" + parser.value(frames).toStdString() + "'";
+        o->frames = static_cast<long>(n);
+    }
+    o->alarm = parser.isSet(alarm);
+    o->save_dir = parser.value(save_dir).toStdString();
+    const QStringList hosts = parser.positionalArguments();
+    if (hosts.size() > 1) return "more than one HOST given";
+    if (hosts.isEmpty()) return "no HOST given";
+    o->host = hosts.first().toStdString();
     return {};
 }
 
