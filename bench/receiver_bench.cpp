@@ -302,7 +302,7 @@ void BM_QuillonWithTessaly(benchmark::State& state) {
     server.start(QString::fromStdString(tessaly),
                  {"--headless", "--serve", "--capture", "testpattern", "--audio-in", "tone", "--audio-out",
                   "null", "--bind", "127.0.0.1", "--video-port", QString::number(video), "--sound-port",
-                  QString::number(sound), "--dir", QString::fromStdString(dir.string())});
+                  QString::number(sound), "--http-port", "0", "--dir", QString::fromStdString(dir.string())});
     server.waitForStarted(5000);
     server.waitForFinished(1500);  // let it start listening
     Run run;

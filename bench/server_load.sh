@@ -36,7 +36,7 @@ start_server() {
   sound_port=$(free_port)
   while [[ "$sound_port" == "$video_port" ]]; do sound_port=$(free_port); done
   "$bin/tessaly" --headless --serve --capture testpattern --audio-in tone --audio-out null --bind 127.0.0.1 \
-    --video-port "$video_port" --sound-port "$sound_port" "$@" </dev/null >/dev/null &
+    --video-port "$video_port" --sound-port "$sound_port" --http-port 0 "$@" </dev/null >/dev/null &
   server_pid=$!
   for _ in $(seq 1 100); do port_busy "$video_port" && return; sleep 0.1; done
   echo "server_load: tessaly did not start listening" >&2

@@ -1,9 +1,8 @@
 // brondel: the two-server receiver.
-#include <QCoreApplication>
-#include <csignal>
+#include <array>
 #include <cstdio>
+#include <memory>
 
-#include "platform/window/msgbox.h"
 #include "receiver/brondel_window.h"
 #include "receiver/receiver_app.h"
 
@@ -73,74 +72,69 @@ void AddCommands(receiver::ReceiverRunner& runner, receiver::BrondelWindow& w) {
     runner.AddCommand("quit", "quit          disconnect and end", [&w](const auto&) { w.Quit(); });
 }
 
+// Reads --connect, the item options and the raw outputs.
+bool ParseOwnOptions(const QCommandLineParser& parser, QString& connect,
+                     receiver::BrondelWindow::ItemOptions& items, std::array<receiver::RawOut, 2>& raw_out,
+                     std::string& error) {
+    connect = parser.value("connect");
+    if (parser.isSet("connect") && connect != "1" && connect != "2" && connect != "both") {
+        error = "--connect takes 1, 2 or both";
+        return false;
+    }
+    if (!ParseItemOptions(parser, items, error)) return false;
+    for (int i = 0; i < 2; ++i) {
+        const std::string path = parser.value(i == 0 ? "raw-out1" : "raw-out2").toStdString();
+        if (!path.empty() && !raw_out[i].Open(path, error)) return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    const bool windows = !receiver::WantsHeadless(argc, argv) && receiver::CanShowWindows();
-    auto app = receiver::MakeApplication(argc, argv, windows);
-    QCoreApplication::setApplicationName("brondel");
-    platform::SetProgramTitle(receiver::BrondelWindow::kCaption);
-    std::signal(SIGPIPE, SIG_IGN);  // a closed --raw-out pipe is reported, not fatal
-
-    QCommandLineParser parser;
-    parser.setApplicationDescription(
-        "Brondel, the two-server receiver: shows two servers side by side and plays the sound of one.\n"
-        "Without a window, standard input takes: connect 1|2, sound 1|2, alarm, snap 1|2, quit.");
-    receiver::AddCommonOptions(parser);
-    parser.addOptions({
-        {"connect",
-         "Choose 接続1, 接続2 or both at start (addresses: --server1/--server2 or init.txt's first two "
-         "items; a server that neither names is not connected).",
-         "1|2|both"},
-        {"server1", "Use this server 1 instead of init.txt's first item, for this run.", "HOST"},
-        {"server2", "Use this server 2 instead of init.txt's second item, for this run.", "HOST"},
-        {"interval", "Timer1's interval in ms (1 to 60000) instead of init.txt's third item, for this run.",
-         "MS"},
-        {"raw-out1", "Write server 1's decoded pictures as raw BGR24 320x240, top-down, to PATH.", "PATH"},
-        {"raw-out2", "The same for server 2.", "PATH"},
-    });
-    parser.process(*app);
-
-    receiver::CommonOptions options;
-    std::string error;
-    if (!receiver::ApplyCommonOptions(parser, options, error)) {
-        std::fprintf(stderr, "brondel: %s\n", error.c_str());
-        return 2;
-    }
-    const QString connect = parser.value("connect");
-    if (parser.isSet("connect") && connect != "1" && connect != "2" && connect != "both") {
-        std::fprintf(stderr, "brondel: --connect takes 1, 2 or both\n");
-        return 2;
-    }
+    QString connect;
     receiver::BrondelWindow::ItemOptions items;
-    if (!ParseItemOptions(parser, items, error)) {
-        std::fprintf(stderr, "brondel: %s\n", error.c_str());
-        return 2;
-    }
     std::array<receiver::RawOut, 2> raw_out;
-    for (int i = 0; i < 2; ++i) {
-        const std::string path = parser.value(i == 0 ? "raw-out1" : "raw-out2").toStdString();
-        if (!path.empty() && !raw_out[i].Open(path, error)) {
-            std::fprintf(stderr, "brondel: %s\n", error.c_str());
-            return 2;
-        }
-    }
-    const bool raw_to_stdout = parser.value("raw-out1") == "-" || parser.value("raw-out2") == "-";
-    if (!windows && !options.headless)
-        std::fprintf(stderr, "brondel: no display; running without a window\n");
+    bool raw_to_stdout = false;
+    receiver::ReceiverStart start{
+        "brondel",
+        receiver::BrondelWindow::kCaption,
+        "Brondel, the two-server receiver: shows two servers side by side and plays the sound of one.\n"
+        "Without a window, standard input takes: connect 1|2, sound 1|2, alarm, snap 1|2, quit.",
+        {
+            {"connect",
+             "Choose 接続1, 接続2 or both at start (addresses: --server1/--server2 or init.txt's first two "
+             "items; a server that neither names is not connected).",
+             "1|2|both"},
+            {"server1", "Use this server 1 instead of init.txt's first item, for this run.", "HOST"},
+            {"server2", "Use this server 2 instead of init.txt's second item, for this run.", "HOST"},
+            {"interval",
+             "Timer1's interval in ms (1 to 60000) instead of init.txt's third item, for this run.", "MS"},
+            {"raw-out1", "Write server 1's decoded pictures as raw BGR24 320x240, top-down, to PATH.",
+             "PATH"},
+            {"raw-out2", "The same for server 2.", "PATH"},
+        },
+        {},
+        {}};
+    start.parse = [&](const QCommandLineParser& parser, std::string& error) {
+        raw_to_stdout = parser.value("raw-out1") == "-" || parser.value("raw-out2") == "-";
+        return ParseOwnOptions(parser, connect, items, raw_out, error);
+    };
+    start.run = [&](const receiver::CommonOptions& options, bool windows) {
+        auto window = std::make_unique<receiver::BrondelWindow>(options.ports);
+        for (int i = 0; i < 2; ++i) window->SetRawOut(i, &raw_out[i]);
+        window->SetItemOptions(items);
+        window->SetReconnect(options.reconnect);
+        receiver::ReceiverRunner runner(window->GetForm(), windows, raw_to_stdout ? stderr : stdout);
+        AddCommands(runner, *window);
+        std::array<long, 2> before{};
+        runner.PrintEverySecond([&] { return SecondLine(*window, before); });
+        runner.OnTerminationSignal([&window] { window->Quit(); });
 
-    auto window = std::make_unique<receiver::BrondelWindow>(options.ports);
-    for (int i = 0; i < 2; ++i) window->SetRawOut(i, &raw_out[i]);
-    window->SetItemOptions(items);
-    window->SetReconnect(options.reconnect);
-    receiver::ReceiverRunner runner(window->GetForm(), windows, raw_to_stdout ? stderr : stdout);
-    AddCommands(runner, *window);
-    std::array<long, 2> before{};
-    runner.PrintEverySecond([&] { return SecondLine(*window, before); });
-    runner.OnTerminationSignal([&window] { window->Quit(); });
-
-    window->Form_Load();
-    if (connect == "1" || connect == "both") ConnectNamed(*window, 0);
-    if (connect == "2" || connect == "both") ConnectNamed(*window, 1);
-    return runner.Run();
+        window->Form_Load();
+        if (connect == "1" || connect == "both") ConnectNamed(*window, 0);
+        if (connect == "2" || connect == "both") ConnectNamed(*window, 1);
+        return runner.Run();
+    };
+    return receiver::RunReceiver(argc, argv, start);
 }

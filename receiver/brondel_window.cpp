@@ -25,11 +25,11 @@ std::string Indexed(const char* name, int i) {
 }  // namespace
 
 BrondelWindow::BrondelWindow(Ports ports)
-    : Picture2(form_.AddPictureBox("Picture2", {0, 0, 665, 265})),
+    : ReceiverWindow(ports),
+      Picture2(form_.AddPictureBox("Picture2", {0, 0, 665, 265})),
       mnu_Danger(form_.AddMenu("mnu_Danger", "警告")),
       mnuCon{{&form_.AddMenu("mnuCon(0)", "接続1"), &form_.AddMenu("mnuCon(1)", "接続2")}},
-      mnuEnd(form_.AddMenu("mnuEnd", "終了")),
-      ports_(ports) {
+      mnuEnd(form_.AddMenu("mnuEnd", "終了")) {
     BuildControls();
     Timer1.SetHandler([this] { Timer1_Timer(); });
     Timer1.SetInterval(kDesignInterval);

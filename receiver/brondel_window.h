@@ -68,9 +68,6 @@ class BrondelWindow : public ReceiverWindow {
     std::array<platform::Flag, kServers> fShow{};
     std::array<platform::Flag, kServers> fCon{};
     int SnapIndex = 0;
-    int DrawWidth = 0;
-    int DrawHeight = 0;
-    InitItems Items;
 
     platform::PictureBox& Picture2;
     std::array<platform::TextBox*, kServers> Text2;
@@ -110,7 +107,6 @@ class BrondelWindow : public ReceiverWindow {
     void ShowItemAsConnect(int i);
     void EnableExitWhenBothVideoClosed();
 
-    Ports ports_;
     ItemOptions item_options_;
     std::array<ServerLink, kServers> links_;
     std::array<LinkKeeper, kServers> keepers_;

@@ -1,9 +1,6 @@
 // quillon: the single-server receiver.
-#include <QCoreApplication>
-#include <csignal>
 #include <cstdio>
 
-#include "platform/window/msgbox.h"
 #include "receiver/quillon_window.h"
 #include "receiver/receiver_app.h"
 
@@ -40,72 +37,59 @@ void AddCommands(receiver::ReceiverRunner& runner, receiver::QuillonWindow& w) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    const bool windows = !receiver::WantsHeadless(argc, argv) && receiver::CanShowWindows();
-    auto app = receiver::MakeApplication(argc, argv, windows);
-    QCoreApplication::setApplicationName("quillon");
-    platform::SetProgramTitle(receiver::QuillonWindow::kCaption);
-    std::signal(SIGPIPE, SIG_IGN);  // a closed --raw-out pipe is reported, not fatal
-
-    QCommandLineParser parser;
-    parser.setApplicationDescription(
-        "Quillon, the single-server receiver: shows and plays what one server sends.\n"
-        "Without a window, standard input takes: connect, alarm, snap, size 0|1, quit.");
-    receiver::AddCommonOptions(parser);
-    parser.addOptions({
-        {"connect",
-         "Choose 接続 at start, with the server that --server or init.txt's first item names "
-         "(without one, nothing is connected)."},
-        {"server", "Use this server instead of init.txt's first item, for this run.", "HOST"},
-        {"raw-out",
-         "Write every decoded picture as raw BGR24 320x240, top-down, to PATH (- : standard output).",
-         "PATH"},
-    });
-    parser.process(*app);
-
-    receiver::CommonOptions options;
-    std::string error;
-    if (!receiver::ApplyCommonOptions(parser, options, error)) {
-        std::fprintf(stderr, "quillon: %s\n", error.c_str());
-        return 2;
-    }
     std::string server;
-    if (!receiver::ParseServer(parser, "server", server, error)) {
-        std::fprintf(stderr, "quillon: %s\n", error.c_str());
-        return 2;
-    }
     receiver::RawOut raw_out;
-    const std::string raw_path = parser.value("raw-out").toStdString();
-    if (!raw_path.empty() && !raw_out.Open(raw_path, error)) {
-        std::fprintf(stderr, "quillon: %s\n", error.c_str());
-        return 2;
-    }
-    if (!windows && !options.headless)
-        std::fprintf(stderr, "quillon: no display; running without a window\n");
+    std::string raw_path;
+    bool connect = false;
+    receiver::ReceiverStart start{
+        "quillon",
+        receiver::QuillonWindow::kCaption,
+        "Quillon, the single-server receiver: shows and plays what one server sends.\n"
+        "Without a window, standard input takes: connect, alarm, snap, size 0|1, quit.",
+        {
+            {"connect",
+             "Choose 接続 at start, with the server that --server or init.txt's first item names "
+             "(without one, nothing is connected)."},
+            {"server", "Use this server instead of init.txt's first item, for this run.", "HOST"},
+            {"raw-out",
+             "Write every decoded picture as raw BGR24 320x240, top-down, to PATH (- : standard output).",
+             "PATH"},
+        },
+        {},
+        {}};
+    start.parse = [&](const QCommandLineParser& parser, std::string& error) {
+        connect = parser.isSet("connect");
+        raw_path = parser.value("raw-out").toStdString();
+        return receiver::ParseServer(parser, "server", server, error) &&
+               (raw_path.empty() || raw_out.Open(raw_path, error));
+    };
+    start.run = [&](const receiver::CommonOptions& options, bool windows) {
+        receiver::QuillonWindow window(options.ports);
+        window.SetRawOut(&raw_out);
+        window.SetServer(server);
+        window.SetReconnect(options.reconnect);
+        receiver::ReceiverRunner runner(window.GetForm(), windows, raw_path == "-" ? stderr : stdout);
+        AddCommands(runner, window);
+        long frames_before = 0;
+        runner.PrintEverySecond([&] { return SecondLine(window, frames_before); });
+        runner.OnTerminationSignal([&window] { window.Quit(); });
 
-    receiver::QuillonWindow window(options.ports);
-    window.SetRawOut(&raw_out);
-    window.SetServer(server);
-    window.SetReconnect(options.reconnect);
-    receiver::ReceiverRunner runner(window.GetForm(), windows, raw_path == "-" ? stderr : stdout);
-    AddCommands(runner, window);
-    long frames_before = 0;
-    runner.PrintEverySecond([&] { return SecondLine(window, frames_before); });
-    runner.OnTerminationSignal([&window] { window.Quit(); });
-
-    window.Form_Load();
-    if (parser.isSet("connect")) {
-        // Only a server that is named: the window's built-in default address is for the user's own 接続.
-        if (window.NamedServer().empty()) {
-            std::fprintf(stderr, "quillon: %s\n",
-                         receiver::NoServerNamedText("", "first", "--server").c_str());
-        } else {
-            window.mnuConnect.UserClick();
+        window.Form_Load();
+        if (connect) {
+            // Only a server that is named: the window's built-in default address is for the user's own 接続.
+            if (window.NamedServer().empty()) {
+                std::fprintf(stderr, "quillon: %s\n",
+                             receiver::NoServerNamedText("", "first", "--server").c_str());
+            } else {
+                window.mnuConnect.UserClick();
+            }
         }
-    }
-    const int status = runner.Run();
-    const receiver::FrameStats::Latency latency = window.Stats().Summary();
-    runner.PrintLine("frames " + std::to_string(window.Stats().Frames()) + "  latency median " +
-                     std::to_string(latency.median_ms) + " ms  p99 " + std::to_string(latency.p99_ms) +
-                     " ms");
-    return status;
+        const int status = runner.Run();
+        const receiver::FrameStats::Latency latency = window.Stats().Summary();
+        runner.PrintLine("frames " + std::to_string(window.Stats().Frames()) + "  latency median " +
+                         std::to_string(latency.median_ms) + " ms  p99 " + std::to_string(latency.p99_ms) +
+                         " ms");
+        return status;
+    };
+    return receiver::RunReceiver(argc, argv, start);
 }

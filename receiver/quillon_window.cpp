@@ -26,7 +26,8 @@ platform::Form& BuildForm(platform::Form& form) {
 }  // namespace
 
 QuillonWindow::QuillonWindow(Ports ports)
-    : Picture2(BuildForm(form_).AddPictureBox("Picture2", {0, 0, 661, 501})),
+    : ReceiverWindow(ports),
+      Picture2(BuildForm(form_).AddPictureBox("Picture2", {0, 0, 661, 501})),
       Text1(form_.AddTextBox("Text1", {8, 512, 257, 25})),
       Text2(form_.AddTextBox("Text2", {272, 512, 217, 25}, kDefaultAddress)),
       Text3(form_.AddTextBox("Text3", {8, 544, 400, 25})),
@@ -35,8 +36,7 @@ QuillonWindow::QuillonWindow(Ports ports)
       Command3(form_.AddButton("Command3", "撮影", {432, 544, 57, 25})),
       mnu_Danger(form_.AddMenu("mnu_Danger", "警告")),
       mnuConnect(form_.AddMenu("mnuConnect", "接続")),
-      mnuEnd(form_.AddMenu("mnuEnd", "終了")),
-      ports_(ports) {
+      mnuEnd(form_.AddMenu("mnuEnd", "終了")) {
     Picture2.SetBackColor(kPictureColor);
     Picture2.Cls();
     Label1.SetBackColor(kWindowColor);

@@ -56,9 +56,6 @@ class QuillonWindow : public ReceiverWindow {
     platform::Flag fCon = platform::kFalse;
     platform::Flag fStarted = platform::kFalse;
     int PictureSize = 0;  // 0: "640X480", 1: "320X240"; any other value lays out and paints as 640X480
-    int DrawWidth = 0;
-    int DrawHeight = 0;
-    InitItems Items;
 
     platform::PictureBox& Picture2;
     platform::TextBox& Text1;
@@ -90,7 +87,6 @@ class QuillonWindow : public ReceiverWindow {
     void EndSession(const std::string& status);
     void Reconnect(int attempt);
 
-    Ports ports_;
     RawOut* raw_out_ = nullptr;
     std::string server_;
     std::string named_server_;

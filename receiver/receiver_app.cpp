@@ -1,11 +1,13 @@
 #include "receiver/receiver_app.h"
 
 #include <QCoreApplication>
+#include <csignal>
 #include <cstring>
 
+#include "platform/wave/wave.h"
+#include "platform/window/msgbox.h"
 #include "platform/window/paths.h"
 #include "platform/window/version.h"
-#include "platform/wave/wave.h"
 
 namespace receiver {
 
@@ -57,6 +59,30 @@ bool ParseServer(const QCommandLineParser& parser, const QString& option, std::s
 std::string NoServerNamedText(const std::string& which, const std::string& item, const std::string& option) {
     return "--connect: no server is named" + which + " (init.txt's " + item + " item, or " + option +
            " HOST); not connecting";
+}
+
+int RunReceiver(int argc, char** argv, const ReceiverStart& start) {
+    const bool windows = !WantsHeadless(argc, argv) && CanShowWindows();
+    auto app = MakeApplication(argc, argv, windows);
+    QCoreApplication::setApplicationName(start.name);
+    platform::SetProgramTitle(start.caption);
+    std::signal(SIGPIPE, SIG_IGN);  // a closed --raw-out pipe is reported, not fatal
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(start.description);
+    AddCommonOptions(parser);
+    parser.addOptions(start.options);
+    parser.process(*app);
+
+    CommonOptions options;
+    std::string error;
+    if (!ApplyCommonOptions(parser, options, error) || !start.parse(parser, error)) {
+        std::fprintf(stderr, "%s: %s\n", start.name, error.c_str());
+        return 2;
+    }
+    if (!windows && !options.headless)
+        std::fprintf(stderr, "%s: no display; running without a window\n", start.name);
+    return start.run(options, windows);
 }
 
 bool ApplyCommonOptions(const QCommandLineParser& parser, CommonOptions& options, std::string& error) {

@@ -41,6 +41,25 @@ bool ParseServer(const QCommandLineParser& parser, const QString& option, std::s
 // The line --connect prints when no server is named: what to give instead.
 std::string NoServerNamedText(const std::string& which, const std::string& item, const std::string& option);
 
+// What a receiver adds to the start-up both share (RunReceiver): its name, caption and options, the
+// reading of those options, and the running of its window.
+struct ReceiverStart {
+    const char* name;     // "quillon": the application name and the prefix of its error lines
+    const char* caption;  // the window's caption, the title of message boxes
+    QString description;
+    QList<QCommandLineOption> options;
+    // Reads the program's own options after the common ones; false with a message on a bad one.
+    std::function<bool(const QCommandLineParser&, std::string& error)> parse;
+    // Makes the window and runs it; returns the exit code.
+    std::function<int(const CommonOptions&, bool windows)> run;
+};
+
+// The receivers' start-up: the application object (with windows when a display is there and --headless
+// was not given), the command line (--help and --version end here), the common options, the program's
+// own (a bad one ends with its message and status 2), a note when no display forces the console, then
+// start.run.
+int RunReceiver(int argc, char** argv, const ReceiverStart& start);
+
 // Runs a receiver's window until it is unloaded: as a window when one can be shown and --headless was not
 // given, otherwise as console lines with commands from standard input.
 class ReceiverRunner {

@@ -1,7 +1,7 @@
 // The window front-end of the receivers, built with STREAM_GUI.
 #include <QApplication>
-#include <cstdlib>
 
+#include "platform/ui/console_frontend.h"
 #include "platform/ui/qt/gui_frontend.h"
 #include "receiver/receiver_frontend.h"
 
@@ -18,15 +18,10 @@ class GuiWindow : public WindowFrontend {
     platform::GuiFrontend gui_;
 };
 
-bool HasEnv(const char* name) {
-    const char* value = std::getenv(name);
-    return value != nullptr && *value != '\0';
-}
-
 }  // namespace
 
 bool CanShowWindows() {
-    return HasEnv("DISPLAY") || HasEnv("WAYLAND_DISPLAY") || HasEnv("QT_QPA_PLATFORM");
+    return platform::HaveDisplay();
 }
 
 std::unique_ptr<QCoreApplication> MakeApplication(int& argc, char** argv, bool windows) {

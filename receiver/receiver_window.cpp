@@ -2,6 +2,7 @@
 
 #include <exception>
 
+#include "codec/codec_status.h"
 #include "platform/capture/timestamp.h"
 #include "platform/window/msgbox.h"
 #include "platform/winsock/winsock.h"
@@ -24,7 +25,18 @@ void SetOuterSizeTwips(platform::Form& form, int width_twips, int height_twips) 
                        height_twips / kTwipsPerPixel - kFrameHeightPixels);
 }
 
-ReceiverWindow::ReceiverWindow() {
+std::string CodecErrorText(int status) {
+    switch (status) {
+        case codec::kStatusOverflow:
+            return "実行時エラー '6': オーバーフローしました。";
+        case codec::kStatusSubscript:
+            return "実行時エラー '9': インデックスが有効範囲にありません。";
+        default:
+            return "実行時エラー '" + std::to_string(status) + "'";
+    }
+}
+
+ReceiverWindow::ReceiverWindow(Ports ports) : ports_(ports) {
     form_.OnActivate([this] { Form_Activate(); });
     form_.OnQueryUnload([this](platform::UnloadMode mode) { return Form_QueryUnload(mode); });
 }

@@ -10,9 +10,11 @@
 #include "audio/CWAVE.h"
 #include "net/CSock.h"
 #include "platform/ui/controls.h"
+#include "platform/window/error_box.h"
 #include "platform/window/window.h"
 #include "receiver/frame_stats.h"
-#include "receiver/receiver_errors.h"
+#include "receiver/init_file.h"
+#include "receiver/server_link.h"
 
 namespace receiver {
 
@@ -20,11 +22,15 @@ namespace receiver {
 // read whole in the narrowest status box (153 pixels in Quillon's 320X240 layout).
 std::string ConnectFailedText(int error);
 
+// The description of a codec failure (codec::kStatusOverflow or kStatusSubscript) in the words of a run-time
+// error.
+std::string CodecErrorText(int status);
+
 class ReceiverWindow {
   public:
     using SOCKET = CSock::SOCKET;
 
-    ReceiverWindow();
+    explicit ReceiverWindow(Ports ports);
     virtual ~ReceiverWindow();
     ReceiverWindow(const ReceiverWindow&) = delete;
     ReceiverWindow& operator=(const ReceiverWindow&) = delete;
@@ -45,6 +51,10 @@ class ReceiverWindow {
     platform::Flag fSnap = platform::kFalse;
     platform::Flag fBusy = platform::kFalse;
     platform::WNDPROC PrevWndProc;
+    // The painted picture's size in pixels (a negative width paints it mirrored) and init.txt's items.
+    int DrawWidth = 0;
+    int DrawHeight = 0;
+    InitItems Items;
 
     // Every activation keeps the window on top of the others.
     void Form_Activate();
@@ -52,7 +62,7 @@ class ReceiverWindow {
     // Exit item ends the program.
     bool Form_QueryUnload(platform::UnloadMode mode);
 
-    const ErrorBox& Errors() const { return errors_; }
+    const platform::ErrorBox& Errors() const { return errors_; }
     const FrameStats& Stats() const { return stats_; }
     // Blocks of the playback queue, for the headless figures.
     int SoundQueueDepth() const { return Wave.QueueCount; }
@@ -72,13 +82,14 @@ class ReceiverWindow {
     void ReportError(const std::string& description) { errors_.Report(description); }
     void CountPaintedFrame(const std::uint8_t* picture);
 
+    Ports ports_;  // the servers' video and sound ports
     platform::Form form_{"StreamingVideo"};
     platform::Window window_;
 
   private:
     void DispatchSocket(SOCKET sock, platform::LPARAM lParam);
 
-    ErrorBox errors_;
+    platform::ErrorBox errors_;
     FrameStats stats_;
 };
 

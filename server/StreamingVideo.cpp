@@ -75,7 +75,7 @@ void StreamingVideo::BuildControls() {
 
 void StreamingVideo::Form_Load() {
     if (f_end_) return;
-    MaxClient = 10;
+    MaxClient = kReceiverSlots;
     Clients = {};
     if (hMainWnd == nullptr) {
         hMainWnd = &window_;
@@ -138,7 +138,7 @@ void StreamingVideo::ThisExit() {
     Capture().EndCapture();
     if (HaveInstances() && Sock().fWsa != platform::kFalse) {
         Sock().CloseListenSock(ListenSock);
-        for (int slot = 0; slot <= 10; ++slot) {
+        for (int slot = 0; slot <= kReceiverSlots; ++slot) {
             for (SOCKET* s : {&Clients[slot].VideoSock, &Clients[slot].WaveSock}) {
                 if (*s != 0) winsock::closesocket(*s);
                 *s = 0;

@@ -2,8 +2,8 @@
 // and list on standard output and takes commands on standard input.
 #include <QStringList>
 #include <cstdio>
-#include <cstdlib>
 
+#include "platform/ui/console_frontend.h"
 #include "server/program.h"
 
 namespace {
@@ -12,14 +12,6 @@ QStringList Arguments(int argc, char** argv) {
     QStringList list;
     for (int i = 0; i < argc; ++i) list << QString::fromLocal8Bit(argv[i]);
     return list;
-}
-
-bool HaveDisplay() {
-    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
-        const char* value = std::getenv(name);
-        if (value != nullptr && *value != '\0') return true;
-    }
-    return false;
 }
 
 }  // namespace
@@ -42,7 +34,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "tessaly: this build has no window; running --headless\n");
         options.headless = true;
     }
-    if (!options.headless && !HaveDisplay()) {
+    if (!options.headless && !platform::HaveDisplay()) {
         // As the receivers do: without a display the console front-end stands in for the window.
         std::fprintf(stderr, "tessaly: no display ($DISPLAY is not set); running --headless\n");
         options.headless = true;

@@ -11,7 +11,7 @@
 namespace tessaly {
 
 std::array<ClientInfo, kClientSlots> Clients{};
-std::int32_t MaxClient = 10;
+std::int32_t MaxClient = kReceiverSlots;
 std::int32_t TickCount = 0;
 std::int32_t LastSlot = 0;
 SOCKET AcceptSock = 0;
@@ -83,7 +83,7 @@ void SetSoundCommandObserver(std::function<void(std::string_view)> observer) {
 void ResetServerModule() {
     TheInstances().reset();
     Clients = {};
-    MaxClient = 10;
+    MaxClient = kReceiverSlots;
     TickCount = 0;
     LastSlot = 0;
     AcceptSock = 0;

@@ -32,6 +32,7 @@ struct ClientInfo {
     std::int32_t LastTick = 0;  // TickCount when the slot was filled and at each frame request
 };
 
+inline constexpr std::int32_t kReceiverSlots = 10;  // slots 1..10 take receivers: MaxClient at start
 inline constexpr int kClientSlots = 12;  // slot 0 only ever holds a stray sound connection; 11 is unused
 inline constexpr int kPressBufBytes = 15001 + 2;  // the largest frame and the end marker behind it
 inline constexpr int kCapBufBytes = media::kPictureRowBytes * media::kPictureHeight;

@@ -5,6 +5,7 @@
 
 #include "audio/CWAVE.h"
 #include "net/CSock.h"
+#include "platform/window/error_box.h"
 #include "server/admission.h"
 #include "server/frame_pacing.h"
 #include "server/report.h"
@@ -18,6 +19,12 @@ namespace {
 constexpr long kReadAndClose = winsock::FD_READ | winsock::FD_CLOSE;  // 33
 
 bool (*security_mode_source)() = nullptr;
+
+// Failures trapped in the window procedure, reported as the receivers report theirs (repeats counted).
+platform::ErrorBox& TrappedErrors() {
+    static platform::ErrorBox errors;
+    return errors;
+}
 
 bool InUse(int slot) {
     return Clients[slot].fUse != platform::kFalse;
@@ -217,8 +224,9 @@ platform::LRESULT WindowProc(platform::HWND hwnd, platform::UINT msg, platform::
     try {
         if (msg == platform::MM_WIM_DATA) ForwardSound(lParam);
         if (msg == platform::WM_SOCKET) SocketEvent(static_cast<SOCKET>(wParam), lParam);
-    } catch (const std::exception&) {
-        // A failure ends the handling of this one message; the server goes on with the next.
+    } catch (const std::exception& e) {
+        // A failure ends the handling of this one message; the server reports it and goes on with the next.
+        TrappedErrors().Report(e.what());
     }
     return result;
 }

@@ -5,12 +5,12 @@
 #include <iterator>
 #include <regex>
 
+#include "program_process.h"
 #include "receiver/receiver_window.h"
-#include "receiver_process.h"
 #include "receiver_test_server.h"
 #include "receiver_test_util.h"
 
-using receiver_test::Program;
+using program_test::Program;
 using receiver_test::ThreadServer;
 
 namespace {
@@ -72,16 +72,13 @@ TEST_F(BrondelProgram, ShowsBothServersAndPlaysTheSelectedOne) {
 }
 
 TEST_F(BrondelProgram, TwoTessalyServersNamedOnTheCommandLine) {
-    if (!receiver_test::HaveProgram("tessaly")) GTEST_SKIP() << "tessaly is not built yet";
+    if (!program_test::HaveProgram("tessaly")) GTEST_SKIP() << "tessaly is not built yet";
     const std::uint16_t video = csock_test::FreePort();
     const std::uint16_t sound = csock_test::FreePort();
     std::vector<std::unique_ptr<Program>> servers;
     for (const char* address : {"127.0.0.1", "127.0.0.2"}) {
         servers.push_back(std::make_unique<Program>(
-            "tessaly", std::vector<std::string>{
-                           "--headless", "--serve", "--capture", "testpattern", "--audio-in", "tone",
-                           "--audio-out", "null", "--bind", address, "--video-port", std::to_string(video),
-                           "--sound-port", std::to_string(sound), "--dir", dir_.string()}));
+            "tessaly", program_test::TessalyArgs(video, sound, {"--bind", address, "--dir", dir_.string()})));
         ASSERT_TRUE(servers.back()->Started());
         // Connect only once the server listens ("待機します。" is its status text from then on).
         ASSERT_TRUE(servers.back()->WaitForLine("待機します。", 10000)) << servers.back()->Errors();
@@ -102,10 +99,10 @@ TEST_F(BrondelProgram, TwoTessalyServersNamedOnTheCommandLine) {
 }
 
 TEST_F(BrondelProgram, ConnectWithoutANamedServerConnectsNowhere) {
-    if (!receiver_test::CanIsolateNetwork()) GTEST_SKIP() << "unshare -n is not permitted here";
+    if (!program_test::CanIsolateNetwork()) GTEST_SKIP() << "unshare -n is not permitted here";
     // init.txt names server 1 only: server 1 is tried (and refused inside the namespace), server 2 is not.
     WriteInit("127.0.0.1\n");
-    Program brondel(receiver_test::Isolated(
+    Program brondel(program_test::Isolated(
         "brondel", {"--headless", "--connect", "both", "--dir", dir_.string(), "--audio-out", "null"}));
     ASSERT_TRUE(brondel.WaitForErrorLine("no server is named for server 2")) << brondel.Errors();
     ASSERT_TRUE(brondel.WaitForLine("server 1: " + receiver::ConnectFailedText(10061))) << brondel.Output();

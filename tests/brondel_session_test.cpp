@@ -122,18 +122,18 @@ TEST_F(BrondelSession, TheTimerPacesEachServersRequests) {
     Connect(1);
     ASSERT_TRUE(WaitFor([&] { return Requests(0, kNext) == 1 && Requests(1, kNext) == 1; }));
     for (int n = 0; n < 3; ++n) window_->Timer1.Fire();
-    Settle();
+    Settle(200);
     EXPECT_EQ(Requests(0, kNext), 1) << "no request before a frame was shown";
     EXPECT_EQ(Requests(1, kNext), 1);
 
     servers_[0]->SendFrame();
     ASSERT_TRUE(WaitFor([&] { return window_->FramesOf(0) == 1; }));
-    Settle();
+    Settle(200);
     EXPECT_EQ(Requests(0, kNext), 1) << "a frame alone sends no request";
     window_->Timer1.Fire();
     window_->Timer1.Fire();
     ASSERT_TRUE(WaitFor([&] { return Requests(0, kNext) == 2; }));
-    Settle();
+    Settle(200);
     EXPECT_EQ(Requests(0, kNext), 2) << "one request per tick at most";
     EXPECT_EQ(Requests(1, kNext), 1);
 

@@ -1,13 +1,14 @@
 // streamtool probe against a small server built here with CSock, on 127.0.0.1 and free ports: a server that
 // answers, one that never answers, one that breaks the framing, and none at all.
-#include <QProcess>
 #include <QRegularExpression>
+#include <QStringList>
 #include <array>
 #include <filesystem>
 #include <fstream>
 
 #include "csock_test_util.h"
 #include "platform/window/timer.h"
+#include "program_process.h"
 
 using namespace csock_test;
 
@@ -94,17 +95,14 @@ class ProbeTest : public LoopbackTest {
     }
     // Runs the probe while this thread's loop serves; it must end by itself well within the limit.
     ProbeRun Probe(const QStringList& args) {
-        QProcess p;
-        p.start(QStringLiteral(STREAM_BIN_DIR "/streamtool"), QStringList{"probe"} + args);
-        EXPECT_TRUE(p.waitForStarted(5000));
-        const bool ended = platform::RunUntil([&] { return p.state() == QProcess::NotRunning; }, 15000);
+        std::vector<std::string> list = {"probe"};
+        for (const QString& a : args) list.push_back(a.toStdString());
+        program_test::Program p("streamtool", list);
+        EXPECT_TRUE(p.Started());
+        const bool ended = platform::RunUntil([&] { return !p.Running(); }, 15000);
         EXPECT_TRUE(ended) << "the probe did not end by itself";
-        if (!ended) {
-            p.kill();
-            p.waitForFinished(2000);
-        }
-        return {p.exitCode(), p.readAllStandardOutput().toStdString(),
-                p.readAllStandardError().toStdString()};
+        p.WaitForExit(ended ? 2000 : 0);
+        return {p.ExitCode(), p.Output(), p.Errors()};
     }
     static QStringList Ports(const TestServer& s) {
         return {"--video-port", QString::number(s.VideoPort()), "--sound-port",

@@ -109,7 +109,20 @@ struct Note {
 
 // The main window of a test: it records every socket notification and hands it to on_socket; message boxes
 // are recorded instead of printed. Every socket is released at the end, whatever the test left open.
-class LoopbackTest : public ::testing::Test {
+// The one place for bounded waits on this thread's event loop, shared by every suite's fixture. WaitFor is
+// generous: it only bounds how long a failing test waits, and sanitizer builds on a busy machine are slow.
+class EventLoopTest : public ::testing::Test {
+  protected:
+    static bool WaitFor(const std::function<bool()>& done, int ms = 10000) {
+        return platform::RunUntil(done, ms);
+    }
+    // Lets the loop run for a while, for checks that something did not happen.
+    static void Settle(int ms = 150) {
+        platform::RunUntil([] { return false; }, ms);
+    }
+};
+
+class LoopbackTest : public EventLoopTest {
   protected:
     void SetUp() override {
         hMainWnd = &window_;
@@ -143,12 +156,6 @@ class LoopbackTest : public ::testing::Test {
             if (note.sock == sock) out.push_back(note.lparam);
         }
         return out;
-    }
-    // Generous: it only bounds how long a failing test waits, and sanitizer builds on a busy machine are
-    // slow.
-    bool WaitFor(const std::function<bool()>& done) { return platform::RunUntil(done, 10000); }
-    void Settle(int ms = 150) {
-        platform::RunUntil([] { return false; }, ms);
     }
     int Keep(int fd) {
         peers_.push_back(fd);

@@ -1,5 +1,6 @@
 // Sound from end to end without a sound card: a tone captured into blocks, the blocks delivered with
 // network jitter to the playback queue, and what the output "played" checked from its recording.
+#include <algorithm>
 #include <array>
 #include <deque>
 #include <random>
@@ -24,13 +25,32 @@ struct InTransit {
     Block block;
 };
 
-// What happened at each finished output buffer while the receiver was logged in.
-struct Moves {
-    int normal = 0, stretched = 0, shortened = 0, silent = 0;
+// What the output played, told from each buffer it reported finished: its length against a block's
+// 1,600 samples, and whether it held sound (expanded sound is never exactly 0) or silence.
+struct Played {
+    int normal = 0, stretched = 0, shortened = 0, silent = 0, sound_buffers = 0;
     int late_normal = 0, late_total = 0, late_silent = 0;
-    int deepest = 0;
-    std::int64_t real_samples = 0;  // samples of sound blocks played
-    std::int64_t all_samples = 0;   // every sample played, silence included
+    std::int64_t sound_samples = 0;  // samples of buffers that held sound
+    std::int64_t all_samples = 0;    // every sample played, silence included
+
+    void Record(const WAVEHDR& done, bool late) {
+        const auto* samples = reinterpret_cast<const std::int16_t*>(done.lpData);
+        const int length = static_cast<int>(done.dwBufferLength / 2);
+        const bool sound = std::any_of(samples, samples + length, [](std::int16_t s) { return s != 0; });
+        all_samples += length;
+        if (!sound) {
+            ++silent;
+            late_silent += late;
+            return;
+        }
+        ++sound_buffers;
+        sound_samples += length;
+        normal += length == CWAVE::kBlockSamples;
+        stretched += length > CWAVE::kBlockSamples;
+        shortened += length < CWAVE::kBlockSamples;
+        late_normal += late && length == CWAVE::kBlockSamples;
+        late_total += late;
+    }
 };
 
 }  // namespace
@@ -44,8 +64,9 @@ TEST(SoundEndToEnd, AToneSentWithJitterComesBackWholeAndTheQueueSettlesAtItsTarg
     std::mt19937 random(7);
     std::uniform_int_distribution<int> jitter(0, kJitterMillis * 1000);
     std::int64_t last_arrival = 0;
-    Moves moves;
-    int sent = 0, delivered = 0, played_blocks = 0, drained_blocks = 0, capped = 0;
+    Played played;
+    int sent = 0, delivered = 0, capped = 0, deepest = 0;
+    int taken_playing = 0, taken_running_down = 0;  // blocks the output took off the queue
 
     rig.on_message = [&](UINT msg, WPARAM, LPARAM lp) {
         const std::int64_t now = rig.clock().Now();
@@ -57,34 +78,13 @@ TEST(SoundEndToEnd, AToneSentWithJitterComesBackWholeAndTheQueueSettlesAtItsTarg
             network.push_back(t);
             ++sent;
         } else if (msg == MM_WOM_DONE) {
-            const int c = receiver.QueueCount;
-            if (!receiver.fLOGIN) {
-                drained_blocks += c > 0;
-            } else {
-                const bool late = now > kSettleMicros;
-                int length = 1679;
-                if (c == 0) {
-                    ++moves.silent;
-                    moves.late_silent += late;
-                } else if (c == 4) {
-                    length = 1600;
-                    ++moves.normal;
-                    moves.late_normal += late;
-                } else if (c >= 5) {
-                    length = 1520;
-                    ++moves.shortened;
-                } else {
-                    ++moves.stretched;
-                }
-                moves.late_total += late;
-                if (late) moves.deepest = std::max(moves.deepest, c);
-                if (c > 0) {
-                    ++played_blocks;
-                    moves.real_samples += length;
-                }
-                moves.all_samples += length;
-            }
+            const bool playing = receiver.fLOGIN;
+            const bool late = playing && now > kSettleMicros;
+            played.Record(*reinterpret_cast<const WAVEHDR*>(lp), late);
+            const int before = receiver.QueueCount;
+            if (late) deepest = std::max(deepest, before);
             receiver.WaveMoving(3);
+            (playing ? taken_playing : taken_running_down) += before - receiver.QueueCount;
         }
     };
 
@@ -123,24 +123,27 @@ TEST(SoundEndToEnd, AToneSentWithJitterComesBackWholeAndTheQueueSettlesAtItsTarg
     // or waits to start playback.
     const int waiting = receiver.QueueCount + (receiver.fPlay ? 0 : receiver.StartCount);
     EXPECT_EQ(capped, 0);
-    EXPECT_EQ(played_blocks + drained_blocks + waiting, delivered);
+    EXPECT_EQ(taken_playing + taken_running_down + waiting, delivered);
+    // Each block taken while the receiver played came out as one buffer of sound.
+    EXPECT_EQ(played.sound_buffers, taken_playing);
 
-    const std::vector<std::int16_t> played = wave_test::ReadSamples(path);
-    ASSERT_EQ(static_cast<std::int64_t>(played.size()), 2 * 1600 + moves.all_samples);
-    // Expanded sound is never exactly 0 (the quietest codes give -4 and 4): every other sample is sound.
-    const auto sound = std::count_if(played.begin(), played.end(), [](std::int16_t s) { return s != 0; });
-    EXPECT_EQ(sound, moves.real_samples);
+    // The recording is the finished buffers end to end, and its sound exactly theirs.
+    const std::vector<std::int16_t> recording = wave_test::ReadSamples(path);
+    ASSERT_EQ(static_cast<std::int64_t>(recording.size()), played.all_samples);
+    const auto sound =
+        std::count_if(recording.begin(), recording.end(), [](std::int16_t s) { return s != 0; });
+    EXPECT_EQ(sound, played.sound_samples);
 
     // The tone comes back at its pitch (stretching and shortening move it by under 5 %).
     const double seconds = static_cast<double>(sound) / 8000;
-    const double hz = wave_test::RisingCrossings(played, 0, played.size()) / seconds;
+    const double hz = wave_test::RisingCrossings(recording, 0, recording.size()) / seconds;
     EXPECT_NEAR(hz, kToneHz, kToneHz * 0.02);
 
     // Once settled, most buffers play at normal length, the queue stays shallow and never runs dry.
-    EXPECT_GT(moves.late_total, 100);
-    EXPECT_GE(moves.late_normal * 10, moves.late_total * 6)
-        << moves.normal << " normal, " << moves.stretched << " stretched, " << moves.shortened
+    EXPECT_GT(played.late_total, 100);
+    EXPECT_GE(played.late_normal * 10, played.late_total * 6)
+        << played.normal << " normal, " << played.stretched << " stretched, " << played.shortened
         << " shortened";
-    EXPECT_LE(moves.deepest, 6);
-    EXPECT_EQ(moves.late_silent, 0);
+    EXPECT_LE(deepest, 6);
+    EXPECT_EQ(played.late_silent, 0);
 }

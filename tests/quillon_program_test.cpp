@@ -6,12 +6,12 @@
 #include <tuple>
 
 #include "media/picture_file.h"
+#include "program_process.h"
 #include "receiver/receiver_window.h"
-#include "receiver_process.h"
 #include "receiver_test_server.h"
 #include "receiver_test_util.h"
 
-using receiver_test::Program;
+using program_test::Program;
 using receiver_test::ThreadServer;
 
 namespace {
@@ -96,10 +96,10 @@ TEST_F(QuillonProgram, ReconnectsToTheNamedServerWhenItComesBack) {
 }
 
 TEST_F(QuillonProgram, ConnectWithoutANamedServerConnectsNowhere) {
-    if (!receiver_test::CanIsolateNetwork()) GTEST_SKIP() << "unshare -n is not permitted here";
+    if (!program_test::CanIsolateNetwork()) GTEST_SKIP() << "unshare -n is not permitted here";
     // No init.txt and no --server: --connect says so. The user's own 接続 still takes the built-in
     // default address, which is out of reach inside the namespace (network unreachable).
-    Program quillon(receiver_test::Isolated(
+    Program quillon(program_test::Isolated(
         "quillon", {"--headless", "--connect", "--dir", dir_.string(), "--audio-out", "null"}));
     ASSERT_TRUE(quillon.WaitForErrorLine("no server is named")) << quillon.Errors();
     quillon.WaitForLine("接続", 1000);
@@ -123,14 +123,11 @@ bool HoldsATone(const std::vector<std::uint8_t>& wav) {
 }
 
 TEST_F(QuillonProgram, AgainstTessalyWithItsTestPictureAndTone) {
-    if (!receiver_test::HaveProgram("tessaly")) GTEST_SKIP() << "tessaly is not built yet";
+    if (!program_test::HaveProgram("tessaly")) GTEST_SKIP() << "tessaly is not built yet";
     WriteInit("127.0.0.1\n");
     const std::uint16_t video = csock_test::FreePort();
     const std::uint16_t sound = csock_test::FreePort();
-    Program tessaly("tessaly",
-                    {"--headless", "--serve", "--capture", "testpattern", "--audio-in", "tone", "--audio-out",
-                     "null", "--bind", "127.0.0.1", "--video-port", std::to_string(video), "--sound-port",
-                     std::to_string(sound), "--dir", dir_.string()});
+    Program tessaly("tessaly", program_test::TessalyArgs(video, sound, {"--dir", dir_.string()}));
     ASSERT_TRUE(tessaly.Started());
     // Connect only once the server listens ("待機します。" is its status text from then on).
     ASSERT_TRUE(tessaly.WaitForLine("待機します。", 10000)) << tessaly.Errors();

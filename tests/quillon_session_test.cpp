@@ -62,12 +62,12 @@ TEST_F(QuillonSession, OneRequestInFlightAndOnePaintingPerFrame) {
     EXPECT_FALSE(window_->mnuEnd.Enabled());
     EXPECT_TRUE(window_->Command3.Enabled());
     EXPECT_EQ(window_->mnuConnect.Caption(), "切断");
-    Settle();
+    Settle(200);
     EXPECT_EQ(Requests(kNext), 1) << "no second request while the first is unanswered";
 
     server_->SendFrame();
     ASSERT_TRUE(WaitFor([&] { return window_->Stats().Frames() == 1 && Requests(kNext) == 2; }));
-    Settle();
+    Settle(200);
     EXPECT_EQ(Requests(kNext), 2);
     EXPECT_EQ(window_->Stats().Frames(), 1);
 
@@ -88,7 +88,7 @@ TEST_F(QuillonSession, AnExtraWriteNotificationSendsOneMoreRequest) {
     ASSERT_TRUE(WaitFor([&] { return Requests(kNext) == 1; }));
     Notify(window_->VideoClient.MySock, winsock::FD_WRITE);
     ASSERT_TRUE(WaitFor([&] { return Requests(kNext) == 2; }));
-    Settle();
+    Settle(200);
     EXPECT_EQ(Requests(kNext), 2);
 }
 
@@ -177,7 +177,7 @@ TEST_F(QuillonSession, TheAlarmGoesOutAtTheNextReadNotification) {
     ASSERT_TRUE(WaitFor([&] { return Requests(kNext) == 1; }));
     ASSERT_TRUE(window_->mnu_Danger.UserClick());
     EXPECT_FALSE(window_->mnu_Danger.Enabled());
-    Settle();
+    Settle(200);
     EXPECT_EQ(Requests(kDanger), 0) << "nothing arrived, so nothing is sent";
     EXPECT_FALSE(window_->mnu_Danger.Enabled());
     server_->SendSoundBlocks(1);

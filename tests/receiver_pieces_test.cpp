@@ -9,11 +9,12 @@
 
 #include "platform/capture/testpattern.h"
 #include "platform/capture/timestamp.h"
+#include "platform/window/error_box.h"
 #include "platform/window/msgbox.h"
 #include "receiver/frame_stats.h"
 #include "receiver/init_file.h"
 #include "receiver/raw_out.h"
-#include "receiver/receiver_errors.h"
+#include "receiver/receiver_window.h"
 
 namespace {
 
@@ -115,7 +116,7 @@ TEST(FrameStatistics, LatencyAtTheFirstPaintingOfEachCapture) {
 }
 
 TEST(ErrorReporting, OneBoxAtATime) {
-    receiver::ErrorBox errors;
+    platform::ErrorBox errors;
     std::vector<std::string> shown;
     auto previous = platform::SetMessageBoxHandler([&](const std::string& text, const std::string&) {
         shown.push_back(text);

@@ -1,7 +1,7 @@
 // streamtool probe reads the capture time back from the test picture's stamp and reports the latency.
 #include <regex>
 
-#include "receiver_process.h"
+#include "program_process.h"
 #include "receiver_test_server.h"
 #include "receiver_test_util.h"
 
@@ -9,7 +9,7 @@ namespace {
 
 TEST(ProbeLatency, ReportedFromTheStampedTestPicture) {
     receiver_test::ThreadServer server(true);
-    receiver_test::Program probe(
+    program_test::Program probe(
         "streamtool", {"probe", "--video-port", std::to_string(server.VideoPort()), "--sound-port",
                        std::to_string(server.SoundPort()), "--frames", "30", "--seconds", "10", "127.0.0.1"});
     ASSERT_TRUE(probe.WaitForExit(15000));

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "csock_test_util.h"
 #include "platform/wave/wave.h"
 #include "platform/window/msgbox.h"
 #include "platform/window/paths.h"
@@ -18,7 +19,7 @@
 
 namespace receiver_test {
 
-class ReceiverTest : public ::testing::Test {
+class ReceiverTest : public csock_test::EventLoopTest {
   protected:
     void SetUp() override {
         hMainWnd = nullptr;
@@ -48,13 +49,6 @@ class ReceiverTest : public ::testing::Test {
 
     void WriteInit(const std::string& text) { std::ofstream(dir_ / "init.txt", std::ios::binary) << text; }
     std::string PathOf(const std::string& name) const { return (dir_ / name).string(); }
-
-    static bool WaitFor(const std::function<bool()>& done, int ms = 10000) {
-        return platform::RunUntil(done, ms);
-    }
-    static void Settle(int ms = 200) {
-        platform::RunUntil([] { return false; }, ms);
-    }
 
     std::filesystem::path dir_;
     std::string previous_folder_;

@@ -2,6 +2,8 @@
 // and forwarding, the mended pairing and failure cases, and the order of shutdown.
 #include <netinet/in.h>
 
+#include <stdexcept>
+
 #include "audio/CWAVE.h"
 #include "codec/CCODEC.h"
 #include "server_test_rig.h"
@@ -243,6 +245,27 @@ TEST_F(ServerLifecycleTest, ServerIsChosenOnce) {
     EXPECT_FALSE(sv_->mnuServer().Enabled());
     EXPECT_FALSE(sv_->mnuServer().UserClick());
     EXPECT_EQ(sv_->Text1().Text(), "待機します。(127.0.0.1)");
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(ServerDispatchTest, AFailureInAHandlerIsReportedOnceAndRepeatsAreCounted) {
+    tessaly::SetSoundCommandObserver([](std::string_view command) {
+        if (command == "Play in from 0") throw std::runtime_error("the chime failed");
+    });
+    sv_->mnUSec_Click();  // security mode off: each new connection chimes
+    ConnectVideo();
+    ASSERT_TRUE(WaitFor([&] { return boxes_.size() == 1; })) << boxes_.size();
+    EXPECT_EQ(boxes_[0], "the chime failed");
+    ConnectVideo();  // the same failure within the second is counted, not shown again
+    Settle(50);
+    EXPECT_EQ(boxes_.size(), 1u);
+    // The server went on: the next connection is placed and served.
+    tessaly::SetSoundCommandObserver({});
+    const Receiver r = Connect();
+    EXPECT_EQ(Ask(r.video, u"VideoNext|END").size(), 2u);
 }
 
 }  // namespace

@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
-#include <QProcess>
+#include <QStringList>
 #include <QTemporaryDir>
 #include <algorithm>
 #include <fstream>
@@ -15,58 +15,39 @@
 #include "codec/CCODEC.h"
 #include "csock_test_util.h"
 #include "platform/capture/timestamp.h"
+#include "program_process.h"
 #include "server/options.h"
 
 namespace {
 
-const QString kBin = QStringLiteral(STREAM_BIN_DIR);
+using program_test::Program;
 
 class ServerEndToEndTest : public ::testing::Test {
   protected:
-    void TearDown() override {
-        if (server_.state() != QProcess::NotRunning) {
-            server_.kill();
-            server_.waitForFinished(5000);
-        }
-    }
-
     // Starts the server and waits for its listening line.
     bool StartServer() {
         video_port_ = csock_test::FreePort();
         do {
             sound_port_ = csock_test::FreePort();
         } while (sound_port_ == video_port_);
-        server_.setProcessChannelMode(QProcess::SeparateChannels);
-        server_.start(kBin + "/tessaly",
-                      {"--headless", "--serve", "--capture", "testpattern", "--audio-in", "tone",
-                       "--audio-out", "null", "--bind", "127.0.0.1", "--video-port",
-                       QString::number(video_port_), "--sound-port", QString::number(sound_port_)});
-        if (!server_.waitForStarted(5000)) return false;
-        for (int i = 0; i < 50 && !output_.contains("待機します。(127.0.0.1)"); ++i) {
-            server_.waitForReadyRead(100);
-            output_ += QString::fromUtf8(server_.readAllStandardOutput());
-        }
-        return output_.contains("待機します。(127.0.0.1)");
+        server_ = std::make_unique<Program>("tessaly", program_test::TessalyArgs(video_port_, sound_port_));
+        return server_->Started() && server_->WaitForLine("待機します。(127.0.0.1)", 5000);
     }
+    std::string Output() const { return server_ ? server_->Output() : std::string(); }
 
     // Runs streamtool probe against the server; returns its standard output.
     QString Probe(const QStringList& extra) {
-        QProcess probe;
-        QStringList args = {"probe", "--video-port", QString::number(video_port_), "--sound-port",
-                            QString::number(sound_port_)};
-        args << extra << "127.0.0.1";
-        probe.start(kBin + "/streamtool", args);
-        if (!probe.waitForFinished(20000)) {
-            probe.kill();
-            probe.waitForFinished(5000);
-            return {};
-        }
-        EXPECT_EQ(probe.exitCode(), 0) << probe.readAllStandardError().toStdString();
-        return QString::fromUtf8(probe.readAllStandardOutput());
+        std::vector<std::string> args = {"probe", "--video-port", std::to_string(video_port_), "--sound-port",
+                                         std::to_string(sound_port_)};
+        for (const QString& a : extra) args.push_back(a.toStdString());
+        args.push_back("127.0.0.1");
+        const program_test::Finished probe = program_test::RunToEnd("streamtool", args, 20000);
+        if (probe.status == -1) return {};
+        EXPECT_EQ(probe.status, 0) << probe.err;
+        return QString::fromStdString(probe.out);
     }
 
-    QProcess server_;
-    QString output_;
+    std::unique_ptr<Program> server_;
     std::uint16_t video_port_ = 0;
     std::uint16_t sound_port_ = 0;
 };
@@ -77,7 +58,7 @@ std::vector<std::uint8_t> ReadFile(const QString& path) {
 }
 
 TEST_F(ServerEndToEndTest, FramesDecodeToTheTestPictureAndTheToneArrives) {
-    ASSERT_TRUE(StartServer()) << output_.toStdString();
+    ASSERT_TRUE(StartServer()) << Output();
     QTemporaryDir frames;
     ASSERT_TRUE(frames.isValid());
     // A first look lets the server compress pictures; the frame it holds stays for the next receiver.
@@ -117,23 +98,18 @@ TEST_F(ServerEndToEndTest, FramesDecodeToTheTestPictureAndTheToneArrives) {
     EXPECT_NEAR(crossings, 2 * 440 / 5, 10);  // a 440 Hz tone over 0.2 s
 
     // Commands on standard input: the security mode flips and says so. Every 2 s tick prints the list.
-    server_.write("sec\n");
-    for (int i = 0; i < 50 && !(output_.contains("security mode off") && output_.contains("Connect=")); ++i) {
-        server_.waitForReadyRead(100);
-        output_ += QString::fromUtf8(server_.readAllStandardOutput());
-    }
-    EXPECT_TRUE(output_.contains("security mode off")) << output_.toStdString();
-    EXPECT_TRUE(output_.contains("Connect=")) << output_.toStdString();
+    server_->Send("sec");
+    EXPECT_TRUE(server_->WaitForLine("security mode off", 5000)) << Output();
+    EXPECT_TRUE(server_->WaitForLine("Connect=", 5000)) << Output();
 
     // "quit" ends the program in order.
-    server_.write("quit\n");
-    ASSERT_TRUE(server_.waitForFinished(10000));
-    EXPECT_EQ(server_.exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(server_.exitCode(), 0);
+    server_->Send("quit");
+    ASSERT_TRUE(server_->WaitForExit(10000));
+    EXPECT_EQ(server_->ExitCode(), 0);  // -1 for anything but a normal exit
 }
 
 TEST_F(ServerEndToEndTest, AReceiverAskingAsFastAsItCanGetsEachPictureOnceAtAboutTheCaptureRate) {
-    ASSERT_TRUE(StartServer()) << output_.toStdString();
+    ASSERT_TRUE(StartServer()) << Output();
     QTemporaryDir frames;
     ASSERT_TRUE(frames.isValid());
     // The probe asks again the moment a frame arrives; the test picture changes with every capture (15/s).
@@ -151,11 +127,10 @@ TEST_F(ServerEndToEndTest, AReceiverAskingAsFastAsItCanGetsEachPictureOnceAtAbou
 }
 
 TEST_F(ServerEndToEndTest, SigtermEndsTheServerLikeEnd) {
-    ASSERT_TRUE(StartServer()) << output_.toStdString();
-    server_.terminate();
-    ASSERT_TRUE(server_.waitForFinished(10000));
-    EXPECT_EQ(server_.exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(server_.exitCode(), 0);
+    ASSERT_TRUE(StartServer()) << Output();
+    server_->Terminate();
+    ASSERT_TRUE(server_->WaitForExit(10000));
+    EXPECT_EQ(server_->ExitCode(), 0);  // -1 for anything but a normal exit
 }
 
 TEST(ServerOptionsTest, DefaultsErrorsAndHelp) {
@@ -198,11 +173,10 @@ TEST(ServerOptionsTest, AllowListAndResendFrames) {
 }
 
 TEST(ServerOptionsTest, ABadSoundBackendIsRefusedBeforeStart) {
-    QProcess server;
-    server.start(kBin + "/tessaly", {"--headless", "--audio-in", "nonsense"});
-    ASSERT_TRUE(server.waitForFinished(10000));
-    EXPECT_EQ(server.exitCode(), 2);
-    EXPECT_TRUE(server.readAllStandardError().contains("--audio-in"));
+    const program_test::Finished server =
+        program_test::RunToEnd("tessaly", {"--headless", "--audio-in", "nonsense"}, 10000);
+    EXPECT_EQ(server.status, 2);
+    EXPECT_NE(server.err.find("--audio-in"), std::string::npos);
 }
 
 }  // namespace

@@ -17,11 +17,11 @@
 #include <thread>
 
 #include "csock_test_util.h"
-#include "receiver_process.h"
+#include "program_process.h"
 
 namespace {
 
-using receiver_test::Program;
+using program_test::Program;
 using Bytes = std::vector<std::uint8_t>;
 using Clock = std::chrono::steady_clock;
 
@@ -70,12 +70,7 @@ class ServerNetworkTest : public ::testing::Test {
         do {
             sound_port_ = csock_test::FreePort();
         } while (sound_port_ == video_port_);
-        server_ = std::make_unique<Program>(
-            "tessaly",
-            std::vector<std::string>{"--headless", "--serve", "--capture", "testpattern", "--audio-in",
-                                     "tone", "--audio-out", "null", "--bind", "127.0.0.1", "--video-port",
-                                     std::to_string(video_port_), "--sound-port", std::to_string(sound_port_),
-                                     "--http-port", "0"});
+        server_ = std::make_unique<Program>("tessaly", program_test::TessalyArgs(video_port_, sound_port_));
         ASSERT_TRUE(server_->Started());
         ASSERT_TRUE(server_->WaitForLine("待機します。(127.0.0.1)")) << server_->Output();
     }

@@ -42,7 +42,7 @@ struct Receiver {
     int slot = 0;
 };
 
-class ServerTest : public ::testing::Test {
+class ServerTest : public csock_test::EventLoopTest {
   protected:
     void SetUp() override {
         hMainWnd = nullptr;
@@ -96,12 +96,6 @@ class ServerTest : public ::testing::Test {
     virtual void Configure(tessaly::ServerSettings&) {}
     void Serve() { sv_->mnuServer_Click(); }
 
-    // Generous: it only bounds how long a failing test waits, and sanitizer builds on a busy machine are
-    // slow.
-    bool WaitFor(const std::function<bool()>& done) { return platform::RunUntil(done, 10000); }
-    void Settle(int ms = 150) {
-        platform::RunUntil([] { return false; }, ms);
-    }
     int Keep(int fd) {
         peers_.push_back(fd);
         return fd;

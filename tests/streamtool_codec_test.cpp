@@ -1,7 +1,6 @@
 // streamtool's codec subcommands, run as a user runs them: picture files in and out, frames, errors.
 #include <gtest/gtest.h>
 
-#include <QProcess>
 #include <QTemporaryDir>
 #include <fstream>
 #include <iterator>
@@ -9,28 +8,18 @@
 #include <string>
 #include <vector>
 
+#include "program_process.h"
+
 namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-struct Result {
-    int status = -1;
-    std::string out, err;
-};
+using Result = program_test::Finished;
 
 Result Streamtool(const QStringList& args) {
-    QProcess process;
-    process.start(QString(STREAM_BIN_DIR) + "/streamtool", args);
-    Result r;
-    if (!process.waitForFinished(30000)) {
-        process.kill();
-        process.waitForFinished(5000);
-        return r;
-    }
-    r.status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    r.out = process.readAllStandardOutput().toStdString();
-    r.err = process.readAllStandardError().toStdString();
-    return r;
+    std::vector<std::string> list;
+    for (const QString& a : args) list.push_back(a.toStdString());
+    return program_test::RunToEnd("streamtool", list);
 }
 
 Bytes ReadAll(const QString& path) {

@@ -1,33 +1,21 @@
 // The streamtool sound subcommands, run as a user runs them.
-#include <QProcess>
 #include <QStringList>
 #include <fstream>
 #include <iterator>
 
 #include "audio/CWAVE.h"
+#include "program_process.h"
 #include "server/server_sounds.h"
 #include "wave_test_rig.h"
 
 namespace {
 
-struct Result {
-    int status = -1;
-    std::string out, err;
-};
+using Result = program_test::Finished;
 
 Result Streamtool(const QStringList& args) {
-    QProcess p;
-    p.start(QStringLiteral(STREAM_BIN_DIR "/streamtool"), args);
-    Result r;
-    if (!p.waitForFinished(20000)) {
-        p.kill();
-        p.waitForFinished(2000);
-        return r;
-    }
-    r.status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    r.out = p.readAllStandardOutput().toStdString();
-    r.err = p.readAllStandardError().toStdString();
-    return r;
+    std::vector<std::string> list;
+    for (const QString& a : args) list.push_back(a.toStdString());
+    return program_test::RunToEnd("streamtool", list, 20000);
 }
 
 std::vector<std::uint8_t> Bytes(const std::string& path) {

@@ -1,18 +1,17 @@
 // tessaly's web face end to end: the program started --headless on free ports of 127.0.0.1, looked at by a
 // real quillon, streamtool probe and the plain HTTP client of the web tests. Every wait is bounded.
-#include <QProcess>
 #include <cmath>
 #include <fstream>
 #include <future>
 #include <iterator>
 
 #include "codec_pictures.h"
-#include "receiver_process.h"
+#include "program_process.h"
 #include "receiver_test_util.h"
 #include "web/sound_exchange.h"
 #include "web_test_util.h"
 
-using receiver_test::Program;
+using program_test::Program;
 
 namespace {
 
@@ -23,14 +22,10 @@ class WebEndToEnd : public receiver_test::ReceiverTest {
         video_port_ = csock_test::FreePort();
         sound_port_ = csock_test::FreePort();
         http_port_ = csock_test::FreePort();
-        std::vector<std::string> args = {"--headless",   "--serve",
-                                         "--capture",    capture,
-                                         "--audio-in",   "tone",
-                                         "--audio-out",  "null:" + PathOf("OUT.wav"),
-                                         "--bind",       "127.0.0.1",
-                                         "--video-port", std::to_string(video_port_),
-                                         "--sound-port", std::to_string(sound_port_),
-                                         "--http-port",  std::to_string(http_port_)};
+        std::vector<std::string> args =
+            program_test::TessalyArgs(video_port_, sound_port_,
+                                      {"--capture", capture, "--audio-out", "null:" + PathOf("OUT.wav"),
+                                       "--http-port", std::to_string(http_port_)});
         args.insert(args.end(), extra.begin(), extra.end());
         server_ = std::make_unique<Program>("tessaly", args);
         ASSERT_TRUE(server_->Started());
@@ -45,13 +40,12 @@ class WebEndToEnd : public receiver_test::ReceiverTest {
 
     // Runs streamtool probe against the server for a while; true when it ended well.
     bool Probe(double seconds) const {
-        QProcess probe;
-        probe.start(QString::fromStdString(receiver_test::BinPath("streamtool")),
-                    {"probe", "--video-port", QString::number(video_port_), "--sound-port",
-                     QString::number(sound_port_), "--seconds", QString::number(seconds), "127.0.0.1"});
-        const bool ended = probe.waitForFinished(20000);
-        if (!ended) probe.kill();
-        return ended && probe.exitCode() == 0;
+        return program_test::RunToEnd("streamtool",
+                                      {"probe", "--video-port", std::to_string(video_port_), "--sound-port",
+                                       std::to_string(sound_port_), "--seconds",
+                                       QString::number(seconds).toStdString(), "127.0.0.1"},
+                                      20000)
+                   .status == 0;
     }
 
     std::unique_ptr<Program> server_;
@@ -145,10 +139,9 @@ TEST_F(WebEndToEnd, WebOptionsAreCheckedAndAPortInUseLeavesTheServerServing) {
     }
     std::uint16_t busy_port = 0;
     const int busy = csock_test::PeerListen(&busy_port);
-    Program server("tessaly",
-                   {"--headless", "--serve", "--capture", "testpattern", "--audio-in", "none", "--bind",
-                    "127.0.0.1", "--video-port", std::to_string(csock_test::FreePort()), "--sound-port",
-                    std::to_string(csock_test::FreePort()), "--http-port", std::to_string(busy_port)});
+    Program server("tessaly", program_test::TessalyArgs(
+                                  csock_test::FreePort(), csock_test::FreePort(),
+                                  {"--audio-in", "none", "--http-port", std::to_string(busy_port)}));
     ASSERT_TRUE(server.WaitForLine("待機します。(127.0.0.1)"));
     ::close(busy);
     server.Send("quit");

@@ -2,6 +2,7 @@
 // sound connection, keeps one frame request in flight, counts frames and sound blocks on the platform loop,
 // and prints a line per second and a summary. It ends by itself; a server that refuses, stalls or breaks
 // the protocol gets a clear message.
+#include <QCommandLineParser>
 #include <QTimer>
 #include <algorithm>
 #include <array>
@@ -18,6 +19,7 @@
 #include "platform/capture/timestamp.h"
 #include "platform/window/timer.h"
 #include "platform/window/window.h"
+#include "receiver/frame_stats.h"
 #include "tools/streamtool.h"
 
 namespace {
@@ -46,39 +48,44 @@ bool ParseNumber(const std::string& text, double low, double high, double* value
     }
 }
 
+// A whole number from low to high into *value; false when the text is anything else.
+bool ParseWhole(const QString& text, double low, double high, double* value) {
+    return ParseNumber(text.toStdString(), low, high, value) && *value == static_cast<long>(*value);
+}
+
 // Fills options from the words after "probe"; returns an error text, empty when all is well.
 std::string ParseOptions(const std::vector<std::string>& args, ProbeOptions* o) {
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        if (a == "--alarm") {
-            o->alarm = true;
-            continue;
-        }
-        if (a.rfind("--", 0) == 0) {
-            if (i + 1 >= args.size()) return a + " needs a value";
-            const std::string& v = args[++i];
-            double n = 0;
-            if (a == "--video-port" || a == "--sound-port") {
-                if (!ParseNumber(v, 1, 65535, &n) || n != static_cast<int>(n)) return "bad port '" + v + "'";
-                (a == "--video-port" ? o->video_port : o->sound_port) = static_cast<std::uint16_t>(n);
-            } else if (a == "--seconds") {
-                if (!ParseNumber(v, 0.1, 86400, &n)) return "bad number of seconds '" + v + "'";
-                o->seconds = n;
-            } else if (a == "--frames") {
-                if (!ParseNumber(v, 1, 1e9, &n) || n != static_cast<long>(n))
-                    return "bad frame count '" + v + "'";
-                o->frames = static_cast<long>(n);
-            } else if (a == "--save-dir") {
-                o->save_dir = v;
-            } else {
-                return "unknown option " + a;
-            }
-            continue;
-        }
-        if (!o->host.empty()) return "more than one HOST given";
-        o->host = a;
+    QCommandLineParser parser;
+    const QCommandLineOption video_port("video-port", "video port", "N", "8001");
+    const QCommandLineOption sound_port("sound-port", "sound port", "N", "8002");
+    const QCommandLineOption seconds("seconds", "how long to run", "S", "5");
+    const QCommandLineOption frames("frames", "stop after this many frames", "N");
+    const QCommandLineOption alarm("alarm", "send the alarm request once");
+    const QCommandLineOption save_dir("save-dir", "write each frame's payload here", "DIR");
+    parser.addOptions({video_port, sound_port, seconds, frames, alarm, save_dir});
+    QStringList list{"probe"};
+    for (const std::string& a : args) list << QString::fromStdString(a);
+    if (!parser.parse(list)) return parser.errorText().toStdString();
+    double n = 0;
+    for (const auto& [option, port] :
+         {std::pair{&video_port, &o->video_port}, {&sound_port, &o->sound_port}}) {
+        if (!ParseWhole(parser.value(*option), 1, 65535, &n))
+            return "bad port '" + parser.value(*option).toStdString() + "'";
+        *port = static_cast<std::uint16_t>(n);
     }
-    if (o->host.empty()) return "no HOST given";
+    if (!ParseNumber(parser.value(seconds).toStdString(), 0.1, 86400, &o->seconds))
+        return "bad number of seconds '" + parser.value(seconds).toStdString() + "'";
+    if (parser.isSet(frames)) {
+        if (!ParseWhole(parser.value(frames), 1, 1e9, &n))
+            return "bad frame count '" + parser.value(frames).toStdString() + "'";
+        o->frames = static_cast<long>(n);
+    }
+    o->alarm = parser.isSet(alarm);
+    o->save_dir = parser.value(save_dir).toStdString();
+    const QStringList hosts = parser.positionalArguments();
+    if (hosts.size() > 1) return "more than one HOST given";
+    if (hosts.isEmpty()) return "no HOST given";
+    o->host = hosts.first().toStdString();
     return {};
 }
 
@@ -133,41 +140,24 @@ class Probe {
     long frames_at_tick_ = 0;
     long blocks_at_tick_ = 0;
     double frame_bytes_ = 0;
-    // Capture-to-decode latency read back from the test picture's time stamp (microseconds).
+    // Capture-to-decode latency: each frame decoded and the test picture's time stamp read back.
     CCODEC codec_;
     std::vector<std::uint8_t> picture_ = std::vector<std::uint8_t>(230400);
-    std::vector<std::int64_t> latencies_;
-    std::int64_t last_latency_ = -1;
-    std::int64_t last_stamp_ = -1;
+    receiver::FrameStats stats_;  // capture-to-decode latency, counted as the receivers count it
 };
-
-constexpr std::size_t kLatencyWindow = 4096;
 
 void Probe::MeasureLatency(std::size_t payload) {
     if (codec_.DecodeDCTPress(std::span<const std::uint8_t>(video_buf_.data(), payload), picture_) != 0)
         return;
-    const std::optional<std::int64_t> stamp = platform::ReadTimeStamp(picture_.data());
-    if (!stamp || *stamp == last_stamp_) return;  // a capture already seen: the server had no newer one
-    last_stamp_ = *stamp;
-    last_latency_ = platform::StampAgeMicros(*stamp, platform::MonotonicMicros());
-    if (latencies_.size() < kLatencyWindow)
-        latencies_.push_back(last_latency_);
-    else
-        latencies_[static_cast<std::size_t>(frames_) % kLatencyWindow] = last_latency_;
+    stats_.FramePainted(picture_.data(), platform::MonotonicMicros());
 }
 
 std::string Probe::LatencySummary() const {
-    if (latencies_.empty()) return "latency: none (the pictures carry no time stamp)";
-    std::vector<std::int64_t> sorted = latencies_;
-    std::sort(sorted.begin(), sorted.end());
-    const auto at = [&](double q) {
-        return static_cast<double>(
-                   sorted[static_cast<std::size_t>(q * static_cast<double>(sorted.size() - 1) + 0.5)]) /
-               1000.0;
-    };
+    const receiver::FrameStats::Latency latency = stats_.Summary();
+    if (latency.samples == 0) return "latency: none (the pictures carry no time stamp)";
     char text[96];
     std::snprintf(text, sizeof text, "latency_median_ms=%.2f latency_p99_ms=%.2f (capture to decode)",
-                  at(0.5), at(0.99));
+                  latency.median_ms, latency.p99_ms);
     return text;
 }
 
@@ -331,7 +321,8 @@ void Probe::Tick() {
     ++seconds_;
     std::printf("%d s: frames=%ld (+%ld) sound_blocks=%ld (+%ld)", seconds_, frames_,
                 frames_ - frames_at_tick_, blocks_, blocks_ - blocks_at_tick_);
-    if (last_latency_ >= 0) std::printf(" latency_ms=%.2f", static_cast<double>(last_latency_) / 1000.0);
+    if (const auto latency = stats_.LastLatencyMicros())
+        std::printf(" latency_ms=%.2f", static_cast<double>(*latency) / 1000.0);
     std::printf("\n");
     std::fflush(stdout);
     frames_at_tick_ = frames_;

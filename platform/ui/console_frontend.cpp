@@ -9,6 +9,7 @@
 #include <QTimer>
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <sstream>
 
 #include "platform/ui/controls.h"
@@ -152,6 +153,14 @@ void ConsoleFrontend::ShowHelp() {
     PrintLine("commands:");
     for (const Command& c : commands_) PrintLine("  " + c.usage);
     PrintLine("  help");
+}
+
+bool HaveDisplay() {
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+        const char* value = std::getenv(name);
+        if (value != nullptr && *value != '\0') return true;
+    }
+    return false;
 }
 
 }  // namespace platform

@@ -83,4 +83,8 @@ class ConsoleFrontend {
     bool started_ = false;
 };
 
+// Whether a display is there to show windows on ($DISPLAY, $WAYLAND_DISPLAY or $QT_QPA_PLATFORM set and
+// not empty); without one the programs fall back to this console front-end.
+bool HaveDisplay();
+
 }  // namespace platform

@@ -64,7 +64,7 @@ MMRESULT Open(bool input, std::uint32_t* handle, UINT device_id, const WAVEFORMA
         choice = input ? r.in_backend : r.out_backend;
     }
     std::string error;
-    auto backend = wave_internal::OpenBackend(input, choice, format->nSamplesPerSec, error);
+    auto backend = wave_internal::OpenBackend(input, choice, format->nSamplesPerSec, &error);
     if (!backend) {
         if (!error.empty()) ReportOpenFailure(input, error);
         std::lock_guard lock(r.mutex);
@@ -133,7 +133,7 @@ MMRESULT Close(bool input, std::uint32_t handle) {
 bool SetBackend(bool input, std::string_view choice, std::string* error) {
     std::string why;
     const std::string text(choice);
-    if (!wave_internal::ValidBackendChoice(input, text, why)) {
+    if (!wave_internal::ValidBackendChoice(input, text, &why)) {
         if (error) *error = why;
         return false;
     }

@@ -57,20 +57,20 @@ void QuietAlsaMessages(const char*, int, const char*, int, const char*, ...) {}
 }  // namespace
 
 std::unique_ptr<WaveBackend> OpenAlsaBackend(bool input, const std::string& name, unsigned rate,
-                                             std::string& error) {
+                                             std::string* error) {
     snd_lib_error_set_handler(QuietAlsaMessages);
     snd_pcm_t* pcm = nullptr;
     const snd_pcm_stream_t stream = input ? SND_PCM_STREAM_CAPTURE : SND_PCM_STREAM_PLAYBACK;
     int err = snd_pcm_open(&pcm, name.c_str(), stream, 0);
     if (err < 0) {
-        error = "ALSA device '" + name + "': " + snd_strerror(err);
+        *error = "ALSA device '" + name + "': " + snd_strerror(err);
         return nullptr;
     }
     err = snd_pcm_set_params(pcm, SND_PCM_FORMAT_S16, SND_PCM_ACCESS_RW_INTERLEAVED, 1, rate, 1,
                              kLatencyMicros);
     if (err < 0) {
-        error = "ALSA device '" + name + "' refuses 16-bit mono at " + std::to_string(rate) +
-                " Hz: " + snd_strerror(err);
+        *error = "ALSA device '" + name + "' refuses 16-bit mono at " + std::to_string(rate) +
+                 " Hz: " + snd_strerror(err);
         snd_pcm_close(pcm);
         return nullptr;
     }
@@ -79,8 +79,8 @@ std::unique_ptr<WaveBackend> OpenAlsaBackend(bool input, const std::string& name
 
 #else
 
-std::unique_ptr<WaveBackend> OpenAlsaBackend(bool, const std::string&, unsigned, std::string& error) {
-    error = "this build has no ALSA support";
+std::unique_ptr<WaveBackend> OpenAlsaBackend(bool, const std::string&, unsigned, std::string* error) {
+    *error = "this build has no ALSA support";
     return nullptr;
 }
 

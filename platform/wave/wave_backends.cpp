@@ -96,7 +96,7 @@ class NullBackend : public WaveBackend {
         std::lock_guard lock(RecordingMutex());
         RecordingPaths().erase(path_);
     }
-    bool Open(const std::string& path, unsigned rate, std::string& error) {
+    bool Open(const std::string& path, unsigned rate, std::string* error) {
         if (path.empty()) return true;
         {
             std::lock_guard lock(RecordingMutex());
@@ -108,7 +108,7 @@ class NullBackend : public WaveBackend {
             }
         }
         path_ = path;
-        return writer_.Open(path, rate, &error);
+        return writer_.Open(path, rate, error);
     }
     long Transfer(char* data, std::size_t count, std::int64_t) override {
         std::int16_t chunk[256];
@@ -126,23 +126,23 @@ class NullBackend : public WaveBackend {
     WavWriter writer_;
 };
 
-std::unique_ptr<WaveBackend> OpenFile(const std::string& path, unsigned rate, std::string& error) {
+std::unique_ptr<WaveBackend> OpenFile(const std::string& path, unsigned rate, std::string* error) {
     WavSound sound;
-    if (!ReadWavFile(path, sound, &error)) return nullptr;
+    if (!ReadWavFile(path, sound, error)) return nullptr;
     if (sound.rate != rate) {
-        error = path + ": " + std::to_string(sound.rate) + " samples per second; the input needs " +
-                std::to_string(rate) + " (convert it, e.g. ffmpeg -i IN -ar " + std::to_string(rate) +
-                " -ac 1 OUT.wav)";
+        *error = path + ": " + std::to_string(sound.rate) + " samples per second; the input needs " +
+                 std::to_string(rate) + " (convert it, e.g. ffmpeg -i IN -ar " + std::to_string(rate) +
+                 " -ac 1 OUT.wav)";
         return nullptr;
     }
     if (sound.samples.empty()) {
-        error = path + ": holds no samples";
+        *error = path + ": holds no samples";
         return nullptr;
     }
     return std::make_unique<FileBackend>(std::move(sound.samples));
 }
 
-std::unique_ptr<WaveBackend> OpenNull(const std::string& path, std::string& error, unsigned rate) {
+std::unique_ptr<WaveBackend> OpenNull(const std::string& path, std::string* error, unsigned rate) {
     auto backend = std::make_unique<NullBackend>();
     if (!backend->Open(path, rate, error)) return nullptr;
     return backend;
@@ -158,40 +158,40 @@ void NoteOutputFallback(const std::string& why) {
 
 }  // namespace
 
-bool ValidBackendChoice(bool input, const std::string& text, std::string& error) {
+bool ValidBackendChoice(bool input, const std::string& text, std::string* error) {
     const Choice s = Split(text);
     const char* direction = input ? "input" : "output";
     if (s.kind == "none" || s.kind == "auto") {
         if (!s.has_arg) return true;
     } else if (s.kind == "alsa") {
 #ifndef STREAM_HAVE_ALSA
-        error = "this build has no ALSA support; use " + std::string(input ? "tone, file:PATH.wav" : "null") +
-                " or none";
+        *error = "this build has no ALSA support; use " +
+                 std::string(input ? "tone, file:PATH.wav" : "null") + " or none";
         return false;
 #endif
         if (!s.has_arg || !s.arg.empty()) return true;
     } else if (input && s.kind == "tone") {
         int hz = 0;
         if (!s.has_arg || ParseHz(s.arg, hz)) return true;
-        error = "tone:HZ needs a whole number of hertz above 0, not '" + s.arg + "'";
+        *error = "tone:HZ needs a whole number of hertz above 0, not '" + s.arg + "'";
         return false;
     } else if (input && s.kind == "file") {
         if (!s.arg.empty()) return true;
     } else if (!input && s.kind == "null") {
         if (!s.has_arg || !s.arg.empty()) return true;
     }
-    error = "'" + text + "' is no sound " + direction + "; choose one of " +
-            (input ? "auto, alsa[:NAME], tone[:HZ], file:PATH.wav, none"
-                   : "auto, alsa[:NAME], null, null:PATH.wav, none");
+    *error = "'" + text + "' is no sound " + direction + "; choose one of " +
+             (input ? "auto, alsa[:NAME], tone[:HZ], file:PATH.wav, none"
+                    : "auto, alsa[:NAME], null, null:PATH.wav, none");
     return false;
 }
 
 std::unique_ptr<WaveBackend> OpenBackend(bool input, const std::string& text, unsigned rate,
-                                         std::string& error) {
+                                         std::string* error) {
     if (!ValidBackendChoice(input, text, error)) return nullptr;
     const Choice s = Split(text);
     if (s.kind == "none") {
-        error.clear();
+        error->clear();
         return nullptr;
     }
     if (s.kind == "alsa" || s.kind == "auto") {
@@ -199,19 +199,19 @@ std::unique_ptr<WaveBackend> OpenBackend(bool input, const std::string& text, un
         auto card = OpenAlsaBackend(input, name, rate, error);
         if (card || s.kind == "alsa") return card;
         if (input) {
-            error = "no sound card to record from (" + error +
-                    "); tone[:HZ] or file:PATH.wav can stand in for one";
+            *error = "no sound card to record from (" + *error +
+                     "); tone[:HZ] or file:PATH.wav can stand in for one";
             return nullptr;
         }
-        NoteOutputFallback(error);
+        NoteOutputFallback(*error);
         return OpenNull("", error, rate);
     }
     if (s.kind == "tone") {
         int hz = kDefaultToneHz;
         if (s.has_arg) ParseHz(s.arg, hz);
         if (2 * static_cast<unsigned>(hz) >= rate) {
-            error = "tone:" + std::to_string(hz) + " is not below half the sample rate (" +
-                    std::to_string(rate) + ")";
+            *error = "tone:" + std::to_string(hz) + " is not below half the sample rate (" +
+                     std::to_string(rate) + ")";
             return nullptr;
         }
         return std::make_unique<ToneBackend>(hz, rate);

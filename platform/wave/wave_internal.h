@@ -27,14 +27,14 @@ class WaveBackend {
 };
 
 // Opens the backend that choice names for the given direction; on failure returns nullptr and sets error
-// ("" for the backend `none`, which fails on purpose).
+// ("" for the backend `none`, which fails on purpose). error must not be null.
 std::unique_ptr<WaveBackend> OpenBackend(bool input, const std::string& choice, unsigned rate,
-                                         std::string& error);
+                                         std::string* error);
 // Checks the text of a backend choice without opening anything.
-bool ValidBackendChoice(bool input, const std::string& choice, std::string& error);
+bool ValidBackendChoice(bool input, const std::string& choice, std::string* error);
 
 std::unique_ptr<WaveBackend> OpenAlsaBackend(bool input, const std::string& name, unsigned rate,
-                                             std::string& error);
+                                             std::string* error);
 
 // One open device: a queue of headers (linked through lpNext) worked off in order by one thread.
 class WaveDevice {

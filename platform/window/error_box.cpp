@@ -1,8 +1,8 @@
-#include "receiver/receiver_errors.h"
+#include "platform/window/error_box.h"
 
 #include "platform/window/msgbox.h"
 
-namespace receiver {
+namespace platform {
 
 ErrorBox::ErrorBox() {
     timer_.SetHandler([this] { SecondOver(); });
@@ -43,15 +43,4 @@ void ErrorBox::Show(const std::string& text) {
     timer_.SetInterval(kSummaryIntervalMs);  // the second counts from the box's end
 }
 
-std::string CodecErrorText(int status) {
-    switch (status) {
-        case 6:
-            return "実行時エラー '6': オーバーフローしました。";
-        case 9:
-            return "実行時エラー '9': インデックスが有効範囲にありません。";
-        default:
-            return "実行時エラー '" + std::to_string(status) + "'";
-    }
-}
-
-}  // namespace receiver
+}  // namespace platform

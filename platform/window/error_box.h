@@ -1,16 +1,17 @@
-// Errors met while a message is handled are shown in a message box (without a window: one line on standard
-// error). A server that keeps sending frames that cannot be decoded would bring one per frame, thousands a
-// second, so the same error again within a second of its box is counted instead, and when the second is
-// over one summary tells how many more there were; the next second is held to the same rule. While a box is
-// open the message loop goes on (the next frame may fail the same way): errors meanwhile are counted too. A
-// different error is shown at once.
+// The programs' one way of reporting errors met while a message is handled (the server's and the receivers'
+// window procedures): each is shown in a message box (without a window: one line on standard error). A
+// peer that keeps sending what cannot be handled (a receiver's server sending frames that cannot be
+// decoded) would bring one per message, thousands a second, so the same error again within a second of its
+// box is counted instead, and when the second is over one summary tells how many more there were; the next
+// second is held to the same rule. While a box is open the message loop goes on (the next message may fail
+// the same way): errors meanwhile are counted too. A different error is shown at once.
 #pragma once
 
 #include <string>
 
 #include "platform/window/timer.h"
 
-namespace receiver {
+namespace platform {
 
 class ErrorBox {
   public:
@@ -40,7 +41,4 @@ class ErrorBox {
     long shown_ = 0;
 };
 
-// The description of a codec failure (status 6 or 9) in the words of a run-time error.
-std::string CodecErrorText(int status);
-
-}  // namespace receiver
+}  // namespace platform

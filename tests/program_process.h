@@ -1,5 +1,6 @@
-// Starting the receiver and server programs for the end-to-end suites: a QProcess with bounded waits that
-// collects standard output line by line.
+// The one way the suites run a program of the build as a child process: a QProcess with bounded waits that
+// collects standard output and error, either watched while it runs (Program) or run to its end (RunToEnd).
+// The server's argument list (TessalyArgs) keeps its web face off so that no fixed port is taken.
 #pragma once
 
 #include <QProcess>
@@ -12,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-namespace receiver_test {
+namespace program_test {
 
 inline std::string BinPath(const std::string& name) {
     return std::string(STREAM_BIN_DIR) + "/" + name;
@@ -25,6 +26,22 @@ inline bool HaveProgram(const std::string& name) {
 // bring its loopback up.
 inline bool CanIsolateNetwork() {
     return std::system("unshare -n sh -c 'ip link set lo up' >/dev/null 2>&1") == 0;
+}
+
+// tessaly serving its test picture and a tone on 127.0.0.1 at the given ports, web face off; `extra`
+// follows (a later option wins).
+inline std::vector<std::string> TessalyArgs(std::uint16_t video_port, std::uint16_t sound_port,
+                                            const std::vector<std::string>& extra = {}) {
+    std::vector<std::string> args = {"--headless",   "--serve",
+                                     "--capture",    "testpattern",
+                                     "--audio-in",   "tone",
+                                     "--audio-out",  "null",
+                                     "--bind",       "127.0.0.1",
+                                     "--video-port", std::to_string(video_port),
+                                     "--sound-port", std::to_string(sound_port),
+                                     "--http-port",  "0"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    return args;
 }
 
 // A program of the build, or any command found on PATH (Isolated).
@@ -82,7 +99,11 @@ class Program {
         errors_ += process_.readAllStandardError().toStdString();
         return done;
     }
-    int ExitCode() const { return process_.exitCode(); }
+    // Asks the program to end (SIGTERM).
+    void Terminate() { process_.terminate(); }
+    bool Running() const { return process_.state() != QProcess::NotRunning; }
+    // The exit code, or -1 when the program crashed or was killed.
+    int ExitCode() const { return process_.exitStatus() == QProcess::NormalExit ? process_.exitCode() : -1; }
     const std::string& Output() const { return output_; }
     const std::string& Errors() const { return errors_; }
     qint64 Pid() const { return process_.processId(); }
@@ -112,4 +133,16 @@ class Program {
     bool started_ = false;
 };
 
-}  // namespace receiver_test
+// What a program run to its end left: exit code (-1 when it did not end within the limit or crashed)
+// and its output.
+struct Finished {
+    int status = -1;
+    std::string out, err;
+};
+inline Finished RunToEnd(const std::string& name, const std::vector<std::string>& args, int ms = 30000) {
+    Program program(name, args);
+    const bool ended = program.Started() && program.WaitForExit(ms);
+    return {ended ? program.ExitCode() : -1, program.Output(), program.Errors()};
+}
+
+}  // namespace program_test
