@@ -34,9 +34,10 @@ struct Played {
     std::int64_t all_samples = 0;    // every sample played, silence included
 
     void Record(const WAVEHDR& done, bool late) {
-        const auto* samples = reinterpret_cast<const std::int16_t*>(done.lpData);
+        // The buffer's bytes need not be aligned for 16-bit samples: a sample is nonzero when either byte is.
+        const auto* bytes = reinterpret_cast<const std::uint8_t*>(done.lpData);
         const int length = static_cast<int>(done.dwBufferLength / 2);
-        const bool sound = std::any_of(samples, samples + length, [](std::int16_t s) { return s != 0; });
+        const bool sound = std::any_of(bytes, bytes + 2 * length, [](std::uint8_t b) { return b != 0; });
         all_samples += length;
         if (!sound) {
             ++silent;
