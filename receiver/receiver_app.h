@@ -54,6 +54,13 @@ struct ReceiverStart {
     std::function<int(const CommonOptions&, bool windows)> run;
 };
 
+enum class ParseOutcome { kRun, kExitOk, kError };
+
+// Parses a receiver's command line (the program's name first): the common options, then start's own, which
+// start.parse reads. --help and --version put their text in *out; a bad option puts one line in *error.
+ParseOutcome ParseReceiverOptions(const QStringList& arguments, const ReceiverStart& start,
+                                  CommonOptions* options, std::string* error, std::string* out);
+
 // The receivers' start-up: the application object (with windows when a display is there and --headless
 // was not given), the command line (--help and --version end here), the common options, the program's
 // own (a bad one ends with its message and status 2), a note when no display forces the console, then

@@ -14,6 +14,7 @@
 #include "receiver/frame_stats.h"
 #include "receiver/init_file.h"
 #include "receiver/raw_out.h"
+#include "receiver/receiver_app.h"
 #include "receiver/receiver_window.h"
 
 namespace {
@@ -133,3 +134,48 @@ TEST(ErrorReporting, OneBoxAtATime) {
 }
 
 }  // namespace
+
+namespace {
+
+// A receiver's command line as the programs parse it: the common options and one option of the program's own.
+receiver::ParseOutcome ParseReceiver(QStringList arguments, receiver::CommonOptions* options,
+                                     std::string* error, std::string* out, std::string* server = nullptr) {
+    receiver::ReceiverStart start{"quillon", "Quillon", "test", {{"server", "server", "HOST"}}, {}, {}};
+    start.parse = [server](const QCommandLineParser& parser, std::string& e) {
+        std::string host;
+        if (!receiver::ParseServer(parser, "server", host, e)) return false;
+        if (server != nullptr) *server = host;
+        return true;
+    };
+    arguments.prepend("quillon");
+    return receiver::ParseReceiverOptions(arguments, start, options, error, out);
+}
+
+}  // namespace
+
+TEST(ReceiverOptions, OutcomesOfHelpVersionBadAndGoodCommandLines) {
+    const auto dir = TempFile("receiver_options");
+    std::filesystem::create_directories(dir);
+    const QString dir_text = QString::fromStdString(dir.string());
+    receiver::CommonOptions options;
+    std::string error, out, server;
+    EXPECT_EQ(ParseReceiver({"--help"}, &options, &error, &out), receiver::ParseOutcome::kExitOk);
+    EXPECT_NE(out.find("--server <HOST>"), std::string::npos) << out;
+    EXPECT_EQ(ParseReceiver({"--version"}, &options, &error, &out), receiver::ParseOutcome::kExitOk);
+    EXPECT_EQ(out.rfind("quillon ", 0), 0u) << out;
+    EXPECT_EQ(ParseReceiver({"--no-such"}, &options, &error, &out), receiver::ParseOutcome::kError);
+    EXPECT_NE(error.find("no-such"), std::string::npos) << error;
+    EXPECT_EQ(ParseReceiver({"--video-port", "0", "--dir", dir_text}, &options, &error, &out),
+              receiver::ParseOutcome::kError);
+    EXPECT_NE(error.find("video port"), std::string::npos) << error;
+    EXPECT_EQ(ParseReceiver({"--server", ""}, &options, &error, &out), receiver::ParseOutcome::kError);
+    EXPECT_EQ(ParseReceiver({"--dir", dir_text, "--video-port", "9001", "--audio-out", "null", "--reconnect",
+                             "--server", "127.0.0.1"},
+                            &options, &error, &out, &server),
+              receiver::ParseOutcome::kRun)
+        << error;
+    EXPECT_EQ(options.ports.video, 9001);
+    EXPECT_TRUE(options.reconnect);
+    EXPECT_EQ(server, "127.0.0.1");
+    std::filesystem::remove_all(dir);
+}
