@@ -19,7 +19,10 @@
 
 namespace codec {
 struct Workspace;
-}
+// The thresholds of the suite: the server encodes with 10, the receivers decode with 15.
+inline constexpr int kServerThreshold = 10;
+inline constexpr int kReceiverThreshold = 15;
+}  // namespace codec
 
 class CCODEC {
   public:

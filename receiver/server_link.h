@@ -23,7 +23,7 @@ class ServerLink {
   public:
     using SOCKET = CSock::SOCKET;
     enum class Kind { kNone, kVideo, kSound };
-    static constexpr int kCodecThreshold = 15;
+    static constexpr int kCodecThreshold = codec::kReceiverThreshold;
 
     CSock VideoClient;
     CSock WaveClient;

@@ -18,7 +18,6 @@ namespace tessaly {
 namespace {
 
 constexpr int kTimerIntervalMs = 2000;
-constexpr int kThreshold = 10;
 
 StreamingVideo* main_form = nullptr;
 
@@ -82,7 +81,7 @@ void StreamingVideo::Form_Load() {
         HookWindow(hMainWnd);
     }
     Codec().InitDCT();
-    Codec().敷居 = kThreshold;
+    Codec().敷居 = codec::kServerThreshold;
     Sock().SetBindAddress(settings_.bind);
     SetAllowList(settings_.allow);
     SetResendFrames(settings_.resend_frames);

@@ -15,9 +15,9 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-constexpr int32_t kServerThreshold = 10;    // what the server encodes with
-constexpr int32_t kReceiverThreshold = 15;  // what the receivers decode with
-constexpr size_t kLargestMessage = 65536;   // a receiver's whole video buffer
+using codec::kReceiverThreshold;
+using codec::kServerThreshold;
+constexpr size_t kLargestMessage = 65536;  // a receiver's whole video buffer
 constexpr const char* kBuiltinName = "builtin";
 
 // Options and positional words of one subcommand, parsed by Qt's command-line parser.

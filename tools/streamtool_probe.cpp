@@ -92,7 +92,7 @@ std::string ParseOptions(const std::vector<std::string>& args, ProbeOptions* o) 
 class Probe {
   public:
     explicit Probe(const ProbeOptions& options) : o_(options) {
-        codec_.敷居 = 15;
+        codec_.敷居 = codec::kReceiverThreshold;
     }  // as the receivers decode
 
     int Run();

@@ -3,23 +3,21 @@
 #include <algorithm>
 #include <chrono>
 
-#include "platform/capture/timestamp.h"
 #include "media/picture_file.h"
+#include "platform/capture/timestamp.h"
 
 namespace web {
 
 namespace {
 
-constexpr int kServerThreshold = 10;
-constexpr int kReceiverThreshold = 15;
 constexpr std::int64_t kRateWindowMicros = 2'000'000;
 
 }  // namespace
 
 PictureExchange::PictureExchange(int jpeg_quality)
     : jpeg_(JpegEncoder::MaxJpegBytes()), encoder_(jpeg_quality), encode_out_(JpegEncoder::MaxJpegBytes()) {
-    server_codec_.敷居 = kServerThreshold;
-    receiver_codec_.敷居 = kReceiverThreshold;
+    server_codec_.敷居 = codec::kServerThreshold;
+    receiver_codec_.敷居 = codec::kReceiverThreshold;
 }
 
 void PictureExchange::Offer(const std::uint8_t* bottom_up_bgr, std::int64_t capture_micros) {
