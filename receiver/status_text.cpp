@@ -15,7 +15,7 @@ const char* ConnectFailureReason(int error) {
         case winsock::WSAEHOSTUNREACH:
             return "到達できません";
         case winsock::WSAHOST_NOT_FOUND:
-            return "ホスト名が不明です";
+            return "ホスト名が不明";
         case winsock::WSAETIMEDOUT:
             return "時間切れです";
         case winsock::WSAEHOSTDOWN:
@@ -23,7 +23,7 @@ const char* ConnectFailureReason(int error) {
         case winsock::WSAENETDOWN:
             return "ネットワーク停止";
         case winsock::WSAEADDRNOTAVAIL:
-            return "アドレスが無効です";
+            return "アドレス無効";
         case winsock::WSAECONNRESET:
         case winsock::WSAECONNABORTED:
             return "切断されました";
