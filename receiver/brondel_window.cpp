@@ -339,7 +339,7 @@ void BrondelWindow::FrameArrived(int i) {
     if (status != 0) return ReportError(CodecErrorText(status));
     if (raw_out_[i] != nullptr && raw_out_[i]->IsOpen()) {
         std::string error;
-        if (!raw_out_[i]->Write(link.BmpBuf.data(), error))
+        if (!raw_out_[i]->Write(link.BmpBuf.data(), &error))
             std::fprintf(stderr, "brondel: %s\n", error.c_str());
     }
     ++frames_[i];
@@ -370,7 +370,7 @@ void BrondelWindow::RecvBitMapShow() {
     fSnap = platform::kFalse;
     std::string error;
     const std::string path = platform::InProgramFolder("PICTUTE" + std::to_string(SnapIndex) + ".BMP");
-    if (!WriteSnapshot(path, links_[SnapIndex].BmpBuf, error)) ReportError(SnapshotFailedText(path));
+    if (!WriteSnapshot(path, links_[SnapIndex].BmpBuf, &error)) ReportError(SnapshotFailedText(path));
 }
 
 }  // namespace receiver

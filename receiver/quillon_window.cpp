@@ -317,7 +317,7 @@ void QuillonWindow::FrameArrived() {
 void QuillonWindow::WriteRawPicture() {
     if (raw_out_ == nullptr || !raw_out_->IsOpen()) return;
     std::string error;
-    if (!raw_out_->Write(BmpBuf.data(), error)) std::fprintf(stderr, "quillon: %s\n", error.c_str());
+    if (!raw_out_->Write(BmpBuf.data(), &error)) std::fprintf(stderr, "quillon: %s\n", error.c_str());
 }
 
 void QuillonWindow::OnClose(SOCKET sock) {
@@ -344,7 +344,7 @@ void QuillonWindow::RecvBitMapShow() {
     fSnap = platform::kFalse;
     std::string error;
     const std::string path = platform::InProgramFolder("PICTUTE.BMP");
-    if (!WriteSnapshot(path, BmpBuf, error)) ReportError(SnapshotFailedText(path));
+    if (!WriteSnapshot(path, BmpBuf, &error)) ReportError(SnapshotFailedText(path));
 }
 
 }  // namespace receiver
