@@ -4,6 +4,7 @@
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <optional>
 
 #include "receiver/brondel_window.h"
 #include "receiver_test_server.h"
@@ -121,6 +122,25 @@ TEST_F(BrondelSession, FewerItemsAndAMissingFile) {
     EXPECT_FALSE(w.Option1[0]->Value());
     EXPECT_FALSE(w.Option1[1]->Value());
     w.Timer1.SetInterval(0);
+
+    // A window asks for both addresses (the second may stay empty) and writes init.txt.
+    std::vector<std::string> answers = {"127.0.0.5", ""};
+    const platform::InputBoxHandler previous = platform::SetInputBoxHandler(
+        [&](const std::string&, const std::string&, const std::string&) -> std::optional<std::string> {
+            const std::string answer = answers.front();
+            answers.erase(answers.begin());
+            return answer;
+        });
+    BrondelWindow asked;
+    asked.Form_Load();
+    platform::SetInputBoxHandler(previous);
+    asked.Timer1.SetInterval(0);
+    std::ifstream in(PathOf("init.txt"), std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "127.0.0.5,,200\r\n");
+    EXPECT_EQ(asked.NamedServer(0), "127.0.0.5");
+    EXPECT_EQ(asked.NamedServer(1), "");
+    EXPECT_TRUE(asked.Option1[0]->Value());
+    EXPECT_EQ(boxes_.size(), 1u) << "nothing more to report";
 }
 
 TEST_F(BrondelSession, TheTimerPacesEachServersRequests) {
