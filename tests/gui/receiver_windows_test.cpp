@@ -4,13 +4,18 @@
 // keeps pictures of the windows there.
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMainWindow>
+#include <QMessageBox>
+#include <QScreen>
 #include <QTest>
+#include <QTimer>
 #include <QWidget>
 #include <QWindow>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -119,6 +124,39 @@ TEST_F(ReceiverWindows, OneNativeWindowBeforeAndAfterTheFirstActivation) {
     EXPECT_EQ(gui.Window()->windowHandle()->winId(), native);
     EXPECT_TRUE(gui.Window()->windowHandle()->isExposed());
     EXPECT_TRUE(gui.Window()->windowHandle()->flags() & Qt::WindowStaysOnTopHint);
+}
+
+TEST_F(ReceiverWindows, TheStartUpBoxOpensAboveAnotherAlwaysOnTopWindow) {
+    if (QGuiApplication::platformName() != "xcb")
+        GTEST_SKIP() << "needs an X server (ctest -R gui_tests_x11)";
+    // Another program's always-on-top window over the whole screen, in red.
+    QWidget cover;
+    cover.setWindowFlags(Qt::Window | Qt::WindowStaysOnTopHint | Qt::FramelessWindowHint);
+    QPalette red = cover.palette();
+    red.setColor(QPalette::Window, Qt::red);
+    cover.setPalette(red);
+    cover.setAutoFillBackground(true);
+    cover.setGeometry(cover.screen()->geometry());
+    cover.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&cover));
+    Settle(200);
+
+    WriteInit("127.0.0.1,2,3,4,5,6,7,8,9,10,11,12\n");  // the designed box at start-up
+    receiver::QuillonWindow w;
+    platform::GuiFrontend gui(w.GetForm());
+    std::optional<QRgb> middle;  // the screen's pixel in the middle of the box
+    QTimer::singleShot(0, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        ASSERT_NE(box, nullptr);
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(box));
+        QTest::qWait(300);  // a window manager stacks it meanwhile
+        const QPoint at = box->frameGeometry().center();
+        middle = box->screen()->grabWindow(0, at.x(), at.y(), 1, 1).toImage().pixel(0, 0);
+        box->accept();
+    });
+    w.Form_Load();
+    ASSERT_TRUE(middle.has_value());
+    EXPECT_NE(*middle, qRgb(255, 0, 0)) << "the box opened under the other window";
 }
 
 TEST_F(ReceiverWindows, QuillonShowsItsPictureMirroredAndDoubled) {
