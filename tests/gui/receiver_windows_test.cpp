@@ -6,7 +6,6 @@
 
 #include <QApplication>
 #include <QGuiApplication>
-#include <QLabel>
 #include <QLineEdit>
 #include <QMainWindow>
 #include <QMessageBox>
@@ -187,7 +186,6 @@ TEST_F(ReceiverWindows, QuillonShowsItsPictureMirroredAndDoubled) {
     ASSERT_TRUE(WaitFor([&] { return w.Text1.Text() != receiver::kConnectingText; }));
     QWidget* label = gui.Widget("Label2");
     EXPECT_TRUE(label->isVisible());
-    EXPECT_EQ(qobject_cast<QLabel*>(label)->text().toStdString(), w.Label2.Caption());
     const QImage old = gui.Widget("Picture2")->grab().toImage();
     const QRgb grey = old.pixel(330, 300);
     EXPECT_TRUE(qRed(grey) == qGreen(grey) && qGreen(grey) == qBlue(grey));
