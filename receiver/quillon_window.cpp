@@ -115,6 +115,8 @@ void QuillonWindow::ReadInitFile() {
 }
 
 void QuillonWindow::SetPictureSize(int size) {
+    // A picture drawn in the other layout is not the one to show as old.
+    picture_shown_ = false;
     Label2.SetVisible(false);
     if (size == 1) {
         SetOuterSizeTwips(form_, 5595, 6555);

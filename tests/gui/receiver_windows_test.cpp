@@ -209,6 +209,9 @@ TEST_F(ReceiverWindows, KeysChooseTheMenusAndTheSnapshotButtonWithoutChangingCap
     w.Command3.SetEnabled(true);
     QTest::keyClick(window, Qt::Key_S, Qt::ControlModifier);
     EXPECT_TRUE(WaitFor([&] { return w.fSnap == platform::kTrue; })) << "Ctrl+S pressed 撮影";
+    QTest::keyClick(window, Qt::Key_F10);  // the menu bar, its first item (警告) highlighted
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    EXPECT_EQ(w.fDanger, platform::kTrue) << "F10 and Enter chose 警告";
     QTest::keyClick(window, Qt::Key_Q, Qt::ControlModifier);
     EXPECT_TRUE(w.GetForm().Unloaded()) << "Ctrl+Q chose 終了";
 }

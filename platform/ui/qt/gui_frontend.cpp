@@ -11,6 +11,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPointer>
+#include <QShortcut>
 #include <QTimer>
 #include <QTranslator>
 #include <QWindow>
@@ -126,6 +127,17 @@ void GuiFrontend::Impl::BuildWindow() {
     if (form.Topmost()) ApplyTopmost();
 
     for (const auto& menu : form.Menus()) BuildMenu(*menu, window->menuBar(), nullptr);
+    // F10 takes the keyboard to the menu bar, its first item highlighted, as on the usual desktops.
+    auto* f10 = new QShortcut(QKeySequence(Qt::Key_F10), window);
+    QObject::connect(f10, &QShortcut::activated, [this] {
+        QMenuBar* bar = window->menuBar();
+        for (QAction* action : bar->actions()) {
+            if (!action->isVisible() || !action->isEnabled()) continue;
+            bar->setFocus(Qt::MenuBarFocusReason);
+            bar->setActiveAction(action);
+            return;
+        }
+    });
     for (const auto& control : form.Controls()) {
         std::function<void()> unsubscribe;
         widgets[control->Name()] = gui::BuildControl(*control, form, canvas, &unsubscribe);
