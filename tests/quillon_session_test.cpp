@@ -168,6 +168,8 @@ TEST_F(QuillonSession, SoundBlocksPrimeThenPlayAndAreDroppedWithoutAnOutput) {
     ConnectAndWait();
     ASSERT_TRUE(WaitFor([&] { return window_->fWaveOut == platform::kTrue; }));
     EXPECT_EQ(window_->Wave.fLOGIN, platform::kTrue);
+    server_->SendSoundBlocks(6);
+    ASSERT_TRUE(WaitFor([&] { return window_->Wave.fPlay == platform::kTrue; }));
     server_->SendSoundBlocks(2);
     ASSERT_TRUE(WaitFor([&] { return window_->Wave.OutInFlight() > 0; }));
 
