@@ -102,9 +102,9 @@ TEST_F(QuillonProgram, ConnectWithoutANamedServerConnectsNowhere) {
     Program quillon(program_test::Isolated(
         "quillon", {"--headless", "--connect", "--dir", dir_.string(), "--audio-out", "null"}));
     ASSERT_TRUE(quillon.WaitForErrorLine("no server is named")) << quillon.Errors();
-    EXPECT_NE(
-        quillon.Errors().find("no init.txt in " + dir_.string() + ": name the server with --server HOST"),
-        std::string::npos)
+    EXPECT_NE(quillon.Errors().find("Quillon: no init.txt in " + dir_.string() +
+                                    ": name the server with --server HOST"),
+              std::string::npos)
         << "one line names the folder and the option: " << quillon.Errors();
     quillon.WaitForLine("接続", 1000);
     EXPECT_EQ(quillon.Output().find("接続"), std::string::npos) << "no attempt: " << quillon.Output();
