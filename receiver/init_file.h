@@ -22,6 +22,9 @@ inline constexpr const char* kInitFileError = "INIT.TXT ファイルが見つか
 int ReadInitItems(const std::string& path, InitItems& Items,
                   const std::function<void(int index)>& after_item);
 
+// The same for the file's text.
+int ParseInitItems(std::string text, InitItems& Items, const std::function<void(int index)>& after_item);
+
 // The value of an item containing "SIZE": its last character as a digit, 0 when it is no digit.
 int SizeItemValue(const std::string& item);
 
