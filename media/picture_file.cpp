@@ -108,7 +108,8 @@ bool DecodeBmp(const std::string& path, std::span<const uint8_t> bytes, std::vec
         *error = path + ": only 24-bit uncompressed bitmaps are supported";
         return false;
     }
-    if (width != kWidth || std::abs(height) != kHeight) {
+    // Compared both ways round: the magnitude of the smallest int32 height does not exist.
+    if (width != kWidth || (height != kHeight && height != -kHeight)) {
         *error = SizeError(path, width, std::abs(static_cast<long>(height)));
         return false;
     }
