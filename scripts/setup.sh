@@ -6,7 +6,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 
 packages=(
   cmake ninja-build g++ pkg-config           # the build
-  clang libclang-rt-14-dev                   # the decoder fuzz target (libFuzzer)
+  clang libclang-rt-14-dev                   # the clang build and the fuzz targets (libFuzzer)
   qt6-base-dev                               # event loop (Qt Core) and windows (Qt Widgets)
   libasound2-dev                             # sound devices (ALSA)
   libv4l-dev                                 # cameras (V4L2 through libv4l2)

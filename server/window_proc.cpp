@@ -243,9 +243,10 @@ void HandleRequest(std::u16string_view text, std::int32_t Num) {
     if (Num < 1 || Num > MaxClient) return;
     // One read may carry two requests that arrived together (an alarm sent right before a frame request):
     // each word is acted on, so that neither is lost.
-    if (text.find(u"MSG_DANGER") != std::u16string_view::npos && Num == 1) SoundAlarm();
+    const RequestWords words = ScanRequest(text);
+    if (words.alarm && Num == 1) SoundAlarm();
     ClientInfo& c = Clients[Num];
-    if (text.find(u"VideoNext") != std::u16string_view::npos) {
+    if (words.next_frame) {
         c.LastTick = TickCount;
         c.fAlive = platform::kTrue;
         AnswerFrameRequest(Num);
