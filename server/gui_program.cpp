@@ -4,6 +4,7 @@
 
 #include "platform/ui/qt/gui_frontend.h"
 #include "platform/window/signals.h"
+#include "server/StreamingVideo.h"
 #include "server/program.h"
 
 namespace tessaly {
@@ -30,7 +31,6 @@ int RunWithWindow(const Options& options, int argc, char** argv) {
         });
         status = app.exec();
     }
-    EndProgram();
     return status;
 }
 

@@ -1,7 +1,6 @@
 #include "server/options.h"
 
 #include <QCommandLineParser>
-#include <cstring>
 
 #include "platform/capture/capture.h"
 #include "platform/window/version.h"
@@ -163,13 +162,6 @@ ParseOutcome ParseOptions(const QStringList& arguments, Options* options, std::s
         return ParseOutcome::kError;
     }
     return ParseOutcome::kRun;
-}
-
-bool WantsHeadless(int argc, char** argv) {
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--headless") == 0 || std::strcmp(argv[i], "-headless") == 0) return true;
-    }
-    return false;
 }
 
 }  // namespace tessaly

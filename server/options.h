@@ -7,7 +7,7 @@
 #include <QStringList>
 #include <string>
 
-#include "server/StreamingVideo.h"
+#include "server/server_settings.h"
 
 namespace tessaly {
 
@@ -26,8 +26,5 @@ enum class ParseOutcome { kRun, kExitOk, kError };
 // *error as one line for the user.
 ParseOutcome ParseOptions(const QStringList& arguments, Options* options, std::string* error,
                           std::string* out);
-
-// True when the arguments ask for --headless (read before the application object exists).
-bool WantsHeadless(int argc, char** argv);
 
 }  // namespace tessaly

@@ -9,8 +9,7 @@
 #include "platform/window/msgbox.h"
 #include "platform/window/paths.h"
 #include "platform/window/signals.h"
-#include "server/CCapture.h"
-#include "server/server_module.h"
+#include "server/StreamingVideo.h"
 
 namespace tessaly {
 
@@ -36,11 +35,6 @@ bool PrepareProgram(const Options& options) {
     return true;
 }
 
-void EndProgram() {
-    ResetCapture();
-    ResetServerModule();
-}
-
 namespace {
 
 void AddConsoleCommands(platform::ConsoleFrontend& console, StreamingVideo& sv) {
@@ -56,8 +50,9 @@ void AddConsoleCommands(platform::ConsoleFrontend& console, StreamingVideo& sv) 
         "drop", "drop N   drop the receiver in slot N", [&](const std::vector<std::string>& args) {
             int slot = 0;
             if (args.size() == 1) slot = std::atoi(args[0].c_str());
-            if (slot < 1 || slot > MaxClient) {
-                console.PrintLine("drop needs a slot number from 1 to " + std::to_string(MaxClient));
+            const int most = sv.server().MaxClient;
+            if (slot < 1 || slot > most) {
+                console.PrintLine("drop needs a slot number from 1 to " + std::to_string(most));
             } else if (!sv.DropSlot(slot)) {
                 console.PrintLine("no receiver listed in slot " + std::to_string(slot));
             }
@@ -74,7 +69,7 @@ int RunHeadless(const Options& options, int argc, char** argv) {
     int status = 0;
     {
         StreamingVideo sv(options.server);
-        SetPreviewPainting(false);
+        sv.server().Capture.SetPreviewPainting(false);
         sv.Form_Load();
         platform::ConsoleFrontend console(sv.form());
         AddConsoleCommands(console, sv);
@@ -84,7 +79,6 @@ int RunHeadless(const Options& options, int argc, char** argv) {
         std::fflush(stdout);
         if (!sv.form().Unloaded()) status = app.exec();
     }
-    EndProgram();
     return status;
 }
 

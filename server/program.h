@@ -8,9 +8,6 @@ namespace tessaly {
 
 // Applies --dir, --audio-in and --audio-out; false after telling the user what is wrong.
 bool PrepareProgram(const Options& options);
-// Releases the server's instances while the event loop's objects still exist.
-void EndProgram();
-
 int RunHeadless(const Options& options, int argc, char** argv);
 // False when the build has no window front-end.
 bool HaveWindowFrontend();
