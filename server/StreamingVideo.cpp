@@ -1,8 +1,10 @@
 #include "server/StreamingVideo.h"
 
 #include <charconv>
+#include <cstdio>
 
 #include "platform/window/msgbox.h"
+#include "server/port_file.h"
 
 namespace tessaly {
 
@@ -62,6 +64,7 @@ void StreamingVideo::Form_Load() {
     s.Codec.InitDCT();
     s.Codec.敷居 = codec::kServerThreshold;
     s.Sock.SetBindAddress(settings_.bind);
+    s.Sock.SetAnyPortListening(true);
     s.admission.SetAllowList(settings_.allow);
     s.pacing.SetResend(settings_.resend_frames);
 }
@@ -87,7 +90,21 @@ void StreamingVideo::mnuServer_Click() {
     mnu_server_->SetEnabled(false);
     s.Sock.SetListenSock(PORT, s.ListenSock);
     text1_->SetText("待機します。(" + s.Sock.SERVER + ")");
-    if (s.Sock.fServer != platform::kFalse) s.web_link->Start(settings_.web, settings_.allow, s.Sock.SERVER);
+    if (s.Sock.fServer == platform::kFalse) return;
+    if (settings_.web.port != 0 || settings_.web_on_any_port) {
+        s.web_link->Start(settings_.web, settings_.allow, s.Sock.SERVER);
+    }
+    WritePorts();
+}
+
+void StreamingVideo::WritePorts() {
+    if (settings_.port_file.empty()) return;
+    const Server& s = *server_;
+    const ListeningPorts ports{CSock::ListenPort(s.ListenSock[0]), CSock::ListenPort(s.ListenSock[1]),
+                               s.web_link->Port()};
+    std::string error;
+    if (!WritePortFile(settings_.port_file, ports, &error))
+        std::fprintf(stderr, "tessaly: %s\n", error.c_str());
 }
 
 void StreamingVideo::mnUSec_Click() {

@@ -53,6 +53,8 @@ class StreamingVideo {
   private:
     void BuildControls();
     bool OnQueryUnload(platform::UnloadMode mode);
+    // Writes the ports listened on to --port-file, when it was given.
+    void WritePorts();
 
     ServerSettings settings_;
     platform::Window window_;

@@ -1,7 +1,8 @@
 // The command line of tessaly:
 //   tessaly [--headless] [--serve] [--capture SRC] [--audio-in SRC] [--audio-out SINK] [--bind ADDR]
 //           [--video-port N] [--sound-port N] [--dir DIR] [--allow LIST] [--resend-frames]
-//           [--http-port N] [--jpeg-quality Q] [--http-max-viewers N] [--http-password-file FILE]
+//           [--port-file FILE] [--http-port N] [--jpeg-quality Q] [--http-max-viewers N]
+//           [--http-password-file FILE]
 #pragma once
 
 #include <QStringList>
@@ -22,9 +23,9 @@ struct Options {
 
 enum class ParseOutcome { kRun, kExitOk, kError };
 
-// Parses arguments (the program's name first). --help and --version print their text to out; errors go to
+// Parses arguments (the program's name first). --help and --version put their text into *out; errors go to
 // *error as one line for the user.
-ParseOutcome ParseOptions(const QStringList& arguments, Options* options, std::string* error,
-                          std::string* out);
+ParseOutcome ParseOptions(const QStringList& arguments, Options* options, std::string* out,
+                          std::string* error);
 
 }  // namespace tessaly

@@ -18,7 +18,7 @@ class WebFaceLink : public WebLink {
     explicit WebFaceLink(web::ServerHooks& hooks) : face_(hooks) {}
 
     void Start(const web::Settings& settings, const AllowList& allow, const std::string& address) override {
-        if (settings.port == 0 || face_.Running()) return;
+        if (face_.Running()) return;
         web::Settings chosen = settings;
         chosen.bind_address = address;
         if (!allow.AllowsAnyone()) chosen.allows = [allow](std::int32_t peer) { return allow.Allows(peer); };
@@ -35,6 +35,8 @@ class WebFaceLink : public WebLink {
         reported_pictures_ = 0;
         reported_sound_ = 0;
     }
+
+    std::uint16_t Port() const override { return face_.Port(); }
 
     void TakePicture(const CapturedPicture& picture) override {
         face_.OfferPicture(picture.bottom_up_bgr.data(), picture.capture_micros);

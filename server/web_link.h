@@ -3,6 +3,7 @@
 // report of refused peers. Every function here runs on the window thread.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -20,10 +21,13 @@ class WebLink {
   public:
     virtual ~WebLink() = default;
 
-    // Starts the web face on the serving address, when its port is not 0, for the peers that allow admits,
-    // and prints its page address (or why it could not start: the server serves its receivers all the same).
+    // Starts the web face on the serving address for the peers that allow admits (settings' port 0: a free
+    // port of the system's choosing), and prints its page address (or why it could not start: the server
+    // serves its receivers all the same).
     virtual void Start(const web::Settings& settings, const AllowList& allow, const std::string& address) = 0;
     virtual void Stop() = 0;
+    // The port of the running web face, 0 when it is not running.
+    virtual std::uint16_t Port() const = 0;
 
     virtual void TakePicture(const CapturedPicture& picture) = 0;
     virtual void TakeSound(const CapturedSound& sound) = 0;

@@ -1,7 +1,7 @@
 // Shared by the server's suites: a fresh server for each test (main window loaded and activated, capture
-// delivered by hand, the sound input on a tone, the sounds on the null output) listening on free ports of
-// 127.0.0.1, and receivers written here as plain sockets. The server runs on this thread, so every wait pumps
-// its loop.
+// delivered by hand, the sound input on a tone, the sounds on the null output) listening on ports of
+// 127.0.0.1 that the system chooses, and receivers written here as plain sockets. The server runs on this
+// thread, so every wait pumps its loop.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -57,10 +57,8 @@ class ServerTest : public csock_test::EventLoopTest {
             });
         settings_.capture = "testpattern";
         settings_.bind = "127.0.0.1";
-        settings_.video_port = csock_test::FreePort();
-        do {
-            settings_.sound_port = csock_test::FreePort();
-        } while (settings_.sound_port == settings_.video_port);
+        settings_.video_port = 0;  // ports of the system's choosing, kept by the server's listening sockets
+        settings_.sound_port = 0;
         Configure(settings_);
         sv_ = std::make_unique<tessaly::StreamingVideo>(settings_);
         server().SetSoundCommandObserver([this](std::string_view c) { sounds_.emplace_back(c); });
@@ -86,7 +84,13 @@ class ServerTest : public csock_test::EventLoopTest {
 
     // A suite's own choices of the command line, before the server is made.
     virtual void Configure(tessaly::ServerSettings&) {}
-    void Serve() { sv_->mnuServer_Click(); }
+    void Serve() {
+        sv_->mnuServer_Click();
+        video_port_ = CSock::ListenPort(server().ListenSock[0]);
+        sound_port_ = CSock::ListenPort(server().ListenSock[1]);
+        ASSERT_NE(video_port_, 0);
+        ASSERT_NE(sound_port_, 0);
+    }
 
     int Keep(int fd) {
         peers_.push_back(fd);
@@ -109,7 +113,7 @@ class ServerTest : public csock_test::EventLoopTest {
     // has taken it (placed or refused).
     int ConnectVideo(std::uint32_t from = 0) {
         const int handled = accepts_seen_ + 1;
-        const int fd = Keep(csock_test::PeerConnect(settings_.video_port, 0, from));
+        const int fd = Keep(csock_test::PeerConnect(video_port_, 0, from));
         WaitFor([&] { return AcceptsHandled() >= handled; });
         accepts_seen_ = handled;
         return fd;
@@ -117,7 +121,7 @@ class ServerTest : public csock_test::EventLoopTest {
     // Opens a sound connection and waits until the server has accepted it.
     int ConnectSound(std::uint32_t from = 0) {
         const int before = SoundAccepts();
-        const int fd = Keep(csock_test::PeerConnect(settings_.sound_port, 0, from));
+        const int fd = Keep(csock_test::PeerConnect(sound_port_, 0, from));
         WaitFor([&] { return SoundAccepts() > before; });
         return fd;
     }
@@ -183,6 +187,8 @@ class ServerTest : public csock_test::EventLoopTest {
     std::vector<std::string> box_titles_;
     platform::MsgBoxResult answer_ = platform::MsgBoxResult::kOk;
     std::vector<int> peers_;
+    std::uint16_t video_port_ = 0;
+    std::uint16_t sound_port_ = 0;
 
   private:
     // Video accepts handled so far: every placed connection sets LastSlot and fills a slot, every refused
