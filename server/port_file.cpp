@@ -1,6 +1,8 @@
 #include "server/port_file.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 
@@ -10,6 +12,10 @@ bool WritePortFile(const std::string& path, const ListeningPorts& ports, std::st
     const std::string partial = path + ".partial";
     {
         std::ofstream out(partial, std::ios::trunc);
+        if (!out.is_open()) {
+            *error = "cannot write the port file " + partial + ": " + std::strerror(errno);
+            return false;
+        }
         out << "video=" << ports.video << "\nsound=" << ports.sound << "\nhttp=" << ports.http << "\n";
         out.flush();
         if (!out) {

@@ -7,6 +7,7 @@
 #include <QStringList>
 #include <QTemporaryDir>
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <set>
@@ -127,9 +128,20 @@ TEST_F(ServerEndToEndTest, AReceiverAskingAsFastAsItCanGetsEachPictureOnceAtAbou
 
 TEST_F(ServerEndToEndTest, SigtermEndsTheServerLikeEnd) {
     ASSERT_TRUE(StartServer()) << Output();
+    EXPECT_NE(video_port_, sound_port_);
+    EXPECT_EQ(server_->GetPorts().http, 0) << "the web page is off";
     server_->Terminate();
     ASSERT_TRUE(server_->WaitForExit(10000));
     EXPECT_EQ(server_->ExitCode(), 0);  // -1 for anything but a normal exit
+}
+
+TEST(ServerPortFileTest, OneThatCannotBeWrittenIsReportedAndTheServerServesAllTheSame) {
+    Program server("tessaly", program_test::TessalyArgs("/nonexistent/ports"));
+    ASSERT_TRUE(server.WaitForErrorLine(
+        "tessaly: cannot write the port file /nonexistent/ports.partial: No such file or directory"))
+        << server.Errors();
+    EXPECT_TRUE(server.WaitForLine("待機します。(127.0.0.1)")) << server.Output();
+    EXPECT_FALSE(std::filesystem::exists("/nonexistent/ports.partial"));
 }
 
 TEST(ServerOptionsTest, DefaultsErrorsAndHelp) {

@@ -151,3 +151,36 @@ TEST_F(ServerTableTest, ThePreviewShowsTheCapturedPictureUpright) {
 }
 
 }  // namespace
+
+namespace {
+
+// The one fan-out of what the server captures: a consumer added beside the server's own gets every picture
+// once, whole and with its capture time, and every sound block that the receivers get.
+TEST_F(ServerTableTest, AnAddedConsumerGetsEveryPictureWithItsTimeAndTheSoundBlocksTheReceiversGet) {
+    std::vector<Bytes> pictures;
+    std::vector<std::int64_t> times;
+    std::vector<Bytes> blocks;
+    server().pictures.Add([&](const tessaly::CapturedPicture& p) {
+        pictures.emplace_back(p.bottom_up_bgr.begin(), p.bottom_up_bgr.end());
+        times.push_back(p.capture_micros);
+    });
+    server().sounds.Add(
+        [&](const tessaly::CapturedSound& s) { blocks.emplace_back(s.block.begin(), s.block.end()); });
+    const Receiver r = Connect();
+    for (int i = 0; i < 2; ++i) ASSERT_TRUE(server().Capture.Driver().DeliverNextFrame());
+    ASSERT_EQ(pictures.size(), 2u);
+    EXPECT_NE(pictures[0], pictures[1]);
+    for (std::size_t i = 0; i < pictures.size(); ++i) {
+        ASSERT_EQ(pictures[i].size(), 230400u);
+        EXPECT_EQ(platform::ReadTimeStamp(pictures[i].data()), times[i]) << "the time it was taken";
+    }
+    EXPECT_TRUE(std::equal(pictures[1].begin(), pictures[1].end(), server().CapBuf.begin()));
+    EXPECT_EQ(Ask(r.video).size(), static_cast<std::size_t>(server().PressSize()) + 2) << "still compressed";
+    // The receiver's first block is the first one handed out.
+    const Bytes first = ReadBlock(r.sound);
+    ASSERT_EQ(first.size(), 1600u);
+    ASSERT_FALSE(blocks.empty());
+    EXPECT_EQ(blocks[0], first);
+}
+
+}  // namespace
