@@ -15,7 +15,7 @@ bool HaveWindowFrontend() {
 
 int RunWithWindow(const Options& options, int argc, char** argv) {
     QApplication app(argc, argv);
-    if (!PrepareProgram(options)) return 2;
+    if (const int status = PrepareOrExit(options); status != 0) return status;
     int status = 0;
     {
         StreamingVideo sv(options.server);

@@ -13,26 +13,33 @@
 
 namespace tessaly {
 
-bool PrepareProgram(const Options& options) {
+bool PrepareProgram(const Options& options, std::string* error) {
     platform::SetProgramTitle("Tessaly");
     if (!options.dir.empty()) {
         std::error_code ec;
         if (!std::filesystem::is_directory(options.dir, ec)) {
-            std::fprintf(stderr, "tessaly: --dir: %s is no folder\n", options.dir.c_str());
+            *error = "--dir: " + options.dir + " is no folder";
             return false;
         }
         platform::SetProgramFolder(options.dir);
     }
-    std::string error;
-    if (!platform::SetWaveInBackend(options.audio_in, &error)) {
-        std::fprintf(stderr, "tessaly: --audio-in: %s\n", error.c_str());
+    std::string why;
+    if (!platform::SetWaveInBackend(options.audio_in, &why)) {
+        *error = "--audio-in: " + why;
         return false;
     }
-    if (!platform::SetWaveOutBackend(options.audio_out, &error)) {
-        std::fprintf(stderr, "tessaly: --audio-out: %s\n", error.c_str());
+    if (!platform::SetWaveOutBackend(options.audio_out, &why)) {
+        *error = "--audio-out: " + why;
         return false;
     }
     return true;
+}
+
+int PrepareOrExit(const Options& options) {
+    std::string error;
+    if (PrepareProgram(options, &error)) return 0;
+    std::fprintf(stderr, "tessaly: %s\n", error.c_str());
+    return 2;
 }
 
 namespace {
@@ -65,7 +72,7 @@ void AddConsoleCommands(platform::ConsoleFrontend& console, StreamingVideo& sv) 
 
 int RunHeadless(const Options& options, int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    if (!PrepareProgram(options)) return 2;
+    if (const int status = PrepareOrExit(options); status != 0) return status;
     int status = 0;
     {
         StreamingVideo sv(options.server);
