@@ -9,13 +9,7 @@ namespace tessaly {
 
 namespace {
 
-bool ParsePort(const QString& text, std::uint16_t* port) {
-    bool ok = false;
-    const uint value = text.toUInt(&ok);
-    if (!ok || value < 1 || value > 65535) return false;
-    *port = static_cast<std::uint16_t>(value);
-    return true;
-}
+using platform::ParsePort;
 
 // A port to listen on: 0 asks the system for a free one.
 bool ParseListenPort(const QString& text, std::uint16_t* port) {

@@ -8,6 +8,7 @@
 #include <QStringList>
 #include <string>
 
+#include "platform/window/command_line.h"
 #include "server/server_settings.h"
 
 namespace tessaly {
@@ -21,7 +22,7 @@ struct Options {
     ServerSettings server;
 };
 
-enum class ParseOutcome { kRun, kExitOk, kError };
+using ParseOutcome = platform::ParseOutcome;
 
 // Parses arguments (the program's name first). --help and --version put their text into *out; errors go to
 // *error as one line for the user.
