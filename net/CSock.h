@@ -79,9 +79,13 @@ class CSock {
     // ---- Starting Winsock, listening, connecting ----
     void WSAOpen();
     void WSAClose();
-    // Opens one listening socket per port into ListenSock, stopping at the first port 0; on success fills
-    // SERVER and sets fServer. Does nothing while fServer is True.
+    // Opens one listening socket per port into ListenSock, stopping at the first port 0 (unless any-port
+    // listening is on); on success fills SERVER and sets fServer. Does nothing while fServer is True.
     void SetListenSock(std::span<const std::uint16_t> PORT, std::span<SOCKET> ListenSock);
+    // With this on, a port 0 in SetListenSock's list asks the system for a free port instead of ending the
+    // list; ListenPort tells which port a listening socket got.
+    void SetAnyPortListening(bool on) { any_port_listening_ = on; }
+    static std::uint16_t ListenPort(SOCKET listening);
     void CloseListenSock(std::span<SOCKET> ListenSock);
     // Listen on this address (dotted text or host name) instead of the machine's own; empty restores that.
     void SetBindAddress(std::string address) { bind_address_ = std::move(address); }
@@ -166,6 +170,7 @@ class CSock {
     int msg_buf_bound_;
     std::unique_ptr<Buffers> buffers_;
     std::string bind_address_;
+    bool any_port_listening_ = false;
     std::int32_t last_video_size_ = 0;
     Failure last_failure_ = Failure::kNone;
     SOCKET last_failed_sock_ = 0;

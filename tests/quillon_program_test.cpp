@@ -142,13 +142,10 @@ bool HoldsATone(const std::vector<std::uint8_t>& wav) {
 TEST_F(QuillonProgram, AgainstTessalyWithItsTestPictureAndTone) {
     if (!program_test::HaveProgram("tessaly")) GTEST_SKIP() << "tessaly is not built yet";
     WriteInit("127.0.0.1\n");
-    const std::uint16_t video = csock_test::FreePort();
-    const std::uint16_t sound = csock_test::FreePort();
-    Program tessaly("tessaly", program_test::TessalyArgs(video, sound, {"--dir", dir_.string()}));
-    ASSERT_TRUE(tessaly.Started());
-    // Connect only once the server listens ("待機します。" is its status text from then on).
-    ASSERT_TRUE(tessaly.WaitForLine("待機します。", 10000)) << tessaly.Errors();
-    Program quillon("quillon", Args(video, sound));
+    program_test::Tessaly tessaly({"--dir", dir_.string()});
+    // Connect only once the server listens: its port file is written from then on.
+    ASSERT_TRUE(tessaly.WaitForPorts()) << tessaly.Errors();
+    Program quillon("quillon", Args(tessaly.GetPorts().video, tessaly.GetPorts().sound));
     ASSERT_TRUE(quillon.WaitForLine("接続しました。", 10000)) << quillon.Output() << quillon.Errors();
     ASSERT_TRUE(quillon.WaitForLine("frames/s ", 10000)) << quillon.Output();
     quillon.Send("snap");

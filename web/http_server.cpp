@@ -100,6 +100,7 @@ bool HttpServer::Start(std::string* error) {
     const Settings& s = context_.settings;
     const int listener = winsock::OpenPlainListener(s.bind_address, s.port, error);
     if (listener < 0) return false;
+    port_ = winsock::LocalPort(listener);
     const unsigned flags = MHD_USE_THREAD_PER_CONNECTION | MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_AUTO;
     daemon_ =
         MHD_start_daemon(flags, 0, AcceptPeer, &context_, HandleRequest, &context_, MHD_OPTION_LISTEN_SOCKET,

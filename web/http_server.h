@@ -5,6 +5,7 @@
 // endpoint when credentials are set.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "web/web_context.h"
@@ -20,14 +21,18 @@ class HttpServer {
     HttpServer(const HttpServer&) = delete;
     HttpServer& operator=(const HttpServer&) = delete;
 
+    // Listens on the settings' port (0: a free port that the system chooses).
     bool Start(std::string* error);
     // Ends the streams (the context must be stopping) and joins the library's threads.
     void Stop();
     bool Running() const { return daemon_ != nullptr; }
+    // The port listened on while running.
+    std::uint16_t Port() const { return port_; }
 
   private:
     WebContext& context_;
     MHD_Daemon* daemon_ = nullptr;
+    std::uint16_t port_ = 0;
 };
 
 }  // namespace web

@@ -43,8 +43,11 @@ bool WebFace::Running() const {
 
 std::string WebFace::PageAddress() const {
     if (!live_) return {};
-    const Settings& s = live_->context.settings;
-    return "http://" + s.bind_address + ":" + std::to_string(s.port) + "/";
+    return "http://" + live_->context.settings.bind_address + ":" + std::to_string(Port()) + "/";
+}
+
+std::uint16_t WebFace::Port() const {
+    return live_ ? live_->server.Port() : 0;
 }
 
 void WebFace::OfferPicture(const std::uint8_t* bottom_up_bgr, std::int64_t capture_micros) {

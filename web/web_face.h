@@ -62,6 +62,8 @@ class WebFace {
     bool Running() const;
     // "http://ADDRESS:PORT/" while running.
     std::string PageAddress() const;
+    // The port listened on while running (the system's choice when the settings' port was 0), else 0.
+    std::uint16_t Port() const;
 
     // Window thread, for every captured picture (230,400 bytes, rows bottom-up) and every sound block.
     void OfferPicture(const std::uint8_t* bottom_up_bgr, std::int64_t capture_micros);

@@ -34,6 +34,15 @@ void ClosePlainSocket(int descriptor) {
     if (descriptor >= 0) ::close(descriptor);
 }
 
+std::uint16_t LocalPort(int descriptor) {
+    sockaddr_in a{};
+    socklen_t length = sizeof a;
+    if (::getsockname(descriptor, reinterpret_cast<sockaddr*>(&a), &length) != 0 || a.sin_family != AF_INET) {
+        return 0;
+    }
+    return ntohs(a.sin_port);
+}
+
 bool PeerIPv4Address(const void* peer, std::size_t length, std::int32_t* address) {
     if (peer == nullptr || length < sizeof(sockaddr_in)) return false;
     const auto* in = static_cast<const sockaddr_in*>(peer);

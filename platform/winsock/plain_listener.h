@@ -12,6 +12,8 @@ namespace winsock {
 // *error ("cannot listen on ADDRESS:PORT: ...").
 int OpenPlainListener(const std::string& address, std::uint16_t port, std::string* error);
 void ClosePlainSocket(int descriptor);
+// The port a socket is bound to: the system's choice when it was opened on port 0; 0 when unknown.
+std::uint16_t LocalPort(int descriptor);
 // The IPv4 address of a peer in network byte order, as the socket layer keeps addresses; false for a peer
 // that is not IPv4. peer points to the system's socket address of the given length.
 bool PeerIPv4Address(const void* peer, std::size_t length, std::int32_t* address);
