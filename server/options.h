@@ -1,7 +1,9 @@
 // The command line of tessaly:
 //   tessaly [--headless] [--serve] [--capture SRC] [--audio-in SRC] [--audio-out SINK] [--bind ADDR]
 //           [--video-port N] [--sound-port N] [--dir DIR] [--allow LIST] [--resend-frames]
-//           [--http-port N] [--jpeg-quality Q] [--http-max-viewers N] [--http-password-file FILE]
+//           [--http-port N] [--jpeg-quality Q] [--http-max-viewers N] [--http-per-address N]
+//           [--http-host NAME[,NAME...]] [--http-password-file FILE]
+//           [--https-cert FILE --https-key FILE | --https-self-signed DIR]
 #pragma once
 
 #include <QStringList>

@@ -42,4 +42,18 @@ bool PeerIPv4Address(const void* peer, std::size_t length, std::int32_t* address
     return true;
 }
 
+void ShutdownPlainSocket(int descriptor) {
+    if (descriptor >= 0) ::shutdown(descriptor, SHUT_RDWR);
+}
+
+bool LimitSendBuffer(int descriptor, int bytes) {
+    return ::setsockopt(descriptor, SOL_SOCKET, SO_SNDBUF, &bytes, sizeof bytes) == 0;
+}
+
+std::string MachineHostName() {
+    char name[256] = {};
+    if (::gethostname(name, sizeof name - 1) != 0) return {};
+    return name;
+}
+
 }  // namespace winsock

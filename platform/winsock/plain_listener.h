@@ -16,4 +16,13 @@ void ClosePlainSocket(int descriptor);
 // that is not IPv4. peer points to the system's socket address of the given length.
 bool PeerIPv4Address(const void* peer, std::size_t length, std::int32_t* address);
 
+// Ends both directions of a connection that another thread owns: its reads see the end at once, and the
+// owner closes the descriptor as usual.
+void ShutdownPlainSocket(int descriptor);
+// Fixes the kernel's send buffer of a connection at about `bytes` (no automatic growth), so that what a
+// slow peer has not taken yet stays small; false when the system refused.
+bool LimitSendBuffer(int descriptor, int bytes);
+// This machine's host name; empty when the system does not tell.
+std::string MachineHostName();
+
 }  // namespace winsock
