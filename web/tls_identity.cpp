@@ -4,6 +4,7 @@
 #include <gnutls/gnutls.h>
 #include <gnutls/x509.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <ctime>
@@ -101,7 +102,9 @@ bool ParseIPv4(const std::string& text, std::array<unsigned char, 4>* address) {
 
 bool AddNames(gnutls_x509_crt_t certificate, const std::vector<std::string>& names) {
     std::vector<std::string> all = {"localhost", "127.0.0.1"};
-    all.insert(all.end(), names.begin(), names.end());
+    for (const std::string& name : names) {
+        if (std::find(all.begin(), all.end(), name) == all.end()) all.push_back(name);
+    }
     for (const std::string& name : all) {
         std::array<unsigned char, 4> ip{};
         const int status =

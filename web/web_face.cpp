@@ -38,8 +38,8 @@ void ServerHooks::Note(const std::string& line) {
 void WebFace::NoteStart(const Settings& settings) {
     const Credentials& c = settings.credentials;
     if (!settings.tls.Empty()) {
-        hooks_.Note(std::string(settings.tls_made_now ? "web: made a self-signed certificate, " : "web: ") +
-                    "certificate SHA-256 " + settings.tls.fingerprint);
+        if (settings.tls_made_now) hooks_.Note("web: made a new self-signed certificate");
+        hooks_.Note("web: certificate SHA-256 " + settings.tls.fingerprint);
     } else if (!c.Empty()) {
         hooks_.Note(
             "web: warning: the password goes over plain HTTP, readable on the network "
