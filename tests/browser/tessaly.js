@@ -32,23 +32,25 @@ export function tempDir(name) {
 
 // A running tessaly: its HTTP port, its standard output so far, commands on its standard input.
 export class Tessaly {
-  static async start({capture = 'testpattern', audioOut = 'null', extra = []} = {}) {
+  // https: the web face serves TLS (extra names its certificate), so the page address is https.
+  static async start({capture = 'testpattern', audioOut = 'null', extra = [], https = false} = {}) {
     const [video, sound, web] = [await freePort(), await freePort(), await freePort()];
     const args = ['--headless', '--serve', '--capture', capture, '--audio-in', 'tone', '--audio-out', audioOut,
       '--bind', '127.0.0.1', '--video-port', String(video), '--sound-port', String(sound), '--http-port',
       String(web), ...extra];
-    const server = new Tessaly(spawn(path.join(binDir, 'tessaly'), args, {stdio: ['pipe', 'pipe', 'pipe']}), web);
-    if (!(await server.waitFor(`web: http://127.0.0.1:${web}/`))) {
+    const scheme = https ? 'https' : 'http';
+    const server = new Tessaly(spawn(path.join(binDir, 'tessaly'), args, {stdio: ['pipe', 'pipe', 'pipe']}), web, scheme);
+    if (!(await server.waitFor(server.url))) {
       await server.stop();
       throw new Error(`tessaly did not start its web page:\n${server.output}${server.errors}`);
     }
     return server;
   }
 
-  constructor(child, port) {
+  constructor(child, port, scheme) {
     this.child = child;
     this.port = port;
-    this.url = `http://127.0.0.1:${port}/`;
+    this.url = `${scheme}://127.0.0.1:${port}/`;
     this.output = '';
     this.errors = '';
     this.ended = new Promise((resolve) => child.once('exit', resolve));
@@ -78,7 +80,8 @@ export class Tessaly {
 }
 
 // Chromium headless through puppeteer-core, or the reason why it cannot run here.
-export async function launchChromium() {
+// acceptInsecureCerts: only for a server whose certificate is self-signed and made at its start.
+export async function launchChromium({acceptInsecureCerts = false} = {}) {
   if (!fs.existsSync(chromiumPath)) return {reason: `no chromium at ${chromiumPath}`};
   let puppeteer;
   try {
@@ -91,6 +94,7 @@ export async function launchChromium() {
       executablePath: chromiumPath,
       headless: true,
       args: ['--no-sandbox', '--disable-gpu', '--disable-dev-shm-usage', '--no-first-run'],
+      acceptInsecureCerts,
       timeout: 30000
     });
     return {browser};
