@@ -4,8 +4,8 @@
 #include <array>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
-#include <vector>
 
 #include "platform/capture/timestamp.h"
 #include "platform/winsock/plain_listener.h"
@@ -22,7 +22,7 @@ constexpr int kWaitSliceMs = 500;
 constexpr std::int64_t kRepeatAfterMicros = 2'000'000;
 constexpr std::size_t kStreamBlockBytes = 32 * 1024;
 
-// One open stream: fills its own fixed buffer with the next part and hands it out in pieces. It holds one
+// One open stream: makes its next part and hands it out in pieces. It holds one
 // of the stream places, taken before it was made, until it ends.
 class Stream {
   public:
