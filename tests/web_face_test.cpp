@@ -14,6 +14,7 @@
 #include "codec_pictures.h"
 #include "platform/capture/timestamp.h"
 #include "web/guess_throttle.h"
+#include "web/host_rule.h"
 #include "web/sound_exchange.h"
 #include "web_test_util.h"
 
@@ -251,6 +252,22 @@ TEST_F(WebFaceTest, StatusAndAlarmAreAnsweredOnTheWindowThreadAndForeignOriginsA
     EXPECT_EQ(WhileServing([&] { return Post(port_, "/alarm", own); }).body, "{\"played\":false}");
     EXPECT_EQ(Get(port_, "/alarm").status, 405);
     EXPECT_EQ(Post(port_, "/status.json").status, 405);
+}
+
+TEST(WebHostRule, AnswersItsAddressesAndNamesOnly) {
+    const web::HostRule rule("Camera-Box", {"tessaly.example.org", "cam.lan"});
+    for (const char* host : {"127.0.0.1:8080", "192.168.1.20", "[::1]:8080", "[fe80::1]", "localhost:80",
+                             "camera-box", "CAMERA-BOX.local:8080", "tessaly.example.org.", "Cam.Lan:443"}) {
+        EXPECT_TRUE(rule.Answers(host)) << host;
+    }
+    for (const char* host : {"evil.example:8080", "camera-box.evil.example", "localhost.evil", "1.2.3.4.5",
+                             "256.1.1.1", "[::1", "[evil]", "", ":8080", "cam.lan.example"}) {
+        EXPECT_FALSE(rule.Answers(host)) << host;
+    }
+    EXPECT_TRUE(web::SameOrigin(nullptr, "cam.lan"));
+    EXPECT_TRUE(web::SameOrigin("HTTPS://Cam.Lan:8443", "cam.lan:8443"));
+    EXPECT_FALSE(web::SameOrigin("https://cam.lan", "cam.lan:8443"));
+    EXPECT_FALSE(web::SameOrigin("ftp://cam.lan", "cam.lan"));
 }
 
 TEST_F(WebFaceTest, WindowThreadThatDoesNotAnswerMakesABoundedBusyReply) {
