@@ -363,7 +363,11 @@ TEST_F(WebFaceTest, SlowAndIdleConnectionsFromOtherAddressesDoNotLockOutAViewer)
     ::close(ninth);
     for (int fd : eight) ::close(fd);
     // 60 connections that trickle a header byte every 0.4 s, and 300 that send nothing, from 127.0.0.2 on.
-    std::vector<int> trickling = ConnectMany(port_, 60, 0x7F000002, 8, "G");
+    std::vector<int> trickling = ConnectMany(port_, 59, 0x7F000002, 8, "G");
+    // One more trickles the body of a request whose headers came whole.
+    trickling.push_back(
+        ConnectMany(port_, 1, 0x7F0000F0, 1,
+                    "POST /alarm HTTP/1.1\r\nHost: localhost\r\nContent-Length: 4000\r\n\r\n")[0]);
     std::atomic<bool> trickle{true};
     std::thread trickler([&] {
         for (int round = 0; trickle && round < 100; ++round) {
@@ -380,6 +384,7 @@ TEST_F(WebFaceTest, SlowAndIdleConnectionsFromOtherAddressesDoNotLockOutAViewer)
     EXPECT_FALSE(web_test::MjpegParts(stream.body).empty());
     // However slowly the bytes come, a request that is not whole within the deadline ends its connection.
     EXPECT_EQ(::recv(trickling.front(), &byte, 1, 0), 0);
+    EXPECT_EQ(::recv(trickling.back(), &byte, 1, 0), 0);
     trickle = false;
     trickler.join();
     for (int fd : trickling) ::close(fd);

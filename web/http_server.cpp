@@ -30,7 +30,6 @@ MHD_Result HandleRequest(void* cls, MHD_Connection* connection, const char* url,
     auto& served = *static_cast<Served*>(cls);
     auto seen = reinterpret_cast<std::uintptr_t>(*request);
     if (seen == 0) {
-        served.guard.RequestArrived(connection);
         if (auto refused = RefuseBadRequest(connection, served.context, version)) return *refused;
         *request = reinterpret_cast<void*>(std::uintptr_t{1});
         return MHD_YES;
@@ -41,6 +40,7 @@ MHD_Result HandleRequest(void* cls, MHD_Connection* connection, const char* url,
         *request = reinterpret_cast<void*>(seen);
         return seen - 1 > kMaxBodyBytes ? MHD_NO : MHD_YES;  // an unannounced long body: the connection ends
     }
+    served.guard.RequestArrived(connection);  // whole, body and all: from now on it is being answered
     if (auto refused = RefuseUnauthenticated(connection, served.context)) return *refused;
     return Route(connection, served.context, method, url);
 }
