@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "platform/capture/timestamp.h"
 #include "platform/winsock/plain_listener.h"
@@ -21,6 +23,9 @@ constexpr int kWaitSliceMs = 500;
 // camera does not look like a dead connection to the client or to the idle timeout.
 constexpr std::int64_t kRepeatAfterMicros = 2'000'000;
 constexpr std::size_t kStreamBlockBytes = 32 * 1024;
+// A picture stream whose viewer has not taken the last picture looks again after kHoldSliceMs.
+constexpr int kHoldSliceMs = 20;
+constexpr std::int64_t kLongestHoldMicros = 1'000'000;
 
 // One open stream: makes its next part and hands it out in pieces. It holds one
 // of the stream places, taken before it was made, until it ends.
@@ -54,13 +59,31 @@ class Stream {
 // picture is chosen only when the library asks for more, that is once the last one has gone out.
 class MjpegStream : public Stream {
   public:
-    explicit MjpegStream(WebContext& context) : Stream(context) { ++context_.picture_viewers; }
+    MjpegStream(WebContext& context, int descriptor) : Stream(context), descriptor_(descriptor) {
+        ++context_.picture_viewers;
+    }
     ~MjpegStream() override { --context_.picture_viewers; }
 
   private:
     static constexpr std::size_t kHeaderRoom = 128;
 
+    // Whether the viewer's program has taken the last picture: nothing of it waits on this side and the
+    // viewer's receive buffer has its room back. A receiver does not tell each read that leaves more than
+    // half its room free, so after kLongestHoldMicros half the room is enough.
+    bool ViewerTookTheLast(std::int64_t now) {
+        std::uint32_t queued = 0, room = 0;
+        if (!winsock::PeerBacklog(descriptor_, &queued, &room)) return true;
+        most_room_ = std::max(most_room_, room);
+        if (queued != 0) return false;
+        return room >= most_room_ - most_room_ / 16 ||
+               (room >= most_room_ / 2 && now - sent_micros_ >= kLongestHoldMicros);
+    }
+
     bool NextPart() override {
+        if (!ViewerTookTheLast(platform::MonotonicMicros())) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(kHoldSliceMs));
+            return false;
+        }
         const std::uint64_t newest = context_.pictures.WaitNewer(sent_, kWaitSliceMs);
         const std::int64_t now = platform::MonotonicMicros();
         if (newest == 0 || (newest == sent_ && now - sent_micros_ < kRepeatAfterMicros)) return false;
@@ -109,11 +132,13 @@ class MjpegStream : public Stream {
     std::shared_ptr<const SharedJpeg> jpeg_;
     std::uint64_t sent_ = 0;
     std::int64_t sent_micros_ = 0;
+    const int descriptor_;
+    std::uint32_t most_room_ = 0;  // the most room the viewer's receive buffer has shown
 };
 
 class WavStream : public Stream {
   public:
-    explicit WavStream(WebContext& context) : Stream(context), next_(context.sound.StartingNumber()) {
+    WavStream(WebContext& context, int) : Stream(context), next_(context.sound.StartingNumber()) {
         const auto header = EndlessWavHeader();
         std::copy(header.begin(), header.end(), bytes_.begin());
         end_ = header.size();
@@ -166,7 +191,10 @@ MHD_Result QueueStream(MHD_Connection* connection, WebContext& context, const ch
             connection, MHD_HTTP_SERVICE_UNAVAILABLE,
             "503 視聴者が上限 (" + std::to_string(context.settings.max_viewers) + ") に達しています。\n");
     }
-    auto* stream = new Kind(context);
+    const MHD_ConnectionInfo* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
+    const int descriptor = info != nullptr ? info->connect_fd : -1;
+    if (descriptor >= 0) winsock::LimitSendBuffer(descriptor, kStreamSendBufferBytes);
+    auto* stream = new Kind(context, descriptor);
     MHD_Response* response = MHD_create_response_from_callback(
         MHD_SIZE_UNKNOWN, kStreamBlockBytes, ReadStream, static_cast<Stream*>(stream),
         [](void* s) { delete static_cast<Stream*>(s); });
@@ -174,8 +202,6 @@ MHD_Result QueueStream(MHD_Connection* connection, WebContext& context, const ch
         delete stream;
         return MHD_NO;
     }
-    const MHD_ConnectionInfo* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
-    if (info != nullptr) winsock::LimitSendBuffer(info->connect_fd, kStreamSendBufferBytes);
     AddCommonHeaders(response, content_type);
     const MHD_Result result = MHD_queue_response(connection, MHD_HTTP_OK, response);
     MHD_destroy_response(response);

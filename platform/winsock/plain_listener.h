@@ -22,6 +22,10 @@ void ShutdownPlainSocket(int descriptor);
 // Fixes the kernel's send buffer of a connection at about `bytes` (no automatic growth), so that what a
 // slow peer has not taken yet stays small; false when the system refused.
 bool LimitSendBuffer(int descriptor, int bytes);
+// How much of what was sent a connection's peer has not taken: *queued bytes not yet sent or not yet
+// acknowledged, and *peer_room the room its receive buffer last advertised (it shrinks while the peer's
+// program leaves bytes unread). False when the system does not tell.
+bool PeerBacklog(int descriptor, std::uint32_t* queued, std::uint32_t* peer_room);
 // This machine's host name; empty when the system does not tell.
 std::string MachineHostName();
 
