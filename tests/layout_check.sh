@@ -33,7 +33,13 @@ break_rule "platform/capture needs no other platform room" '#include "platform/(
 break_rule "the shared classes build on no program" '#include "(server|receiver|tools)/' codec media motion events net audio
 break_rule "motion/ needs only the standard library and the picture's geometry" \
     '#include "(platform|codec|events|net|audio|web|server|receiver|tools|media/picture_file)' motion
-break_rule "the event logic needs the standard library and motion/ alone" \
-    '#include "(platform|codec|net|audio|web|server|receiver|tools|media/picture_file)' events
+break_rule "events/ builds on motion/ and platform/process alone" \
+    '#include "(platform/(window|winsock|wave|capture|ui)|codec|net|audio|web|server|receiver|tools|media/picture_file)' \
+    events
+break_rule "the event logic needs only the standard library and motion/; only the hooks run processes" \
+    '#include "platform/' events/event_time.cpp events/event_time.h events/event_tracker.cpp events/event_tracker.h \
+    events/event_json.cpp
+break_rule "platform/process needs the C library alone" '#include ["<](platform/(window|winsock|wave|capture|ui)/|Q)' \
+    platform/process
 break_rule "the receivers build on no tool" '#include "tools/' receiver
 exit $status
