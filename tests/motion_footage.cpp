@@ -31,8 +31,8 @@ std::uint8_t Clamp(double value) {
 FootageMaker::FootageMaker(const Script& script, const std::string& samples_dir)
     : script_(script), frame_(media::kPictureBytes), noise_(kNoiseTableSize) {
     std::string error;
-    if (!picture_file::ReadPicture(samples_dir + "/" + script.background + ".ppm", background_, error) ||
-        !picture_file::ReadPicture(samples_dir + "/" + kObjectTexture + ".ppm", object_texture_, error)) {
+    if (!picture_file::ReadPicture(samples_dir + "/" + script.background + ".ppm", background_, &error) ||
+        !picture_file::ReadPicture(samples_dir + "/" + kObjectTexture + ".ppm", object_texture_, &error)) {
         error_ = error;
     }
     std::normal_distribution<double> gaussian(0, script.noise_sigma);
@@ -70,7 +70,10 @@ const Picture& FootageMaker::Next() {
             for (int x = 0; x < kObjectWidth; ++x) {
                 if (object_x + x >= media::kPictureWidth || object_y + y >= media::kPictureHeight) continue;
                 const std::uint8_t* from = PixelAt(object_texture_, kTextureX + x, kTextureY + y);
-                std::copy(from, from + 3, PixelAt(frame_, object_x + x, object_y + y));
+                std::uint8_t* to = PixelAt(frame_, object_x + x, object_y + y);
+                for (int c = 0; c < 3; ++c) {
+                    to[c] = Clamp(to[c] + script_.object_opacity * (from[c] - to[c]));
+                }
             }
         }
     }

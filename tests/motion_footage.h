@@ -28,6 +28,7 @@ struct Script {
     int object_to = -1;                 // ...up to and without this one,
     int object_x0 = 0, object_y0 = 90;  // moving in a straight line between these top-left corners
     int object_x1 = 280, object_y1 = 90;
+    double object_opacity = 1;  // below 1 the object is blended into the background: a faint one
 };
 
 inline constexpr int kObjectWidth = 40;
