@@ -6,7 +6,8 @@
 // How it decides, per picture:
 // - It looks at brightness, halved to 160 x 120 means of 2 x 2 pixels unless the settings ask for full size.
 // - The background learns slowly: 1/32 a picture where nothing changed, 1/512 where something did, so that a
-//   parked car is taken in after half a minute or so while a walker is not, and daylight is followed.
+//   parked car is taken in after a minute or so at 15 pictures a second while a walker is not, and
+//   daylight is followed.
 // - Each pixel's threshold is a floor plus three times that pixel's own measured noise (the running mean of
 //   its absolute difference from the background, learnt where nothing changed), so a noisy camera or a
 //   flickering area needs a larger change than a quiet one.
@@ -16,7 +17,12 @@
 //   or an exposure jump: the background is learnt again and nothing is raised.
 // - Motion is raised while the changed pixels have exceeded the threshold in `frames` pictures in a row.
 // After construction and after each light switch the background is learnt for a few pictures (kLearnPictures)
-// in which nothing is raised.
+// in which nothing is raised. A change that takes two pictures is judged against the background, so it
+// counts whole in the second; with `frames` 1 its first picture alone may raise motion.
+//
+// How the server feeds it: read the mask once (ReadMotionMask, its error ends the start-up), make one
+// detector, and give Process every captured picture on the window thread, before the picture buffer is
+// reused; hand the result with the same picture to events::EventTracker.
 #pragma once
 
 #include <cstdint>
