@@ -1,7 +1,8 @@
 // The motion detector on footage made from the sample pictures (motion_footage.h), at half and at full
 // size: a moving object is found within three pictures of its entry and boxed; camera noise, slow drift, a
 // light switched off and on, and specks raise nothing; the mask hides what it covers. Also the
-// threshold's text, the mask file's errors, and that a picture allocates nothing.
+// threshold's text, the mask file's errors, the clip written as raw frames and read back by the capture
+// source, and that a picture allocates nothing.
 #include "motion/motion_detector.h"
 
 #include <gtest/gtest.h>
@@ -11,7 +12,9 @@
 #include <iostream>
 
 #include "allocation_counter.h"
+#include "media/picture_geometry.h"
 #include "motion_footage.h"
+#include "platform/capture/capture.h"
 
 namespace {
 
@@ -123,6 +126,28 @@ TEST_P(MotionFootage, MaskHidesWhatItCovers) {
 
 INSTANTIATE_TEST_SUITE_P(HalfAndFullSize, MotionFootage, ::testing::Bool(),
                          [](const auto& info) { return info.param ? "Half" : "Full"; });
+
+// The clip as the server will get it: written as raw frames, read back through the raw capture source.
+TEST(MotionDetector, RawFootageThroughTheCaptureSourceIsFoundAsMade) {
+    QTemporaryDir dir;
+    const std::string path = dir.filePath("walker.bgr").toStdString();
+    const Script script = WalkerScript("fruits");
+    std::string error, note;
+    ASSERT_TRUE(footage::WriteRawFootage(script, STREAM_SAMPLES_DIR, path, &error)) << error;
+    const auto source = platform::MakeCaptureSource("raw:" + path, 15, &error, &note);
+    ASSERT_TRUE(source && source->Open(&error)) << error;
+    footage::FootageMaker maker(script, STREAM_SAMPLES_DIR);
+    motion::MotionDetector detector{motion::MotionSettings()};
+    std::vector<std::uint8_t> picture(media::kPictureBytes);
+    std::int64_t micros = 0;
+    int first = -1;
+    for (int i = 0; i < script.frames && first < 0; ++i) {
+        ASSERT_EQ(source->Read(picture.data(), &micros), platform::CaptureRead::kFrame);
+        ASSERT_EQ(picture, maker.Next()) << "frame " << i << " came back changed";
+        if (detector.Process(picture.data()).motion) first = i;
+    }
+    EXPECT_EQ(first, kObjectEnters + 2);
+}
 
 TEST(MotionDetector, ProcessingAPictureAllocatesNothing) {
     footage::FootageMaker maker(WalkerScript("coins"), STREAM_SAMPLES_DIR);
