@@ -78,6 +78,11 @@ EventHooks::EventHooks(HookSettings settings, Log log)
     end_.argv = std::move(settings.on_end);
 }
 
+EventHooks::~EventHooks() {
+    start_.child.Release();
+    end_.child.Release();
+}
+
 void EventHooks::EventStarted(const Event& event, const EventFiles& files, std::int64_t now_micros) {
     Run(&start_, event, files, now_micros);
 }

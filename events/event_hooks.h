@@ -50,6 +50,11 @@ class EventHooks {
     using Log = std::function<void(const std::string& line)>;
 
     EventHooks(HookSettings settings, Log log);
+    // Runs still going are left to finish by themselves (an end hook started as the server quits still
+    // sends its notification); their time-out is no longer watched.
+    ~EventHooks();
+    EventHooks(const EventHooks&) = delete;
+    EventHooks& operator=(const EventHooks&) = delete;
 
     void EventStarted(const Event& event, const EventFiles& files, std::int64_t now_micros);
     void EventEnded(const Event& event, const EventFiles& files, std::int64_t now_micros);

@@ -90,6 +90,8 @@ TEST(MotionHooks, OneRunAtATimeAndKilledWithWhatItStartedAtTheTimeOut) {
     EXPECT_FALSE(std::filesystem::exists(witness)) << "the hook's own child outlived the kill";
     rig.hooks.EventStarted(SampleEvent("d"), {}, NowMicros());  // runs again now that the last run is over
     EXPECT_EQ(rig.hooks.SkippedStarts(), 2);
+    rig.hooks.Poll(NowMicros() + 1000000);  // killed too: runs left at the end would go on by themselves
+    EXPECT_TRUE(rig.WaitForLog(3));
 }
 
 TEST(MotionHooks, MissingProgramIsReportedOnce) {

@@ -6,7 +6,7 @@
 // /dev/null, standard output and error shared with this process, no other open descriptor, and a
 // process group of its own so that Kill reaches whatever the program started too. Nothing here handles
 // SIGCHLD: the owner calls Reap from its own loop (a timer, each picture), which never blocks, and a
-// child still running when its ChildProcess goes is killed and reaped then.
+// child still running when its ChildProcess goes is killed and reaped then, unless it was released.
 #pragma once
 
 #include <sys/types.h>
@@ -41,6 +41,9 @@ class ChildProcess {
     bool Reap(ChildExit* exit);
     // Sends SIGKILL to the child's process group; Reap collects it afterwards.
     void Kill();
+    // Lets a running child go on by itself: it is neither killed nor reaped here (when this process ends,
+    // the system reaps it).
+    void Release() { pid_ = 0; }
 
   private:
     pid_t pid_ = 0;
