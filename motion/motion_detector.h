@@ -5,9 +5,9 @@
 //
 // How it decides, per picture:
 // - It looks at brightness, halved to 160 x 120 means of 2 x 2 pixels unless the settings ask for full size.
-// - The background learns slowly: 1/32 a picture where nothing changed, 1/512 where something did, so that a
-//   parked car is taken in after a minute or so at 15 pictures a second while a walker is not, and
-//   daylight is followed.
+// - The background learns slowly: 1/32 a picture where nothing changed, 1/256 where something did, so that
+//   a parked car is taken in within a minute at 15 pictures a second (and its event can end) while a
+//   walker is not, and daylight is followed.
 // - Each pixel's threshold is a floor plus three times that pixel's own measured noise (the running mean of
 //   its absolute difference from the background, learnt where nothing changed), so a noisy camera or a
 //   flickering area needs a larger change than a quiet one.

@@ -127,6 +127,24 @@ TEST_P(MotionFootage, MaskHidesWhatItCovers) {
 INSTANTIATE_TEST_SUITE_P(HalfAndFullSize, MotionFootage, ::testing::Bool(),
                          [](const auto& info) { return info.param ? "Half" : "Full"; });
 
+// An object that stops is taken into the background within a minute, so that its event can end.
+TEST(MotionDetector, ParkedObjectIsTakenIntoTheBackground) {
+    Script parked = WalkerScript("building");
+    parked.frames = 1500;  // 100 s at 15 pictures a second
+    parked.object_to = parked.frames;
+    parked.object_x1 = parked.object_x0 = 140;
+    footage::FootageMaker maker(parked, STREAM_SAMPLES_DIR);
+    ASSERT_TRUE(maker.Ok()) << maker.Error();
+    motion::MotionDetector detector{motion::MotionSettings()};
+    int last_motion = -1;
+    for (int i = 0; i < parked.frames; ++i) {
+        if (detector.Process(maker.Next().data()).motion) last_motion = i;
+    }
+    std::cout << "parked object: motion until picture " << last_motion << "\n";
+    EXPECT_GE(last_motion, kObjectEnters);
+    EXPECT_LT(last_motion, kObjectEnters + 60 * 15);
+}
+
 // The clip as the server will get it: written as raw frames, read back through the raw capture source.
 TEST(MotionDetector, RawFootageThroughTheCaptureSourceIsFoundAsMade) {
     QTemporaryDir dir;
