@@ -102,6 +102,10 @@ bool ParseMotionMask(std::string_view bytes, const std::string& name, MotionMask
             read.SetCounted(x, y, value != 0);
         }
     }
+    if (read.CountedPixels() == 0) {
+        return Fail(name, "every pixel is black, so nothing would ever be seen (black marks what is ignored)",
+                    error);
+    }
     *mask = std::move(read);
     return true;
 }

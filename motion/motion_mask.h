@@ -30,7 +30,7 @@ class MotionMask {
 };
 
 // Reads a mask file. On failure returns false and sets *error to one line that names the file and the
-// problem (cannot be opened, not a PGM, not 320 x 240, cut short); *mask is then unchanged.
+// problem (cannot be opened, not a PGM, not 320 x 240, cut short, all black); *mask is then unchanged.
 bool ReadMotionMask(const std::string& path, MotionMask* mask, std::string* error);
 // The same for the file's bytes; `name` names them in the error.
 bool ParseMotionMask(std::string_view bytes, const std::string& name, MotionMask* mask, std::string* error);

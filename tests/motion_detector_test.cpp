@@ -204,7 +204,8 @@ TEST(MotionMask, BadFilesAreRefusedWithTheirReason) {
               "the picture is 640 x 480; a mask must be 320 x 240"},
              {"P5\n320 240\n255\n" + std::string(1000, '\0'), "the file ends before the last pixel"},
              {"P5\n320 240\n", "the PGM header is damaged"},
-             {"P2\n320 240\n1\n0 1 1\n", "the file ends before the last pixel"}}) {
+             {"P2\n320 240\n1\n0 1 1\n", "the file ends before the last pixel"},
+             {"P5\n320 240\n255\n" + std::string(320 * 240, '\0'), "every pixel is black"}}) {
         EXPECT_FALSE(motion::ParseMotionMask(bytes, "m.pgm", &mask, &error)) << reason;
         EXPECT_EQ(error.rfind("motion mask m.pgm: " + reason, 0), 0u) << error;
     }
