@@ -115,6 +115,7 @@ void EventHooks::Run(Hook* hook, const Event& event, const EventFiles& files, st
         return;
     }
     hook->started_micros = now_micros;
+    hook->event_id = event.id;
     hook->killed = false;
 }
 
@@ -122,7 +123,8 @@ void EventHooks::PollHook(Hook* hook, std::int64_t now_micros) {
     if (!hook->child.Running()) return;
     platform::ChildExit exit;
     if (hook->child.Reap(&exit)) {
-        log_("event hook " + std::string(hook->name) + ": " + hook->argv[0] + " ended, " +
+        log_("event hook " + std::string(hook->name) + " for " + hook->event_id + ": " + hook->argv[0] +
+             " ended, " +
              (hook->killed ? "killed after the " + SecondsText(timeout_micros_) + " s time-out"
                            : platform::DescribeExit(exit)));
         return;

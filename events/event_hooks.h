@@ -73,6 +73,7 @@ class EventHooks {
         platform::ChildProcess child;
         std::int64_t started_micros = 0;
         bool killed = false;
+        std::string event_id;  // of the run that goes
         long skipped = 0;
         long failed = 0;
     };

@@ -53,7 +53,7 @@ TEST(MotionHooks, EventReachesTheProgramsEnvironment) {
     HookRig rig({.on_start = {}, .on_end = {"sh", "-c", "env > \"$0\"; exit 3", out}, .timeout_seconds = 30});
     rig.hooks.EventEnded(SampleEvent("20261208-103029"), {"/rec/a.mp4", "/rec/a.jpg"}, NowMicros());
     ASSERT_TRUE(rig.WaitForLog(1));
-    EXPECT_EQ(rig.log[0], "event hook on-event-end: sh ended, exit status 3");
+    EXPECT_EQ(rig.log[0], "event hook on-event-end for 20261208-103029: sh ended, exit status 3");
     std::stringstream env;
     env << std::ifstream(out).rdbuf();
     for (const char* line :
@@ -85,7 +85,7 @@ TEST(MotionHooks, OneRunAtATimeAndKilledWithWhatItStartedAtTheTimeOut) {
     }
     rig.hooks.Poll(start + 200000);
     ASSERT_TRUE(rig.WaitForLog(2));
-    EXPECT_EQ(rig.log[1], "event hook on-event-start: sh ended, killed after the 0.2 s time-out");
+    EXPECT_EQ(rig.log[1], "event hook on-event-start for a: sh ended, killed after the 0.2 s time-out");
     std::this_thread::sleep_for(std::chrono::milliseconds(1500));
     EXPECT_FALSE(std::filesystem::exists(witness)) << "the hook's own child outlived the kill";
     rig.hooks.EventStarted(SampleEvent("d"), {}, NowMicros());  // runs again now that the last run is over
