@@ -20,6 +20,11 @@ constexpr int kNoiseShift = 6;              // the noise level's memory, about 6
 constexpr int kLearnBackgroundShift = 1;
 constexpr int kLearnNoiseShift = 2;
 constexpr int kDespeckleNeighbours = 4;  // changed cells in a 3 x 3 neighbourhood that make a cell stay
+// The picture's overall gain against the background, in 1/kGainOne: the median ratio of a sample of cells
+// (every kGainSampleStep-th, not darker than kGainDarkest, where a ratio says little).
+constexpr int kGainOne = 128;
+constexpr int kGainSampleStep = 4;
+constexpr int kGainDarkest = 16 * kOne;
 
 // value moved towards target by 1 / 2^shift, rounded to the nearest step.
 MotionResult Learning() {
@@ -133,16 +138,37 @@ void MotionDetector::Learn() {
     }
 }
 
+// How much brighter or darker the whole picture is than the background, in 1/kGainOne: a lamp dimming or
+// the camera's exposure settling over a second scales every pixel alike, and is no motion.
+int MotionDetector::OverallGain() {
+    std::fill(gain_histogram_.begin(), gain_histogram_.end(), 0);
+    int samples = 0;
+    for (std::size_t i = 0; i < brightness_.size(); i += kGainSampleStep) {
+        if (!counted_[i] || background_[i] < kGainDarkest) continue;
+        const int ratio = brightness_[i] * kGainOne / background_[i];
+        ++gain_histogram_[std::min(ratio, static_cast<int>(gain_histogram_.size()) - 1)];
+        ++samples;
+    }
+    int below = 0;
+    for (std::size_t bin = 0; bin < gain_histogram_.size(); ++bin) {
+        below += gain_histogram_[bin];
+        if (2 * below >= samples && samples > 0) return static_cast<int>(bin);
+    }
+    return kGainOne;
+}
+
 // Marks the changed cells (inside the border of changed_), moves the background and the noise on, and
-// returns how many counted cells changed.
+// returns how many counted cells changed. Each cell is compared with its background scaled by the
+// picture's overall gain.
 int MotionDetector::Classify() {
+    const int gain = OverallGain();
     int changed_cells = 0;
     for (int y = 0; y < height_; ++y) {
         const std::size_t row = static_cast<std::size_t>(y) * width_;
         std::uint8_t* changed = &changed_[static_cast<std::size_t>(y + 1) * (width_ + 2) + 1];
         for (int x = 0; x < width_; ++x) {
             const std::size_t i = row + x;
-            const int difference = std::abs(brightness_[i] - background_[i]);
+            const int difference = std::abs(brightness_[i] - background_[i] * gain / kGainOne);
             const bool over = difference > kThresholdFloor + kNoiseFactor * noise_[i];
             const int shift = over ? kChangedBackgroundShift : kBackgroundShift;
             background_[i] = static_cast<std::uint16_t>(Approach(background_[i], brightness_[i], shift));

@@ -8,6 +8,8 @@
 // - The background learns slowly: 1/32 a picture where nothing changed, 1/256 where something did, so that
 //   a parked car is taken in within a minute at 15 pictures a second (and its event can end) while a
 //   walker is not, and daylight is followed.
+// - Each pixel is compared with its background scaled by the picture's overall gain (the median ratio of
+//   picture to background), so a lamp dimming or the exposure settling over a second is no motion.
 // - Each pixel's threshold is a floor plus three times that pixel's own measured noise (the running mean of
 //   its absolute difference from the background, learnt where nothing changed), so a noisy camera or a
 //   flickering area needs a larger change than a quiet one.
@@ -25,6 +27,7 @@
 // reused; hand the result with the same picture to events::EventTracker.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <vector>
 
@@ -69,6 +72,7 @@ class MotionDetector {
     void ExtractBrightness(const std::uint8_t* picture);
     void StartLearning();
     void Learn();
+    int OverallGain();
     int Classify();
     MotionResult Count();
 
@@ -88,8 +92,9 @@ class MotionDetector {
     // Changed cells with a border of one unchanged cell all round; and one row of 3-cell column sums.
     std::vector<std::uint8_t> changed_;
     std::vector<std::uint8_t> column_sums_;
-    int learning_left_ = -1;  // -1: the next picture starts learning
-    int run_ = 0;             // motion pictures in a row
+    std::array<int, 512> gain_histogram_{};  // ratios from 0 to 4 in 1/128
+    int learning_left_ = -1;                 // -1: the next picture starts learning
+    int run_ = 0;                            // motion pictures in a row
     long light_switches_ = 0;
 };
 

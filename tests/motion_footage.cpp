@@ -42,9 +42,11 @@ FootageMaker::FootageMaker(const Script& script, const std::string& samples_dir)
 }
 
 double FootageMaker::Gain(int index) const {
+    // Over light_change_frames + 1 frames, as a lamp or the camera's exposure settles.
     const auto ramp = [&](int at, double from, double to) {
         if (at < 0 || index < at) return from;
-        return index == at ? (from + to) / 2 : to;  // over two frames, as a lamp or an exposure settles
+        const double done = std::min(1.0, double(index - at + 1) / (script_.light_change_frames + 1));
+        return from + done * (to - from);
     };
     if (script_.light_on_at >= 0 && index >= script_.light_on_at)
         return ramp(script_.light_on_at, script_.light_off_gain, 1);

@@ -18,11 +18,12 @@ using Picture = std::vector<std::uint8_t>;
 struct Script {
     std::string background = "building";  // a sample picture's name
     int frames = 120;
-    double noise_sigma = 3;      // camera noise, brightness levels, on every pixel of every frame
-    double specks_percent = 0;   // pixels per frame hit by an isolated impulse of +-90 levels
-    double drift_per_frame = 0;  // brightness levels added per frame (daylight)
-    int light_off_at = -1;       // the light goes off over two frames from here...
-    int light_on_at = -1;        // ...and on again over two frames from here
+    double noise_sigma = 3;       // camera noise, brightness levels, on every pixel of every frame
+    double specks_percent = 0;    // pixels per frame hit by an isolated impulse of +-90 levels
+    double drift_per_frame = 0;   // brightness levels added per frame (daylight)
+    int light_off_at = -1;        // the light goes off from here...
+    int light_on_at = -1;         // ...and on again from here,
+    int light_change_frames = 2;  // each change taking this many frames
     double light_off_gain = 0.35;
     int object_from = -1;               // a 40 x 60 textured object is in the picture from this frame...
     int object_to = -1;                 // ...up to and without this one,
