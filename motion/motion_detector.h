@@ -9,7 +9,7 @@
 //   a parked car is taken in within a minute at 15 pictures a second (and its event can end) while a
 //   walker is not, and daylight is followed.
 // - Each pixel is compared with its background scaled by the picture's overall gain (the median ratio of
-//   picture to background), so a lamp dimming or the exposure settling over a second is no motion.
+//   picture to background), so a lamp dimming or the exposure settling over seconds is no motion.
 // - Each pixel's threshold is a floor plus three times that pixel's own measured noise (the running mean of
 //   its absolute difference from the background, learnt where nothing changed), so a noisy camera or a
 //   flickering area needs a larger change than a quiet one.
@@ -19,8 +19,9 @@
 //   or an exposure jump: the background is learnt again and nothing is raised.
 // - Motion is raised while the changed pixels have exceeded the threshold in `frames` pictures in a row.
 // After construction and after each light switch the background is learnt for a few pictures (kLearnPictures)
-// in which nothing is raised. A change that takes two pictures is judged against the background, so it
-// counts whole in the second; with `frames` 1 its first picture alone may raise motion.
+// in which nothing is raised. A light change that lights the scene unevenly and takes two pictures counts
+// whole in the second (each is judged against the background); with `frames` 1 its first picture alone may
+// raise motion.
 //
 // How the server feeds it: read the mask once (ReadMotionMask, its error ends the start-up), make one
 // detector, and give Process every captured picture on the window thread, before the picture buffer is
