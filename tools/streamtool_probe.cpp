@@ -359,11 +359,7 @@ int Probe::Summary() {
 int RunProbe(const std::vector<std::string>& args) {
     ProbeOptions options;
     const std::string error = ParseOptions(args, &options);
-    if (!error.empty()) {
-        return streamtool::Fail(kName, error +
-                                           "\nusage: streamtool probe [--video-port N] [--sound-port N] "
-                                           "[--seconds S] [--frames N] [--alarm] [--save-dir DIR] HOST");
-    }
+    if (!error.empty()) return streamtool::UsageError(kName, error);
     return Probe(options).Run();
 }
 
