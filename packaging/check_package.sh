@@ -221,4 +221,62 @@ for file in "$bin"/*; do
   esac
 done
 section "brondel made ~/.config/brondel on first use; nothing was written beside the programs"
-section "the package is sound"
+
+# 7. The maintainer scripts against a stand-in service manager. No systemd runs here, so deb-systemd-invoke,
+# deb-systemd-helper, systemctl and adduser are recorders on PATH (the stand-in's stop also ends the server it
+# was given), and the scripts run in a mount namespace where /run/systemd/system exists (what they look for)
+# and /var/lib is an empty tmpfs. packaging/service_boot.sh runs them under a real systemd.
+if [[ $(id -u) -ne 0 ]] || ! command -v unshare >/dev/null; then
+  section "maintainer scripts: skipped (they run in a mount namespace of their own, which needs root)"
+else
+  control="$work/control"
+  dpkg-deb -e "$tessaly_deb" "$control"
+  stubs="$work/stubs"
+  mkdir -p "$stubs"
+  for tool in deb-systemd-invoke deb-systemd-helper systemctl adduser; do
+    cat >"$stubs/$tool" <<STUB
+#!/bin/sh
+echo "$tool \$*" >>"$work/calls"
+if [ "$tool \$1" = "deb-systemd-invoke stop" ] && [ -s "$work/service.pid" ]; then kill -TERM "\$(cat "$work/service.pid")"; fi
+exit 0
+STUB
+    chmod 755 "$stubs/$tool"
+  done
+  "${installed_env[@]}" "$server_root/usr/bin/tessaly" --headless --serve --capture testpattern --audio-in tone \
+    --audio-out null --bind 127.0.0.1 --video-port "$video_port" --sound-port "$sound_port" </dev/null \
+    >"$work/service.out" 2>&1 &
+  service=$!
+  pids+=("$service")
+  echo "$service" >"$work/service.pid"
+  wait_for_line "$work/service.out" "(127.0.0.1)" || fail "the stand-in service did not start: $(cat "$work/service.out")"
+  # run_script SCRIPT ARGS...: runs a maintainer script as dpkg would, and prints the calls it made.
+  run_script() {
+    : >"$work/calls"
+    CALLS="$work/calls" unshare --mount --propagation private sh -c 'mount -t tmpfs tmpfs /run &&
+      mkdir -p /run/systemd/system && mount -t tmpfs tmpfs /var/lib && mkdir /var/lib/tessaly &&
+      PATH="$0:$PATH" "$@" && if [ -e /var/lib/tessaly ]; then echo "/var/lib/tessaly stays" >>"$CALLS"; fi' \
+      "$stubs" "$control/$1" "${@:2}" || fail "$1 ${*:2} failed"
+    cat "$work/calls"
+  }
+  calls=$(run_script postinst configure)
+  grep -q "deb-systemd-helper update-state tessaly.service" <<<"$calls" ||
+    fail "postinst configure does not record the unit's enable links: $calls"
+  grep -q "deb-systemd-invoke" <<<"$calls" && fail "a new installation starts the service: $calls"
+  calls=$(run_script postinst configure 1.10.0)
+  grep -q "deb-systemd-invoke try-restart tessaly.service" <<<"$calls" ||
+    fail "an upgrade does not restart a running service: $calls"
+  calls=$(run_script prerm upgrade 1.11.0)
+  grep -q "deb-systemd-invoke" <<<"$calls" && fail "prerm stops the service before an upgrade: $calls"
+  kill -0 "$service" || fail "the service ended before its removal"
+  calls=$(run_script prerm remove)
+  grep -q "deb-systemd-invoke stop tessaly.service" <<<"$calls" || fail "removal does not stop the service: $calls"
+  for _ in $(seq 1 100); do kill -0 "$service" 2>/dev/null || break; sleep 0.1; done
+  kill -0 "$service" 2>/dev/null && fail "the running server did not end on its removal"
+  calls=$(run_script postrm purge)
+  grep -q "deb-systemd-helper purge tessaly.service" <<<"$calls" ||
+    fail "purge does not remove the unit's enable links and their record: $calls"
+  grep -q "/var/lib/tessaly stays" <<<"$calls" && fail "purge leaves /var/lib/tessaly"
+  section "maintainer scripts: a new installation starts nothing, an upgrade restarts the running service,"
+  section "removal stops it, purge removes its enable links, their record and its state folder"
+fi
+section "the packages are sound"
