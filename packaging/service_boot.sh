@@ -94,7 +94,7 @@ chmod 755 "$root/root/check.sh"
 cat >"$root/etc/systemd/system/streamsuite-check.service" <<'UNIT'
 [Unit]
 Description=Checks tessaly.service
-After=multi-user.target
+After=basic.target
 [Service]
 Type=oneshot
 ExecStart=/root/check.sh
@@ -102,6 +102,10 @@ ExecStart=/root/check.sh
 WantedBy=multi-user.target
 UNIT
 ln -s /etc/systemd/system/streamsuite-check.service "$root/etc/systemd/system/multi-user.target.wants/"
+# Logins and consoles are of no use here, and logind can take long to start in a container.
+for unit in systemd-logind.service console-getty.service getty.target; do
+  ln -sf /dev/null "$root/etc/systemd/system/$unit"
+done
 
 timeout 300 systemd-nspawn -q -D "$root" --register=no --keep-unit -b >"$build/service_boot.log" 2>&1 ||
   fail "the container did not boot and power off: $(tail -5 "$build/service_boot.log")"

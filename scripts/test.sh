@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# Sets up, builds and runs every test: the suite as built for use and its Debian package, then again under
-# AddressSanitizer and UndefinedBehaviorSanitizer (build-asan/). Both builds treat warnings as errors.
+# Sets up, builds and runs every test: the suite as built for use (with Debian's hardening flags, as the
+# packages are) and its Debian packages, then again under AddressSanitizer and UndefinedBehaviorSanitizer
+# (build-asan/). Both builds treat warnings as errors.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-"$root/scripts/setup.sh" -DSTREAM_WERROR=ON
+"$root/scripts/setup.sh" -DSTREAM_WERROR=ON -DSTREAM_HARDEN=ON
 jobs=$(nproc)
 (cd "$root/build" && ctest --output-on-failure -j "$jobs")
 "$root/packaging/check_package.sh" "$root/build"
