@@ -252,6 +252,7 @@ STUB
   # run_script SCRIPT ARGS...: runs a maintainer script as dpkg would, and prints the calls it made.
   run_script() {
     : >"$work/calls"
+    # shellcheck disable=SC2016 # the inner shell expands its own variables
     CALLS="$work/calls" unshare --mount --propagation private sh -c 'mount -t tmpfs tmpfs /run &&
       mkdir -p /run/systemd/system && mount -t tmpfs tmpfs /var/lib && mkdir /var/lib/tessaly &&
       PATH="$0:$PATH" "$@" && if [ -e /var/lib/tessaly ]; then echo "/var/lib/tessaly stays" >>"$CALLS"; fi' \
