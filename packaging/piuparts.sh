@@ -2,7 +2,7 @@
 # Installs and purges the built packages in a clean Debian 12 chroot with piuparts, as Debian tests its own:
 # the server's package alone (it must install and purge cleanly without the others), then all four together.
 # piuparts fails on a maintainer script error, on files left behind after the purge and on processes left
-# running. The clean chroot is made once with debootstrap and kept as a tarball (STREAM_PIUPARTS_BASE).
+# running. Each run prints what the installation brought (packages and disk space, dependencies included). The clean chroot is made once with debootstrap and kept as a tarball (STREAM_PIUPARTS_BASE).
 # Usage: packaging/piuparts.sh [BUILD_DIR]   (root; needs network access to the Debian mirror)
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -40,7 +40,11 @@ run_piuparts() {
     fail "$name: the install and purge test failed (whole log: $log)"
   fi
   chroot_option=(--basetgz="$base")
-  echo "piuparts: $name: $(grep -o 'PASS: Installation and purging test.' "$log") ($((SECONDS - started)) s)"
+  # What the installation brought into the clean chroot, as apt said it there.
+  local count size
+  count=$(grep -o '[0-9]* newly installed' "$log" | sort -n | tail -1)
+  size=$(grep -o 'After this operation, [0-9.]* [kMG]B of additional' "$log" | tail -1 | awk '{print $4 " " $5}')
+  echo "piuparts: $name: installed and purged cleanly ($count packages, $size; $((SECONDS - started)) s)"
 }
 run_piuparts tessaly "$(deb_of tessaly)"
 run_piuparts all "$(deb_of tessaly)" "$(deb_of tessaly-gui)" "$(deb_of quillon-brondel)" "$(deb_of streamtool)"
