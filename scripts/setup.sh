@@ -21,8 +21,9 @@ packages=(
   python3                                    # paced receivers of the server load benchmark
   chromium ffmpeg curl                       # the web page's browser tests, media checks and web benchmark
   iproute2                                   # ss: the bytes on a receiver's connection in receiver_bench
-  dpkg-dev help2man lintian                  # the Debian package: dependencies, manual pages, its check
-  desktop-file-utils systemd                 # the package check: menu entries, the service unit
+  dpkg-dev help2man lintian                  # the Debian packages: dependencies, hardening flags, manual pages, check
+  desktop-file-utils systemd devscripts      # the packages' check: menu entries, the service unit, hardening-check
+  piuparts debootstrap systemd-container     # install and purge in a clean chroot; the service in a booted container
 )
 missing=()
 for p in "${packages[@]}"; do

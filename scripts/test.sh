@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
-# Sets up, builds and runs every test: the suite as built for use and its Debian package, then again under
-# AddressSanitizer and UndefinedBehaviorSanitizer (build-asan/), the tests of the programs whose threads meet
-# (server, web face, receivers) under ThreadSanitizer (build-tsan/), and the whole tree built with clang and
-# its fuzz targets run for 10 s each (build-fuzz/). Every build treats warnings as errors.
+# Sets up, builds and runs every test: the suite as built for use (with Debian's hardening flags, as the
+# packages are) and its Debian packages, then again under AddressSanitizer and UndefinedBehaviorSanitizer
+# (build-asan/), the tests of the programs whose threads meet (server, web face, receivers) under
+# ThreadSanitizer (build-tsan/), and the whole tree built with clang and its fuzz targets run for 10 s each
+# (build-fuzz/). Every build treats warnings as errors.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-"$root/scripts/setup.sh" -DSTREAM_WERROR=ON
+"$root/scripts/setup.sh" -DSTREAM_WERROR=ON -DSTREAM_HARDEN=ON
 jobs=$(nproc)
 (cd "$root/build" && ctest --output-on-failure -j "$jobs")
 "$root/packaging/check_package.sh" "$root/build"

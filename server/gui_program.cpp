@@ -1,4 +1,5 @@
-// tessaly with its window (the Qt Widgets front-end).
+// tessaly with its window (the Qt Widgets front-end): the front-end library window.so, which the program
+// loads when it has a display. It runs on the program's own server classes; STREAM_VERSION is its release.
 #include <QApplication>
 #include <QTimer>
 
@@ -8,10 +9,7 @@
 #include "server/program.h"
 
 namespace tessaly {
-
-bool HaveWindowFrontend() {
-    return true;
-}
+namespace {
 
 int RunWithWindow(const Options& options, int argc, char** argv) {
     QApplication app(argc, argv);
@@ -34,4 +32,13 @@ int RunWithWindow(const Options& options, int argc, char** argv) {
     return status;
 }
 
+}  // namespace
 }  // namespace tessaly
+
+extern "C" const char* frontend_release() {
+    return STREAM_VERSION;
+}
+
+extern "C" int tessaly_run_with_window(const tessaly::Options& options, int argc, char** argv) {
+    return tessaly::RunWithWindow(options, argc, argv);
+}

@@ -1,5 +1,6 @@
 // What tessaly's two front-ends share: applying the command line to the platform layer, and the run of the
-// main window with a window (gui_program.cpp, built with the Qt Widgets front-end) or without one.
+// main window with a window (gui_program.cpp, the front-end library window.so that the program loads) or
+// without one.
 #pragma once
 
 #include "server/options.h"
@@ -11,8 +12,9 @@ bool PrepareProgram(const Options& options, std::string* error);
 // PrepareProgram, printing its error; the exit status when the program cannot run, else 0.
 int PrepareOrExit(const Options& options);
 int RunHeadless(const Options& options, int argc, char** argv);
-// False when the build has no window front-end.
-bool HaveWindowFrontend();
-int RunWithWindow(const Options& options, int argc, char** argv);
+
+// The window library's entry point: runs the server with its window until it ends, returns the exit status.
+using RunWithWindowEntry = int (*)(const Options& options, int argc, char** argv);
+inline constexpr const char* kRunWithWindow = "tessaly_run_with_window";
 
 }  // namespace tessaly

@@ -127,7 +127,8 @@ TEST_F(StreamtoolCodec, StatsAndBenchReportEveryPicture) {
         std::regex_match(bench.out, std::regex(R"(builtin size=\d+ encode_us=\d+\.\d decode_us=\d+\.\d\n)")));
 }
 
-TEST_F(StreamtoolCodec, ErrorsAreOneLineAndStatusOne) {
+// A failed run exits 1, a command line that does not fit exits 2, each with one line on standard error.
+TEST_F(StreamtoolCodec, ErrorsAreOneLineWithTheirStatus) {
     WriteAll(Path("small.ppm"), Bytes{'P', '6', '\n', '2', ' ', '2', '\n', '2', '5', '5', '\n', 1,
                                       2,   3,   4,    5,   6,   7,   8,    9,   10,  11,  12});
     WriteAll(Path("short.bgr"), Bytes(1000, 7));
@@ -140,25 +141,38 @@ TEST_F(StreamtoolCodec, ErrorsAreOneLineAndStatusOne) {
          {std::pair{10, 54u}, {14, 40u}, {18, 320u}, {22, 0x80000000u}, {26, 1u | 24u << 16}})
         for (int k = 0; k < 4; ++k) bottomless[at + k] = static_cast<uint8_t>(value >> 8 * k);
     WriteAll(Path("bottomless.bmp"), bottomless);
-    const std::vector<std::pair<QStringList, std::string>> cases = {
-        {{"encode", Path("missing.ppm"), Path("x")}, "cannot open"},
-        {{"encode", Path("small.ppm"), Path("x")}, "only 320 x 240"},
-        {{"encode", Path("short.bgr"), Path("x")}, "exactly 230400"},
-        {{"encode", Path("bottomless.bmp"), Path("x")}, "only 320 x 240"},
-        {{"encode", Path("x.png"), Path("x")}, "unknown picture type"},
-        {{"decode", Path("cut.frame"), Path("x.bgr")}, "not a compressed frame"},
-        {{"decode", Path("cut.frame"), Path("x.gif")}, "unknown picture type"},
-        {{"encode", "--threshold", "ten", "builtin", Path("x")}, "--threshold"},
-        {{"encode", "builtin"}, "wrong number of arguments"},
-        {{"stats"}, "wrong number of arguments"},
-        {{"bench", "--iterations", "0", "builtin"}, "--iterations"},
+    struct Case {
+        QStringList args;
+        int status;
+        std::string message;
     };
-    for (const auto& [args, message] : cases) {
-        const Result r = Streamtool(args);
-        EXPECT_EQ(r.status, 1) << args.join(' ').toStdString();
+    const std::vector<Case> cases = {
+        {{"encode", Path("missing.ppm"), Path("x")}, 1, "cannot open"},
+        {{"encode", Path("small.ppm"), Path("x")}, 1, "only 320 x 240"},
+        {{"encode", Path("short.bgr"), Path("x")}, 1, "exactly 230400"},
+        {{"encode", Path("bottomless.bmp"), Path("x")}, 1, "only 320 x 240"},
+        {{"encode", Path("x.png"), Path("x")}, 1, "unknown picture type"},
+        {{"decode", Path("cut.frame"), Path("x.bgr")}, 1, "not a compressed frame"},
+        {{"decode", Path("cut.frame"), Path("x.gif")}, 1, "unknown picture type"},
+        {{"encode", "--threshold", "ten", "builtin", Path("x")}, 2, "--threshold"},
+        {{"encode", "builtin"}, 2, "wrong number of arguments"},
+        {{"encode", "--bogus", "builtin", Path("x")}, 2, "bogus"},
+        {{"stats"}, 2, "wrong number of arguments"},
+        {{"bench", "--iterations", "0", "builtin"}, 2, "--iterations"},
+        {{"sound-expand", Path("x")}, 2, "needs IN and OUT"},
+        {{}, 2, "no subcommand"},
+        {{"--bogus"}, 2, "unknown option '--bogus'"},
+        {{"bogus"}, 2, "unknown subcommand 'bogus'"},
+    };
+    for (const Case& c : cases) {
+        const Result r = Streamtool(c.args);
+        EXPECT_EQ(r.status, c.status) << c.args.join(' ').toStdString();
         EXPECT_EQ(Lines(r.err), 1) << r.err;
-        EXPECT_NE(r.err.find(message), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
     }
+    const Result version = Streamtool({"-v"});
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out.rfind("streamtool ", 0), 0u) << version.out;
 }
 
 }  // namespace

@@ -33,16 +33,25 @@ int Fail(const char* name, const std::string& message) {
     return 1;
 }
 
+int UsageError(const char* name, const std::string& message) {
+    std::fprintf(stderr, "streamtool %s: %s (see 'streamtool %s --help')\n", name, message.c_str(), name);
+    return kUsageStatus;
+}
+
 }  // namespace streamtool
 
 int main(int argc, char** argv) {
     using namespace streamtool;
     QCoreApplication app(argc, argv);  // the platform loop, for subcommands that talk to the network
-    if (argc < 2 || std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0) {
-        PrintHelp(argc < 2 ? stderr : stdout);
-        return argc < 2 ? 1 : 0;
+    if (argc < 2) {
+        std::fprintf(stderr, "streamtool: no subcommand given (see 'streamtool --help')\n");
+        return kUsageStatus;
     }
-    if (std::strcmp(argv[1], "--version") == 0) {
+    if (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0) {
+        PrintHelp(stdout);
+        return 0;
+    }
+    if (std::strcmp(argv[1], "--version") == 0 || std::strcmp(argv[1], "-v") == 0) {
         std::printf("streamtool %s\n", platform::SuiteVersion());
         return 0;
     }
@@ -57,7 +66,8 @@ int main(int argc, char** argv) {
         }
         return c.run(args);
     }
-    std::fprintf(stderr, "streamtool: unknown subcommand '%s'\n", argv[1]);
-    PrintHelp(stderr);
-    return 1;
+    const bool option = argv[1][0] == '-';
+    std::fprintf(stderr, "streamtool: unknown %s '%s' (see 'streamtool --help')\n",
+                 option ? "option" : "subcommand", argv[1]);
+    return kUsageStatus;
 }

@@ -25,4 +25,10 @@ struct Register {
 // Prints "streamtool NAME: MESSAGE" on stderr and returns 1, the status of a failed run.
 int Fail(const char* name, const std::string& message);
 
+// The exit status of a command line that does not fit (an unknown option, a missing or bad argument), as the
+// other programs of the suite answer one.
+inline constexpr int kUsageStatus = 2;
+// Prints "streamtool NAME: MESSAGE (see 'streamtool NAME --help')" on stderr and returns kUsageStatus.
+int UsageError(const char* name, const std::string& message);
+
 }  // namespace streamtool

@@ -36,7 +36,7 @@ class Arguments {
         if (!parser_.parse(list)) return Failed(parser_.errorText().toStdString());
         const size_t count = static_cast<size_t>(parser_.positionalArguments().size());
         if (count < min_positional || count > max_positional) {
-            return Failed("wrong number of arguments; see 'streamtool " + std::string(command_) + " --help'");
+            return Failed("wrong number of arguments");
         }
         return true;
     }
@@ -59,8 +59,9 @@ class Arguments {
         return words;
     }
 
+    // A command line that does not fit: the one error line, and the caller exits with kUsageStatus.
     bool Failed(const std::string& message) {
-        streamtool::Fail(command_, message);
+        streamtool::UsageError(command_, message);
         return false;
     }
 
@@ -128,9 +129,9 @@ double Psnr(const Bytes& a, const Bytes& b, bool luma) {
 int RunEncode(const std::vector<std::string>& args) {
     Arguments a("encode");
     a.AddIntOption("threshold", "coefficient threshold of the encoder (default 10)", kServerThreshold);
-    if (!a.Parse(args, 2, 2)) return 1;
+    if (!a.Parse(args, 2, 2)) return streamtool::kUsageStatus;
     const auto threshold = a.Int("threshold", 0, 4095);
-    if (!threshold) return 1;
+    if (!threshold) return streamtool::kUsageStatus;
     const auto words = a.Positional();
     Bytes picture, frame;
     std::string error;
@@ -146,9 +147,9 @@ int RunEncode(const std::vector<std::string>& args) {
 int RunDecode(const std::vector<std::string>& args) {
     Arguments a("decode");
     a.AddIntOption("threshold", "coefficient threshold of the decoder (default 15)", kReceiverThreshold);
-    if (!a.Parse(args, 2, 2)) return 1;
+    if (!a.Parse(args, 2, 2)) return streamtool::kUsageStatus;
     const auto threshold = a.Int("threshold", 0, 4095);
-    if (!threshold) return 1;
+    if (!threshold) return streamtool::kUsageStatus;
     const auto words = a.Positional();
     if (picture_file::FormatOf(words[1]) == picture_file::Format::kUnknown) {
         return streamtool::Fail("decode",
@@ -174,10 +175,10 @@ int RunStats(const std::vector<std::string>& args) {
                    kServerThreshold);
     a.AddIntOption("decode-threshold", "threshold of the decoder (default 15, as the receivers)",
                    kReceiverThreshold);
-    if (!a.Parse(args, 1, SIZE_MAX)) return 1;
+    if (!a.Parse(args, 1, SIZE_MAX)) return streamtool::kUsageStatus;
     const auto encode_threshold = a.Int("encode-threshold", 0, 4095);
     const auto decode_threshold = encode_threshold ? a.Int("decode-threshold", 0, 4095) : std::nullopt;
-    if (!decode_threshold) return 1;
+    if (!decode_threshold) return streamtool::kUsageStatus;
     for (const std::string& name : a.Positional()) {
         Bytes picture, frame, decoded;
         std::string error;
@@ -215,9 +216,9 @@ double TimeMedian(int iterations, Operation operation) {
 int RunBench(const std::vector<std::string>& args) {
     Arguments a("bench");
     a.AddIntOption("iterations", "timed encodes and decodes per picture (default 200)", 200);
-    if (!a.Parse(args, 1, SIZE_MAX)) return 1;
+    if (!a.Parse(args, 1, SIZE_MAX)) return streamtool::kUsageStatus;
     const auto iterations = a.Int("iterations", 1, 1'000'000);
-    if (!iterations) return 1;
+    if (!iterations) return streamtool::kUsageStatus;
     CCODEC encoder, decoder;
     encoder.敷居 = kServerThreshold;
     decoder.敷居 = kReceiverThreshold;

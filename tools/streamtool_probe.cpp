@@ -370,11 +370,7 @@ int Probe::Summary() {
 int RunProbe(const std::vector<std::string>& args) {
     ProbeOptions options;
     std::string error;
-    if (!ParseOptions(args, &options, &error)) {
-        return streamtool::Fail(kName, error +
-                                           "\nusage: streamtool probe [--video-port N] [--sound-port N] "
-                                           "[--seconds S] [--frames N] [--alarm] [--save-dir DIR] HOST");
-    }
+    if (!ParseOptions(args, &options, &error)) return streamtool::UsageError(kName, error);
     return Probe(options).Run();
 }
 

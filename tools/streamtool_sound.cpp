@@ -91,7 +91,7 @@ bool WriteSamples(const std::string& path, const std::vector<std::int16_t>& samp
 }
 
 int SoundCompress(const std::vector<std::string>& args) {
-    if (args.size() != 2) return Fail("sound-compress", "needs IN and OUT (see --help)");
+    if (args.size() != 2) return UsageError("sound-compress", "needs IN and OUT");
     std::string error;
     std::vector<std::int16_t> samples;
     if (!ReadSamples(args[0], samples, &error)) return Fail("sound-compress", error);
@@ -106,7 +106,7 @@ int SoundCompress(const std::vector<std::string>& args) {
 }
 
 int SoundExpand(const std::vector<std::string>& args) {
-    if (args.size() != 2) return Fail("sound-expand", "needs IN and OUT (see --help)");
+    if (args.size() != 2) return UsageError("sound-expand", "needs IN and OUT");
     std::string error;
     std::vector<std::uint8_t> bytes;
     if (!ReadBytes(args[0], bytes, &error)) return Fail("sound-expand", error);
@@ -120,7 +120,7 @@ int SoundExpand(const std::vector<std::string>& args) {
 }
 
 int MakeSounds(const std::vector<std::string>& args) {
-    if (args.size() != 1) return Fail("make-sounds", "needs the folder DIR (see --help)");
+    if (args.size() != 1) return UsageError("make-sounds", "needs the folder DIR");
     std::error_code ec;
     std::filesystem::create_directories(args[0], ec);
     std::string error;
@@ -161,7 +161,7 @@ bool ParsePlayback(const std::vector<std::string>& args, PlaybackOptions& o, std
         return false;
     }
     if (parser.positionalArguments().size() != 1) {
-        *error = "needs one input file IN (see --help)";
+        *error = "needs one input file IN";
         return false;
     }
     o.input = parser.positionalArguments()[0].toStdString();
@@ -290,7 +290,7 @@ class Playback {
 int PlaybackCommand(const std::vector<std::string>& args) {
     PlaybackOptions o;
     std::string error;
-    if (!ParsePlayback(args, o, &error)) return Fail("playback", error);
+    if (!ParsePlayback(args, o, &error)) return UsageError("playback", error);
     if (!platform::SetWaveOutBackend(o.output, &error)) return Fail("playback", error);
     std::vector<std::uint8_t> bytes;
     if (!LoadBlocks(o.input, bytes, &error)) return Fail("playback", error);

@@ -1,0 +1,124 @@
+#!/usr/bin/env bash
+# Starts the packaged tessaly.service under a real systemd: a clean Debian 12 container (from piuparts's base
+# tarball, or debootstrap) with the tessaly and streamtool packages installed is booted with systemd-nspawn,
+# and a one-shot unit inside it checks, with the unit's whole confinement in force:
+#   - the service runs (active, no restart), serves its test picture and tone to `streamtool probe` on
+#     127.0.0.1 with the web face off, and again with the web face on (a password file) answering a snapshot;
+#   - it runs as the user tessaly without capabilities, with no_new_privs and a seccomp filter, and its
+#     state folder /var/lib/tessaly is its own;
+#   - `dpkg -r` stops it; `dpkg --purge` leaves no enable link, no deb-systemd-helper record, no state folder
+#     and no /etc/default/tessaly.
+# Usage: packaging/service_boot.sh [BUILD_DIR]   (root; needs systemd-nspawn and network access to the mirror)
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+build=$(cd "${1:-$here/../build}" && pwd)
+mirror=${STREAM_DEBIAN_MIRROR:-http://deb.debian.org/debian}
+base=${STREAM_PIUPARTS_BASE:-/var/cache/streamsuite-piuparts/bookworm.tgz}
+
+fail() {
+  echo "service_boot: $*" >&2
+  exit 1
+}
+[[ $(id -u) -eq 0 ]] || fail "needs root (a container is booted)"
+command -v systemd-nspawn >/dev/null || fail "systemd-nspawn is missing (apt-get install systemd-container)"
+version=$(sed -n '1s/.*(\(.*\)).*/\1/p' "$here/changelog")
+arch=$(dpkg --print-architecture)
+debs=("$build/tessaly_${version}_${arch}.deb" "$build/streamtool_${version}_${arch}.deb")
+for deb in "${debs[@]}"; do [[ -f $deb ]] || fail "$deb is missing (packaging/check_package.sh builds it)"; done
+
+root=$(mktemp -d /var/tmp/service_boot.XXXXXX)
+cleanup() {
+  umount "$root/proc" 2>/dev/null || true
+  rm -rf --one-file-system "$root"
+}
+trap cleanup EXIT
+if [[ -f $base ]]; then
+  tar -C "$root" -xzf "$base"
+else
+  timeout 900 debootstrap --variant=minbase bookworm "$root" "$mirror" >"$root.debootstrap.log" 2>&1 ||
+    fail "debootstrap failed: $(tail -3 "$root.debootstrap.log")"
+  rm -f "$root.debootstrap.log"
+fi
+echo "deb $mirror bookworm main" >"$root/etc/apt/sources.list"
+cp /etc/resolv.conf "$root/etc/resolv.conf"
+mkdir -p "$root/debs"
+cp "${debs[@]}" "$root/debs/"
+mount --bind /proc "$root/proc"
+timeout 900 chroot "$root" sh -c 'apt-get update -q && DEBIAN_FRONTEND=noninteractive apt-get install -y -q \
+  --no-install-recommends systemd systemd-sysv dbus curl procps /debs/*.deb' >"$build/service_boot_install.log" 2>&1 ||
+  fail "installing into the container failed: $(tail -3 "$build/service_boot_install.log")"
+umount "$root/proc"
+# A chroot made for package tests may forbid starting and stopping services; a booted system does not.
+rm -f "$root/usr/sbin/policy-rc.d"
+
+cat >"$root/root/check.sh" <<'CHECK'
+#!/bin/sh
+# Inside the container, run by systemd at boot; every line of the result is "ok ..." or "FAIL ...".
+exec >/root/result.txt 2>&1
+check() { if eval "$2"; then echo "ok $1"; else echo "FAIL $1"; fi; }
+serve() {
+  systemctl restart tessaly
+  sleep 2
+  streamtool probe --seconds 2 127.0.0.1 >/root/probe.txt 2>&1
+}
+echo 'TESSALY_OPTS="--capture testpattern --audio-in tone --audio-out null --bind 127.0.0.1"' >>/etc/default/tessaly
+systemctl enable tessaly
+serve
+check "the service serves with its confinement" "grep -q 'frames=[1-9]' /root/probe.txt"
+check "the web face is off by default" "! curl -s -o /dev/null http://127.0.0.1:8080/"
+pid=$(systemctl show -p MainPID --value tessaly)
+check "it runs as tessaly" "[ \"\$(ps -o user= -p $pid)\" = tessaly ]"
+check "it has no capabilities" "grep -q '^CapBnd:.0000000000000000' /proc/$pid/status"
+check "it has no_new_privs and a seccomp filter" \
+  "grep -q '^NoNewPrivs:.1' /proc/$pid/status && grep -q '^Seccomp:.2' /proc/$pid/status"
+check "its state folder is its own" "[ \"\$(stat -c %U:%a /var/lib/tessaly)\" = tessaly:700 ]"
+printf 'viewer:secret\n' >/etc/tessaly-web-password
+chown root:tessaly /etc/tessaly-web-password
+chmod 640 /etc/tessaly-web-password
+echo 'TESSALY_WEB="--http-password-file /etc/tessaly-web-password"' >>/etc/default/tessaly
+serve
+check "with a password file the web face serves a snapshot" \
+  "curl -sf -u viewer:secret -o /root/snap.jpg http://127.0.0.1:8080/snapshot.jpg && [ -s /root/snap.jpg ]"
+check "and asks for the password" \
+  "[ \"\$(curl -s -o /dev/null -w '%{http_code}' http://127.0.0.1:8080/snapshot.jpg)\" = 401 ]"
+check "it did not restart" "[ \"\$(systemctl show -p NRestarts --value tessaly)\" = 0 ]"
+dpkg -r tessaly
+systemctl status tessaly --no-pager | sed 's/^/status: /'
+check "removal stops it" "! systemctl is-active -q tessaly && ! pgrep -x tessaly >/dev/null"
+dpkg --purge tessaly >/dev/null
+check "purge removes the enable link" "! ls /etc/systemd/system/*.wants/tessaly.service 2>/dev/null"
+check "purge removes the enable record" "! ls /var/lib/systemd/deb-systemd-helper-enabled/ -R | grep -q tessaly"
+check "purge removes the state folder and the defaults file" "[ ! -e /var/lib/tessaly ] && [ ! -e /etc/default/tessaly ]"
+journalctl -u tessaly --no-pager | tail -20 | sed 's/^/journal: /'
+echo done
+systemctl --force poweroff
+CHECK
+chmod 755 "$root/root/check.sh"
+cat >"$root/etc/systemd/system/streamsuite-check.service" <<'UNIT'
+[Unit]
+Description=Checks tessaly.service
+After=basic.target
+[Service]
+Type=oneshot
+ExecStart=/root/check.sh
+[Install]
+WantedBy=multi-user.target
+UNIT
+ln -s /etc/systemd/system/streamsuite-check.service "$root/etc/systemd/system/multi-user.target.wants/"
+# Logins and consoles are of no use here, and logind can take long to start in a container.
+for unit in systemd-logind.service console-getty.service getty.target; do
+  ln -sf /dev/null "$root/etc/systemd/system/$unit"
+done
+
+timeout 300 systemd-nspawn -q -D "$root" --register=no --keep-unit -b >"$build/service_boot.log" 2>&1 ||
+  fail "the container did not boot and power off: $(tail -5 "$build/service_boot.log")"
+[[ -f "$root/root/result.txt" ]] || fail "the check did not run in the container: $(tail -5 "$build/service_boot.log")"
+result="$build/service_boot_result.txt"
+cp "$root/root/result.txt" "$result"
+grep -E '^(ok|FAIL) ' "$result" | sed 's/^/service_boot: /'
+grep -q '^done' "$result" || fail "the check did not finish: $(tail -5 "$result")"
+if grep -q '^FAIL ' "$result"; then
+  grep '^journal: ' "$result" >&2
+  fail "tessaly.service failed a check under systemd"
+fi
+echo "service_boot: tessaly.service ran confined under systemd, stopped on removal and left nothing on purge"

@@ -1,0 +1,8 @@
+// A front-end library for the loader's tests: it names its release and has one entry point.
+extern "C" const char* frontend_release() {
+    return "test-release-1";
+}
+
+extern "C" int test_frontend_answer() {
+    return 42;
+}
