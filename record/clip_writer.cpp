@@ -60,6 +60,7 @@ struct ClipWriter::Parts {
     platform::AppendFile file;
     std::string io_error;  // the file's own failure, set by the write callback
     std::uint64_t bytes = 0;
+    std::uint64_t whole_bytes = 0;  // the file's length after the last whole fragment (or the header)
     bool failed = false;
     bool no_space = false;
 
@@ -114,6 +115,7 @@ struct ClipWriter::Parts {
     bool OpenSound(const ClipFormat& format, std::string* error);
     bool OpenMuxer(const std::string& path, std::string* error);
     bool Encode(AVCodecContext* codec, AVStream* stream, const AVFrame* frame, std::string* error);
+    bool WriteOut(std::string* error);
     bool SendSoundFrame(std::string* error);
     bool PushSamples(const std::int16_t* samples, std::int64_t count, std::string* error);
     bool SyncIfDue(std::int64_t micros, std::string* error);
@@ -216,8 +218,7 @@ bool ClipWriter::Parts::OpenMuxer(const std::string& path, std::string* error) {
     const int code = avformat_write_header(muxer, &options);
     av_dict_free(&options);
     if (code < 0) return Fail("cannot write " + path, code, error);
-    avio_flush(io);
-    return true;
+    return WriteOut(error);
 }
 
 bool ClipWriter::Parts::Encode(AVCodecContext* codec, AVStream* stream, const AVFrame* frame,
@@ -232,7 +233,16 @@ bool ClipWriter::Parts::Encode(AVCodecContext* codec, AVStream* stream, const AV
         packet->stream_index = stream->index;
         if (const int w = av_interleaved_write_frame(muxer, packet.get()); w < 0)
             return Fail("cannot write the recording", w, error);
+        if (!WriteOut(error)) return false;
     }
+}
+
+// The muxer hands over whole fragments: once its output is in the file, the file ends with a whole one.
+bool ClipWriter::Parts::WriteOut(std::string* error) {
+    avio_flush(io);
+    if (!io_error.empty()) return Fail("", 0, error);
+    whole_bytes = bytes;
+    return true;
 }
 
 bool ClipWriter::Parts::SendSoundFrame(std::string* error) {
@@ -263,8 +273,6 @@ bool ClipWriter::Parts::PushSamples(const std::int16_t* samples, std::int64_t co
 bool ClipWriter::Parts::SyncIfDue(std::int64_t micros, std::string* error) {
     if (micros - last_sync_micros < kSyncEveryMicros) return true;
     last_sync_micros = micros;
-    avio_flush(io);
-    if (!io_error.empty()) return Fail("", 0, error);
     if (!file.Sync(error)) {
         failed = true;
         no_space = file.LastFailureWasNoSpace();
@@ -274,6 +282,9 @@ bool ClipWriter::Parts::SyncIfDue(std::int64_t micros, std::string* error) {
 }
 
 void ClipWriter::Parts::Release() {
+    std::string ignored;
+    if (failed && file.IsOpen())
+        file.TruncateTo(whole_bytes, &ignored);  // a fragment cut short would not play
     if (muxer != nullptr) {
         avformat_free_context(muxer);
         muxer = nullptr;
@@ -364,10 +375,7 @@ bool ClipWriter::Close(std::string* error) {
         if (const int c = av_write_trailer(p.muxer); c < 0)
             ok = p.Fail("cannot finish the recording", c, error);
     }
-    if (ok) {
-        avio_flush(p.io);
-        if (!p.io_error.empty()) ok = p.Fail("", 0, error);
-    }
+    if (ok) ok = p.WriteOut(error);
     if (ok && !p.file.Sync(error)) {
         ok = false;
         p.no_space = p.file.LastFailureWasNoSpace();
@@ -386,7 +394,7 @@ bool ClipWriter::LastFailureWasNoSpace() const {
 }
 
 std::uint64_t ClipWriter::BytesWritten() const {
-    return parts_ != nullptr ? parts_->bytes : 0;
+    return parts_ != nullptr ? parts_->whole_bytes : 0;
 }
 
 std::int64_t ClipWriter::WrittenMicros() const {

@@ -158,11 +158,12 @@ std::vector<std::string> ApplyRetention(const std::string& folder, const Retenti
         const bool too_big = rules.max_bytes > 0 && total > rules.max_bytes;
         const bool too_old = rules.max_days > 0 && recording.has_video && recording.written < oldest_kept;
         if (stem + ".mp4" == keep || !(too_big || too_old)) continue;
-        std::error_code code;
         for (const char* extension : {".mp4", ".jpg"}) {
             const fs::path path = fs::path(folder) / (stem + extension);
-            if (fs::is_regular_file(fs::symlink_status(path, code))) fs::remove(path, code);
-            if (code) *error = "cannot delete " + path.string() + ": " + code.message();
+            std::error_code code;
+            if (!fs::is_regular_file(fs::symlink_status(path, code))) continue;
+            if (!fs::remove(path, code) && code)
+                *error = "cannot delete " + path.string() + ": " + code.message();
         }
         total -= recording.bytes;
         deleted.push_back(stem + ".mp4");

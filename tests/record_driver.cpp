@@ -3,7 +3,9 @@
 // The recording tests run it as a child (so that it can be killed, or run in a mount namespace of its own).
 //
 //   record_driver --dir DIR [--seconds 6] [--fps 15] [--pre 3] [--post 5] [--event FROM:TO]...
-//                 [--max-mb N] [--min-free-kb N] [--retry-ms N] [--no-sound]
+//                 [--max-mb N] [--min-free-kb N] [--retry-ms N] [--noise AMPLITUDE] [--no-sound]
+#include <algorithm>
+#include <array>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -26,6 +28,7 @@ struct Event {
 struct Options {
     record::RecorderSettings settings;
     double seconds = 6;
+    int noise = 0;
     std::vector<Event> events;
 };
 
@@ -54,6 +57,8 @@ bool Parse(int argc, char** argv, Options* options) {
             options->settings.min_free_bytes = std::stoull(value) * 1024;
         } else if (name == "--retry-ms") {
             options->settings.retry_ms = std::stoi(value);
+        } else if (name == "--noise") {
+            options->noise = std::stoi(value);
         } else if (name == "--event") {
             const auto colon = value.find(':');
             if (colon == std::string::npos) return false;
@@ -81,6 +86,16 @@ void RaiseEvents(record::Recorder& recorder, std::vector<Event>& events, double 
     }
 }
 
+// Camera noise: every byte moves by up to amplitude either way.
+void AddNoise(std::vector<std::uint8_t>& picture, int amplitude, std::uint32_t& state) {
+    if (amplitude <= 0) return;
+    for (auto& byte : picture) {
+        state = state * 1664525u + 1013904223u;
+        const int value = byte + static_cast<int>((state >> 24) % (2 * amplitude + 1)) - amplitude;
+        byte = static_cast<std::uint8_t>(std::clamp(value, 0, 255));
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -88,9 +103,10 @@ int main(int argc, char** argv) {
     try {
         if (!Parse(argc, argv, &options)) throw std::invalid_argument("usage");
     } catch (const std::exception&) {
-        std::fprintf(stderr,
-                     "usage: record_driver --dir DIR [--seconds S] [--fps N] [--pre S] [--post S] "
-                     "[--event FROM:TO]... [--max-mb N] [--min-free-kb N] [--retry-ms N] [--no-sound]\n");
+        std::fprintf(
+            stderr,
+            "usage: record_driver --dir DIR [--seconds S] [--fps N] [--pre S] [--post S] "
+            "[--event FROM:TO]... [--max-mb N] [--min-free-kb N] [--retry-ms N] [--noise A] [--no-sound]\n");
         return 2;
     }
     record::Recorder recorder(options.settings, [](const std::string& line) {
@@ -109,6 +125,7 @@ int main(int argc, char** argv) {
     const auto picture_micros = static_cast<std::int64_t>(1e6 / options.settings.fps);
     std::int64_t next_picture = start, next_sound = start + record::kSoundBlockMicros;
     std::uint64_t pictures = 0, samples = 0;
+    std::uint32_t noise_state = 1;
     for (;;) {
         const std::int64_t due = std::min(next_picture, next_sound);
         if (due - start > static_cast<std::int64_t>(options.seconds * 1e6)) break;
@@ -117,6 +134,7 @@ int main(int argc, char** argv) {
         RaiseEvents(recorder, options.events, static_cast<double>(due - start) / 1e6, start);
         if (due == next_picture) {
             pattern.Render(picture.data(), pictures++, next_picture);
+            AddNoise(picture, options.noise, noise_state);
             recorder.AddPicture(picture.data(), next_picture);
             next_picture += picture_micros;
         } else {

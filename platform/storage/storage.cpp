@@ -74,6 +74,14 @@ bool AppendFile::Sync(std::string* error) {
     return false;
 }
 
+bool AppendFile::TruncateTo(std::uint64_t length, std::string* error) {
+    if (fd_ >= 0 && ::ftruncate(fd_, static_cast<off_t>(length)) == 0 &&
+        ::lseek(fd_, static_cast<off_t>(length), SEEK_SET) >= 0)
+        return true;
+    *error = Failure("cannot shorten", path_, fd_ >= 0 ? errno : EBADF);
+    return false;
+}
+
 void AppendFile::Close() {
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;

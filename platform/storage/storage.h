@@ -28,6 +28,8 @@ class AppendFile {
     bool Write(std::span<const std::uint8_t> bytes, std::string* error);
     // Pushes what was written to the disk.
     bool Sync(std::string* error);
+    // Cuts the file back to its first length bytes (to leave out a part that a full disk cut short).
+    bool TruncateTo(std::uint64_t length, std::string* error);
     void Close();
     bool IsOpen() const { return fd_ >= 0; }
     // Whether the last failure was a full file system (or a full quota).
