@@ -1,6 +1,7 @@
 // record_driver: feeds a Recorder in real time with the moving test picture and a 440 Hz tone, and raises
-// events at given seconds, as a server's window thread would; the recorder's lines go to standard output.
-// The recording tests run it as a child (so that it can be killed, or run in a mount namespace of its own).
+// events at given seconds (with a stand-in thumbnail at each end), as a server's window thread would; the
+// recorder's lines go to standard output. The recording tests run it as a child (so that it can be killed, or
+// run in a mount namespace of its own).
 //
 //   record_driver --dir DIR [--seconds 6] [--fps 15] [--pre 3] [--post 5] [--event FROM:TO]...
 //                 [--max-mb N] [--min-free-kb N] [--retry-ms N] [--noise AMPLITUDE] [--no-sound]
@@ -82,6 +83,7 @@ void RaiseEvents(record::Recorder& recorder, std::vector<Event>& events, double 
         if (!e.ended && at >= e.to) {
             e.ended = true;
             recorder.EventEnded(id, start + static_cast<std::int64_t>(e.to * 1e6));
+            recorder.SetThumbnail(id, {0xFF, 0xD8, 0xFF, 0xD9});  // an empty JPEG stands in for the picture
         }
     }
 }

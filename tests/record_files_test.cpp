@@ -85,6 +85,7 @@ TEST(RecordFiles, PreCaptureEventsAndPostCaptureMakeOnePlayableFileWithSound) {
     EXPECT_EQ(facts.at("audio.sample_rate"), "8000");
     EXPECT_NEAR(std::stod(facts.at("duration")), 5.0, 0.5);
     EXPECT_EQ(DecodeErrors(videos[0]), "");
+    EXPECT_EQ(fs::file_size(fs::path(videos[0]).replace_extension(".jpg")), 4u);  // the thumbnail beside it
 
     std::ifstream index(folder / "index.txt");
     std::stringstream text;
