@@ -65,29 +65,29 @@ bool PpmNumber(const std::vector<uint8_t>& bytes, size_t& pos, long& value) {
 }
 
 bool DecodePpm(const std::string& path, const std::vector<uint8_t>& bytes, std::vector<uint8_t>& picture,
-               std::string& error) {
+               std::string* error) {
     if (bytes.size() < 2 || bytes[0] != 'P' || bytes[1] != '6') {
-        error = path + ": not a binary PPM file (P6)";
+        *error = path + ": not a binary PPM file (P6)";
         return false;
     }
     size_t pos = 2;
     long width = 0, height = 0, maximum = 0;
     if (!PpmNumber(bytes, pos, width) || !PpmNumber(bytes, pos, height) || !PpmNumber(bytes, pos, maximum) ||
         pos >= bytes.size() || !std::isspace(bytes[pos])) {
-        error = path + ": the PPM header is damaged";
+        *error = path + ": the PPM header is damaged";
         return false;
     }
     ++pos;  // the single white-space byte before the samples
     if (width != kWidth || height != kHeight) {
-        error = SizeError(path, width, height);
+        *error = SizeError(path, width, height);
         return false;
     }
     if (maximum != 255) {
-        error = path + ": only PPM files with 8-bit samples (maximum 255) are supported";
+        *error = path + ": only PPM files with 8-bit samples (maximum 255) are supported";
         return false;
     }
     if (bytes.size() - pos < kPictureBytes) {
-        error = path + ": the file ends before the picture does";
+        *error = path + ": the file ends before the picture does";
         return false;
     }
     picture.resize(kPictureBytes);
@@ -96,24 +96,24 @@ bool DecodePpm(const std::string& path, const std::vector<uint8_t>& bytes, std::
 }
 
 bool DecodeBmp(const std::string& path, const std::vector<uint8_t>& bytes, std::vector<uint8_t>& picture,
-               std::string& error) {
+               std::string* error) {
     if (bytes.size() < kBmpHeaderBytes || bytes[0] != 'B' || bytes[1] != 'M' || Read32(&bytes[14]) < 40) {
-        error = path + ": not a Windows bitmap file";
+        *error = path + ": not a Windows bitmap file";
         return false;
     }
     const uint32_t offset = Read32(&bytes[10]);
     const auto width = static_cast<int32_t>(Read32(&bytes[18]));
     const auto height = static_cast<int32_t>(Read32(&bytes[22]));
     if (Read16(&bytes[28]) != 24 || Read32(&bytes[30]) != 0) {
-        error = path + ": only 24-bit uncompressed bitmaps are supported";
+        *error = path + ": only 24-bit uncompressed bitmaps are supported";
         return false;
     }
     if (width != kWidth || std::abs(height) != kHeight) {
-        error = SizeError(path, width, std::abs(static_cast<long>(height)));
+        *error = SizeError(path, width, std::abs(static_cast<long>(height)));
         return false;
     }
     if (offset > bytes.size() || bytes.size() - offset < kPictureBytes) {
-        error = path + ": the file ends before the picture does";
+        *error = path + ": the file ends before the picture does";
         return false;
     }
     picture.assign(bytes.begin() + offset, bytes.begin() + offset + static_cast<long>(kPictureBytes));
@@ -147,10 +147,10 @@ Format FormatOf(const std::string& path) {
     return Format::kUnknown;
 }
 
-bool ReadFileBytes(const std::string& path, std::vector<uint8_t>& bytes, std::string& error) {
+bool ReadFileBytes(const std::string& path, std::vector<uint8_t>& bytes, std::string* error) {
     std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path.c_str(), "rb"), std::fclose);
     if (!file) {
-        error = path + ": cannot open (" + std::strerror(errno) + ")";
+        *error = path + ": cannot open (" + std::strerror(errno) + ")";
         return false;
     }
     bytes.clear();
@@ -159,31 +159,31 @@ bool ReadFileBytes(const std::string& path, std::vector<uint8_t>& bytes, std::st
     while ((n = std::fread(chunk, 1, sizeof chunk, file.get())) > 0)
         bytes.insert(bytes.end(), chunk, chunk + n);
     if (std::ferror(file.get())) {
-        error = path + ": cannot read (" + std::strerror(errno) + ")";
+        *error = path + ": cannot read (" + std::strerror(errno) + ")";
         return false;
     }
     return true;
 }
 
-bool WriteFileBytes(const std::string& path, std::span<const uint8_t> bytes, std::string& error) {
+bool WriteFileBytes(const std::string& path, std::span<const uint8_t> bytes, std::string* error) {
     std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path.c_str(), "wb"), std::fclose);
     if (!file) {
-        error = path + ": cannot create (" + std::strerror(errno) + ")";
+        *error = path + ": cannot create (" + std::strerror(errno) + ")";
         return false;
     }
     const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file.get()) == bytes.size();
     FILE* raw = file.release();
     if (std::fclose(raw) != 0 || !written) {
-        error = path + ": cannot write (" + std::strerror(errno) + ")";
+        *error = path + ": cannot write (" + std::strerror(errno) + ")";
         return false;
     }
     return true;
 }
 
-bool ReadPicture(const std::string& path, std::vector<uint8_t>& picture, std::string& error) {
+bool ReadPicture(const std::string& path, std::vector<uint8_t>& picture, std::string* error) {
     const Format format = FormatOf(path);
     if (format == Format::kUnknown) {
-        error = path + ": unknown picture type (use a .bgr, .ppm or .bmp file)";
+        *error = path + ": unknown picture type (use a .bgr, .ppm or .bmp file)";
         return false;
     }
     std::vector<uint8_t> bytes;
@@ -191,16 +191,16 @@ bool ReadPicture(const std::string& path, std::vector<uint8_t>& picture, std::st
     if (format == Format::kPpm) return DecodePpm(path, bytes, picture, error);
     if (format == Format::kBmp) return DecodeBmp(path, bytes, picture, error);
     if (bytes.size() != kPictureBytes) {
-        error = path + ": " + std::to_string(bytes.size()) + " bytes; a .bgr picture holds exactly 230400";
+        *error = path + ": " + std::to_string(bytes.size()) + " bytes; a .bgr picture holds exactly 230400";
         return false;
     }
     picture = std::move(bytes);
     return true;
 }
 
-bool WritePicture(const std::string& path, std::span<const uint8_t> picture, std::string& error) {
+bool WritePicture(const std::string& path, std::span<const uint8_t> picture, std::string* error) {
     if (picture.size() < kPictureBytes) {
-        error = path + ": the picture buffer is too small";
+        *error = path + ": the picture buffer is too small";
         return false;
     }
     switch (FormatOf(path)) {
@@ -213,7 +213,7 @@ bool WritePicture(const std::string& path, std::span<const uint8_t> picture, std
         case Format::kUnknown:
             break;
     }
-    error = path + ": unknown picture type (use a .bgr, .ppm or .bmp file)";
+    *error = path + ": unknown picture type (use a .bgr, .ppm or .bmp file)";
     return false;
 }
 

@@ -25,10 +25,10 @@ enum class Format { kBgr, kPpm, kBmp, kUnknown };
 // The format named by a path's extension, in any letter case.
 Format FormatOf(const std::string& path);
 
-// Reads a 320 x 240 picture. On failure returns false and sets `error` to a sentence naming the problem.
-bool ReadPicture(const std::string& path, std::vector<uint8_t>& picture, std::string& error);
+// Reads a 320 x 240 picture. On failure returns false and sets *error to a sentence naming the problem.
+bool ReadPicture(const std::string& path, std::vector<uint8_t>& picture, std::string* error);
 // Writes a picture (at least 230,400 bytes) in the format of the path's extension.
-bool WritePicture(const std::string& path, std::span<const uint8_t> picture, std::string& error);
+bool WritePicture(const std::string& path, std::span<const uint8_t> picture, std::string* error);
 
 // The receivers' snapshot file: the 14-byte file header and 40-byte bitmap header (file size field
 // 230454, image size field 230401), then 230,401 bytes of the picture buffer, whose last byte follows
@@ -36,8 +36,8 @@ bool WritePicture(const std::string& path, std::span<const uint8_t> picture, std
 std::vector<uint8_t> SnapshotBmp(std::span<const uint8_t> buffer);
 
 // Reads or writes a whole file.
-bool ReadFileBytes(const std::string& path, std::vector<uint8_t>& bytes, std::string& error);
-bool WriteFileBytes(const std::string& path, std::span<const uint8_t> bytes, std::string& error);
+bool ReadFileBytes(const std::string& path, std::vector<uint8_t>& bytes, std::string* error);
+bool WriteFileBytes(const std::string& path, std::span<const uint8_t> bytes, std::string* error);
 
 // A synthetic test picture: colour bars, grey and colour gradients, checkerboards, lines and a soft disc.
 std::vector<uint8_t> BuiltinPicture();

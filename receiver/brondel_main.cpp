@@ -27,7 +27,7 @@ std::string SecondLine(const receiver::BrondelWindow& w, std::array<long, 2>& be
 }
 
 bool ParseItemOptions(const QCommandLineParser& parser, receiver::BrondelWindow::ItemOptions& items,
-                      std::string& error) {
+                      std::string* error) {
     if (!receiver::ParseServer(parser, "server1", items.servers[0], error) ||
         !receiver::ParseServer(parser, "server2", items.servers[1], error))
         return false;
@@ -35,7 +35,7 @@ bool ParseItemOptions(const QCommandLineParser& parser, receiver::BrondelWindow:
     bool ok = false;
     items.interval_ms = parser.value("interval").toInt(&ok);
     if (ok && items.interval_ms >= 1 && items.interval_ms <= 60000) return true;
-    error = "bad interval '" + parser.value("interval").toStdString() + "' (1 to 60000 ms)";
+    *error = "bad interval '" + parser.value("interval").toStdString() + "' (1 to 60000 ms)";
     return false;
 }
 
@@ -75,10 +75,10 @@ void AddCommands(receiver::ReceiverRunner& runner, receiver::BrondelWindow& w) {
 // Reads --connect, the item options and the raw outputs.
 bool ParseOwnOptions(const QCommandLineParser& parser, QString& connect,
                      receiver::BrondelWindow::ItemOptions& items, std::array<receiver::RawOut, 2>& raw_out,
-                     std::string& error) {
+                     std::string* error) {
     connect = parser.value("connect");
     if (parser.isSet("connect") && connect != "1" && connect != "2" && connect != "both") {
-        error = "--connect takes 1, 2 or both";
+        *error = "--connect takes 1, 2 or both";
         return false;
     }
     if (!ParseItemOptions(parser, items, error)) return false;
@@ -116,7 +116,7 @@ int main(int argc, char** argv) {
         },
         {},
         {}};
-    start.parse = [&](const QCommandLineParser& parser, std::string& error) {
+    start.parse = [&](const QCommandLineParser& parser, std::string* error) {
         raw_to_stdout = parser.value("raw-out1") == "-" || parser.value("raw-out2") == "-";
         return ParseOwnOptions(parser, connect, items, raw_out, error);
     };

@@ -300,7 +300,7 @@ void BrondelWindow::FrameArrived(int i) {
     if (status != 0) return ReportError(CodecErrorText(status));
     if (raw_out_[i] != nullptr && raw_out_[i]->IsOpen()) {
         std::string error;
-        if (!raw_out_[i]->Write(link.BmpBuf.data(), error))
+        if (!raw_out_[i]->Write(link.BmpBuf.data(), &error))
             std::fprintf(stderr, "brondel: %s\n", error.c_str());
     }
     ++frames_[i];
@@ -335,7 +335,7 @@ void BrondelWindow::RecvBitMapShow() {
     fSnap = platform::kFalse;
     std::string error;
     const std::string name = "PICTUTE" + std::to_string(SnapIndex) + ".BMP";
-    if (!WriteSnapshot(platform::InProgramFolder(name), links_[SnapIndex].BmpBuf, error)) ReportError(error);
+    if (!WriteSnapshot(platform::InProgramFolder(name), links_[SnapIndex].BmpBuf, &error)) ReportError(error);
 }
 
 }  // namespace receiver

@@ -57,7 +57,7 @@ int main(int argc, char** argv) {
         },
         {},
         {}};
-    start.parse = [&](const QCommandLineParser& parser, std::string& error) {
+    start.parse = [&](const QCommandLineParser& parser, std::string* error) {
         connect = parser.isSet("connect");
         raw_path = parser.value("raw-out").toStdString();
         return receiver::ParseServer(parser, "server", server, error) &&

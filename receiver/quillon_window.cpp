@@ -267,7 +267,7 @@ void QuillonWindow::FrameArrived() {
 void QuillonWindow::WriteRawPicture() {
     if (raw_out_ == nullptr || !raw_out_->IsOpen()) return;
     std::string error;
-    if (!raw_out_->Write(BmpBuf.data(), error)) std::fprintf(stderr, "quillon: %s\n", error.c_str());
+    if (!raw_out_->Write(BmpBuf.data(), &error)) std::fprintf(stderr, "quillon: %s\n", error.c_str());
 }
 
 void QuillonWindow::OnClose(SOCKET sock) {
@@ -303,7 +303,7 @@ void QuillonWindow::RecvBitMapShow() {
     if (fSnap == platform::kFalse) return;
     fSnap = platform::kFalse;
     std::string error;
-    if (!WriteSnapshot(platform::InProgramFolder("PICTUTE.BMP"), BmpBuf, error)) ReportError(error);
+    if (!WriteSnapshot(platform::InProgramFolder("PICTUTE.BMP"), BmpBuf, &error)) ReportError(error);
 }
 
 }  // namespace receiver

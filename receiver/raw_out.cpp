@@ -14,7 +14,7 @@ RawOut::~RawOut() {
     Close();
 }
 
-bool RawOut::Open(const std::string& path, std::string& error) {
+bool RawOut::Open(const std::string& path, std::string* error) {
     Close();
     if (path == "-") {
         file_ = stdout;
@@ -23,13 +23,13 @@ bool RawOut::Open(const std::string& path, std::string& error) {
     }
     file_ = std::fopen(path.c_str(), "wb");
     if (file_ == nullptr) {
-        error = path + ": cannot create (" + std::strerror(errno) + ")";
+        *error = path + ": cannot create (" + std::strerror(errno) + ")";
         return false;
     }
     return true;
 }
 
-bool RawOut::Write(const std::uint8_t* picture, std::string& error) {
+bool RawOut::Write(const std::uint8_t* picture, std::string* error) {
     if (file_ == nullptr) return false;
     bool same = written_;
     for (int row = 0; row < kRows && same; ++row) {
@@ -45,7 +45,7 @@ bool RawOut::Write(const std::uint8_t* picture, std::string& error) {
     if (std::fwrite(top_down_.data(), 1, top_down_.size(), file_) == top_down_.size() &&
         std::fflush(file_) == 0)
         return true;
-    error = std::string("raw picture output stopped: ") + std::strerror(errno);
+    *error = std::string("raw picture output stopped: ") + std::strerror(errno);
     Close();
     return false;
 }

@@ -22,11 +22,11 @@ class RawOut {
     RawOut& operator=(const RawOut&) = delete;
 
     // Opens path ("-": standard output); false with a message in error when it cannot.
-    bool Open(const std::string& path, std::string& error);
+    bool Open(const std::string& path, std::string* error);
     bool IsOpen() const { return file_ != nullptr; }
     // Writes one picture (rows bottom-up in picture) unless it equals the last one written. After a failed
     // write (a closed pipe, a full disk) the output is closed and error says why; returns false then.
-    bool Write(const std::uint8_t* picture, std::string& error);
+    bool Write(const std::uint8_t* picture, std::string* error);
     void Close();
 
   private:

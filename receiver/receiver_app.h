@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/ui/console_frontend.h"
+#include "platform/window/command_line.h"
 #include "platform/window/signals.h"
 #include "platform/window/timer.h"
 #include "receiver/receiver_frontend.h"
@@ -31,13 +32,11 @@ bool WantsHeadless(int argc, char** argv);
 
 void AddCommonOptions(QCommandLineParser& parser);
 // Reads and applies the common options (program folder, sound output); false with a message on a bad one.
-bool ApplyCommonOptions(const QCommandLineParser& parser, CommonOptions& options, std::string& error);
-// A port option's value; false when it is no number from 1 to 65535.
-bool ParsePort(const QString& text, std::uint16_t& port);
+bool ApplyCommonOptions(const QCommandLineParser& parser, CommonOptions& options, std::string* error);
 // A server option's value (a host name or dotted address) into host; false with a message when it is empty
 // or holds blanks or commas (as init.txt's item could not).
 bool ParseServer(const QCommandLineParser& parser, const QString& option, std::string& host,
-                 std::string& error);
+                 std::string* error);
 // The line --connect prints when no server is named: what to give instead.
 std::string NoServerNamedText(const std::string& which, const std::string& item, const std::string& option);
 
@@ -49,12 +48,12 @@ struct ReceiverStart {
     QString description;
     QList<QCommandLineOption> options;
     // Reads the program's own options after the common ones; false with a message on a bad one.
-    std::function<bool(const QCommandLineParser&, std::string& error)> parse;
+    std::function<bool(const QCommandLineParser&, std::string* error)> parse;
     // Makes the window and runs it; returns the exit code.
     std::function<int(const CommonOptions&, bool windows)> run;
 };
 
-enum class ParseOutcome { kRun, kExitOk, kError };
+using ParseOutcome = platform::ParseOutcome;
 
 // Parses a receiver's command line (the program's name first): the common options, then start's own, which
 // start.parse reads. --help and --version put their text in *out; a bad option puts one line in *error.

@@ -30,20 +30,12 @@ void AddCommonOptions(QCommandLineParser& parser) {
     });
 }
 
-bool ParsePort(const QString& text, std::uint16_t& port) {
-    bool ok = false;
-    const int value = text.toInt(&ok);
-    if (!ok || value < 1 || value > 65535) return false;
-    port = static_cast<std::uint16_t>(value);
-    return true;
-}
-
 bool ParseServer(const QCommandLineParser& parser, const QString& option, std::string& host,
-                 std::string& error) {
+                 std::string* error) {
     host = parser.value(option).toStdString();
     if (!parser.isSet(option)) return true;
     if (!host.empty() && host.find_first_of(" \t,") == std::string::npos) return true;
-    error = "bad server '" + host + "' for --" + option.toStdString() + " (a host name or address)";
+    *error = "bad server '" + host + "' for --" + option.toStdString() + " (a host name or address)";
     return false;
 }
 
@@ -70,28 +62,28 @@ ParseOutcome ParseReceiverOptions(const QStringList& arguments, const ReceiverSt
         *out = std::string(start.name) + " " + platform::SuiteVersion() + "\n";
         return ParseOutcome::kExitOk;
     }
-    if (!ApplyCommonOptions(parser, *options, *error) || !start.parse(parser, *error))
+    if (!ApplyCommonOptions(parser, *options, error) || !start.parse(parser, error))
         return ParseOutcome::kError;
     return ParseOutcome::kRun;
 }
 
-bool ApplyCommonOptions(const QCommandLineParser& parser, CommonOptions& options, std::string& error) {
+bool ApplyCommonOptions(const QCommandLineParser& parser, CommonOptions& options, std::string* error) {
     options.headless = parser.isSet("headless");
     options.reconnect = parser.isSet("reconnect");
-    if (!ParsePort(parser.value("video-port"), options.ports.video)) {
-        error = "bad video port '" + parser.value("video-port").toStdString() + "' (1 to 65535)";
+    if (!platform::ParsePort(parser.value("video-port"), &options.ports.video)) {
+        *error = "bad video port '" + parser.value("video-port").toStdString() + "' (1 to 65535)";
         return false;
     }
-    if (!ParsePort(parser.value("sound-port"), options.ports.sound)) {
-        error = "bad sound port '" + parser.value("sound-port").toStdString() + "' (1 to 65535)";
+    if (!platform::ParsePort(parser.value("sound-port"), &options.ports.sound)) {
+        *error = "bad sound port '" + parser.value("sound-port").toStdString() + "' (1 to 65535)";
         return false;
     }
     options.dir = parser.value("dir").toStdString();
     const std::string program = QCoreApplication::applicationName().toStdString();
-    if (!platform::UseReceiverFolder(options.dir, program, platform::CurrentFolderFacts(), &error))
+    if (!platform::UseReceiverFolder(options.dir, program, platform::CurrentFolderFacts(), error))
         return false;
     options.audio_out = parser.value("audio-out").toStdString();
-    return platform::SetWaveOutBackend(options.audio_out, &error);
+    return platform::SetWaveOutBackend(options.audio_out, error);
 }
 
 }  // namespace receiver

@@ -16,7 +16,7 @@ void PaintPicture(platform::PictureBox& box, int x_dest, int y_dest, int width, 
                       header);
 }
 
-bool WriteSnapshot(const std::string& path, const BmpBuffer& BmpBuf, std::string& error) {
+bool WriteSnapshot(const std::string& path, const BmpBuffer& BmpBuf, std::string* error) {
     return picture_file::WriteFileBytes(path, picture_file::SnapshotBmp(BmpBuf), error);
 }
 

@@ -27,6 +27,6 @@ void PaintPicture(platform::PictureBox& box, int x_dest, int y_dest, int width, 
 
 // Writes the snapshot file anew (an older, longer file is emptied first): the bitmap headers and all of
 // BmpBuf, 230,455 bytes. On failure returns false with a description in error.
-bool WriteSnapshot(const std::string& path, const BmpBuffer& BmpBuf, std::string& error);
+bool WriteSnapshot(const std::string& path, const BmpBuffer& BmpBuf, std::string* error);
 
 }  // namespace receiver

@@ -10,13 +10,7 @@ namespace tessaly {
 
 namespace {
 
-bool ParsePort(const QString& text, std::uint16_t* port) {
-    bool ok = false;
-    const uint value = text.toUInt(&ok);
-    if (!ok || value < 1 || value > 65535) return false;
-    *port = static_cast<std::uint16_t>(value);
-    return true;
-}
+using platform::ParsePort;
 
 // A whole number from low to high; false otherwise.
 bool ParseNumber(const QString& text, int low, int high, int* number) {

@@ -7,6 +7,7 @@
 #include <QStringList>
 #include <string>
 
+#include "platform/window/command_line.h"
 #include "server/StreamingVideo.h"
 
 namespace tessaly {
@@ -20,7 +21,7 @@ struct Options {
     ServerSettings server;
 };
 
-enum class ParseOutcome { kRun, kExitOk, kError };
+using ParseOutcome = platform::ParseOutcome;
 
 // Parses arguments (the program's name first). --help and --version print their text to out; errors go to
 // *error as one line for the user.

@@ -72,11 +72,11 @@ TEST(RawOutput, WritesPicturesTopDownAndReportsAFailedWrite) {
     const auto path = TempFile("raw_out.bgr");
     receiver::RawOut out;
     std::string error;
-    ASSERT_TRUE(out.Open(path.string(), error)) << error;
-    ASSERT_TRUE(out.Write(picture.data(), error));
-    ASSERT_TRUE(out.Write(picture.data(), error));  // the same capture again: not written twice
+    ASSERT_TRUE(out.Open(path.string(), &error)) << error;
+    ASSERT_TRUE(out.Write(picture.data(), &error));
+    ASSERT_TRUE(out.Write(picture.data(), &error));  // the same capture again: not written twice
     picture[0] = 1;
-    ASSERT_TRUE(out.Write(picture.data(), error));
+    ASSERT_TRUE(out.Write(picture.data(), &error));
     out.Close();
     std::ifstream in(path, std::ios::binary);
     const std::vector<std::uint8_t> bytes{std::istreambuf_iterator<char>(in),
@@ -87,10 +87,10 @@ TEST(RawOutput, WritesPicturesTopDownAndReportsAFailedWrite) {
     EXPECT_EQ(bytes[2 * 230400 - 960], 1) << "the second picture's first pixel, in its bottom line";
     std::filesystem::remove(path);
 
-    EXPECT_FALSE(out.Open("/nonexistent/dir/raw.bgr", error));
+    EXPECT_FALSE(out.Open("/nonexistent/dir/raw.bgr", &error));
     EXPECT_NE(error.find("/nonexistent/dir/raw.bgr"), std::string::npos);
-    ASSERT_TRUE(out.Open("/dev/full", error));
-    EXPECT_FALSE(out.Write(picture.data(), error));
+    ASSERT_TRUE(out.Open("/dev/full", &error));
+    EXPECT_FALSE(out.Write(picture.data(), &error));
     EXPECT_FALSE(out.IsOpen());
 }
 
@@ -141,7 +141,7 @@ namespace {
 receiver::ParseOutcome ParseReceiver(QStringList arguments, receiver::CommonOptions* options,
                                      std::string* error, std::string* out, std::string* server = nullptr) {
     receiver::ReceiverStart start{"quillon", "Quillon", "test", {{"server", "server", "HOST"}}, {}, {}};
-    start.parse = [server](const QCommandLineParser& parser, std::string& e) {
+    start.parse = [server](const QCommandLineParser& parser, std::string* e) {
         std::string host;
         if (!receiver::ParseServer(parser, "server", host, e)) return false;
         if (server != nullptr) *server = host;

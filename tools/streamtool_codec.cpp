@@ -69,7 +69,7 @@ class Arguments {
     QCommandLineParser parser_;
 };
 
-bool LoadPicture(const std::string& name, Bytes& picture, std::string& error) {
+bool LoadPicture(const std::string& name, Bytes& picture, std::string* error) {
     if (name == kBuiltinName) {
         picture = picture_file::BuiltinPicture();
         return true;
@@ -79,13 +79,13 @@ bool LoadPicture(const std::string& name, Bytes& picture, std::string& error) {
 
 // Encodes a picture into `frame` (resized to the frame's length).
 bool EncodePicture(const std::string& name, const Bytes& picture, int threshold, Bytes& frame,
-                   std::string& error) {
+                   std::string* error) {
     CCODEC codec;
     codec.敷居 = threshold;
     frame.resize(codec::kFrameBufSize);
     if (codec.EncodeDCTPress(picture, frame) != codec::kStatusOk) {
-        error = name + ": the picture is too detailed for one frame of at most 15001 bytes at threshold " +
-                std::to_string(threshold) + "; a larger --threshold makes it smaller";
+        *error = name + ": the picture is too detailed for one frame of at most 15001 bytes at threshold " +
+                 std::to_string(threshold) + "; a larger --threshold makes it smaller";
         return false;
     }
     frame.resize(static_cast<size_t>(codec.SendDataSize));
@@ -93,14 +93,14 @@ bool EncodePicture(const std::string& name, const Bytes& picture, int threshold,
 }
 
 bool DecodeFrame(const std::string& name, const Bytes& frame, int threshold, Bytes& picture,
-                 std::string& error) {
+                 std::string* error) {
     CCODEC codec;
     codec.敷居 = threshold;
     picture.assign(codec::kPictureBytes, 0);
     const int status = codec.DecodeDCTPress(frame, picture);
     if (status != codec::kStatusOk) {
-        error = name + ": not a compressed frame, or a damaged one (the decoder stopped with status " +
-                std::to_string(status) + ")";
+        *error = name + ": not a compressed frame, or a damaged one (the decoder stopped with status " +
+                 std::to_string(status) + ")";
         return false;
     }
     return true;
@@ -134,9 +134,9 @@ int RunEncode(const std::vector<std::string>& args) {
     const auto words = a.Positional();
     Bytes picture, frame;
     std::string error;
-    if (!LoadPicture(words[0], picture, error) ||
-        !EncodePicture(words[0], picture, *threshold, frame, error) ||
-        !picture_file::WriteFileBytes(words[1], frame, error)) {
+    if (!LoadPicture(words[0], picture, &error) ||
+        !EncodePicture(words[0], picture, *threshold, frame, &error) ||
+        !picture_file::WriteFileBytes(words[1], frame, &error)) {
         return streamtool::Fail("encode", error);
     }
     std::printf("%s: %zu bytes\n", words[1].c_str(), frame.size());
@@ -156,13 +156,13 @@ int RunDecode(const std::vector<std::string>& args) {
     }
     Bytes frame, picture;
     std::string error;
-    if (!picture_file::ReadFileBytes(words[0], frame, error)) return streamtool::Fail("decode", error);
+    if (!picture_file::ReadFileBytes(words[0], frame, &error)) return streamtool::Fail("decode", error);
     if (frame.size() > kLargestMessage) {
         return streamtool::Fail("decode", words[0] + ": " + std::to_string(frame.size()) +
                                               " bytes; a compressed frame has at most 15001");
     }
-    if (!DecodeFrame(words[0], frame, *threshold, picture, error) ||
-        !picture_file::WritePicture(words[1], picture, error)) {
+    if (!DecodeFrame(words[0], frame, *threshold, picture, &error) ||
+        !picture_file::WritePicture(words[1], picture, &error)) {
         return streamtool::Fail("decode", error);
     }
     return 0;
@@ -181,9 +181,9 @@ int RunStats(const std::vector<std::string>& args) {
     for (const std::string& name : a.Positional()) {
         Bytes picture, frame, decoded;
         std::string error;
-        if (!LoadPicture(name, picture, error) ||
-            !EncodePicture(name, picture, *encode_threshold, frame, error) ||
-            !DecodeFrame(name, frame, *decode_threshold, decoded, error)) {
+        if (!LoadPicture(name, picture, &error) ||
+            !EncodePicture(name, picture, *encode_threshold, frame, &error) ||
+            !DecodeFrame(name, frame, *decode_threshold, decoded, &error)) {
             return streamtool::Fail("stats", error);
         }
         std::printf("%s size=%zu psnr_y=%.2f psnr_rgb=%.2f\n", name.c_str(), frame.size(),
@@ -224,7 +224,7 @@ int RunBench(const std::vector<std::string>& args) {
     for (const std::string& name : a.Positional()) {
         Bytes picture, frame(codec::kFrameBufSize), decoded(codec::kPictureBytes);
         std::string error;
-        if (!LoadPicture(name, picture, error)) return streamtool::Fail("bench", error);
+        if (!LoadPicture(name, picture, &error)) return streamtool::Fail("bench", error);
         if (encoder.EncodeDCTPress(picture, frame) != codec::kStatusOk) {
             return streamtool::Fail("bench", name + ": the picture is too detailed for one frame");
         }

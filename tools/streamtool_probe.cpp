@@ -17,6 +17,7 @@
 #include "codec/CCODEC.h"
 #include "net/CSock.h"
 #include "platform/capture/timestamp.h"
+#include "platform/window/command_line.h"
 #include "platform/window/timer.h"
 #include "platform/window/window.h"
 #include "receiver/frame_stats.h"
@@ -53,8 +54,8 @@ bool ParseWhole(const QString& text, double low, double high, double* value) {
     return ParseNumber(text.toStdString(), low, high, value) && *value == static_cast<long>(*value);
 }
 
-// Fills options from the words after "probe"; returns an error text, empty when all is well.
-std::string ParseOptions(const std::vector<std::string>& args, ProbeOptions* o) {
+// Fills options from the words after "probe"; false with one line in *error when they do not fit.
+bool ParseOptions(const std::vector<std::string>& args, ProbeOptions* o, std::string* error) {
     QCommandLineParser parser;
     const QCommandLineOption video_port("video-port", "video port", "N", "8001");
     const QCommandLineOption sound_port("sound-port", "sound port", "N", "8002");
@@ -65,28 +66,38 @@ std::string ParseOptions(const std::vector<std::string>& args, ProbeOptions* o) 
     parser.addOptions({video_port, sound_port, seconds, frames, alarm, save_dir});
     QStringList list{"probe"};
     for (const std::string& a : args) list << QString::fromStdString(a);
-    if (!parser.parse(list)) return parser.errorText().toStdString();
-    double n = 0;
+    if (!parser.parse(list)) {
+        *error = parser.errorText().toStdString();
+        return false;
+    }
     for (const auto& [option, port] :
          {std::pair{&video_port, &o->video_port}, {&sound_port, &o->sound_port}}) {
-        if (!ParseWhole(parser.value(*option), 1, 65535, &n))
-            return "bad port '" + parser.value(*option).toStdString() + "'";
-        *port = static_cast<std::uint16_t>(n);
+        if (!platform::ParsePort(parser.value(*option), port)) {
+            *error = "bad port '" + parser.value(*option).toStdString() + "'";
+            return false;
+        }
     }
-    if (!ParseNumber(parser.value(seconds).toStdString(), 0.1, 86400, &o->seconds))
-        return "bad number of seconds '" + parser.value(seconds).toStdString() + "'";
+    if (!ParseNumber(parser.value(seconds).toStdString(), 0.1, 86400, &o->seconds)) {
+        *error = "bad number of seconds '" + parser.value(seconds).toStdString() + "'";
+        return false;
+    }
+    double n = 0;
     if (parser.isSet(frames)) {
-        if (!ParseWhole(parser.value(frames), 1, 1e9, &n))
-            return "bad frame count '" + parser.value(frames).toStdString() + "'";
+        if (!ParseWhole(parser.value(frames), 1, 1e9, &n)) {
+            *error = "bad frame count '" + parser.value(frames).toStdString() + "'";
+            return false;
+        }
         o->frames = static_cast<long>(n);
     }
     o->alarm = parser.isSet(alarm);
     o->save_dir = parser.value(save_dir).toStdString();
     const QStringList hosts = parser.positionalArguments();
-    if (hosts.size() > 1) return "more than one HOST given";
-    if (hosts.isEmpty()) return "no HOST given";
+    if (hosts.size() != 1) {
+        *error = hosts.isEmpty() ? "no HOST given" : "more than one HOST given";
+        return false;
+    }
     o->host = hosts.first().toStdString();
-    return {};
+    return true;
 }
 
 class Probe {
@@ -358,8 +369,8 @@ int Probe::Summary() {
 
 int RunProbe(const std::vector<std::string>& args) {
     ProbeOptions options;
-    const std::string error = ParseOptions(args, &options);
-    if (!error.empty()) {
+    std::string error;
+    if (!ParseOptions(args, &options, &error)) {
         return streamtool::Fail(kName, error +
                                            "\nusage: streamtool probe [--video-port N] [--sound-port N] "
                                            "[--seconds S] [--frames N] [--alarm] [--save-dir DIR] HOST");

@@ -27,46 +27,46 @@ bool EndsWith(const std::string& s, const std::string& tail) {
     return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
 }
 
-bool ReadBytes(const std::string& path, std::vector<std::uint8_t>& bytes, std::string& error) {
+bool ReadBytes(const std::string& path, std::vector<std::uint8_t>& bytes, std::string* error) {
     std::ifstream in(path, std::ios::binary);
     if (!in) {
-        error = path + ": cannot be read";
+        *error = path + ": cannot be read";
         return false;
     }
     bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     return true;
 }
 
-bool WriteBytes(const std::string& path, const void* data, std::size_t size, std::string& error) {
+bool WriteBytes(const std::string& path, const void* data, std::size_t size, std::string* error) {
     std::ofstream out(path, std::ios::binary);
     out.write(static_cast<const char*>(data), static_cast<std::streamsize>(size));
-    if (!out) error = path + ": cannot be written";
+    if (!out) *error = path + ": cannot be written";
     return static_cast<bool>(out);
 }
 
 // Samples from a WAV file of exactly 8,000 Hz, 16-bit mono, or from raw 16-bit little-endian samples.
-bool ReadSamples(const std::string& path, std::vector<std::int16_t>& samples, std::string& error) {
+bool ReadSamples(const std::string& path, std::vector<std::int16_t>& samples, std::string* error) {
     if (EndsWith(path, ".wav")) {
         platform::WavSound sound;
-        if (!platform::ReadWavFile(path, sound, &error)) return false;
+        if (!platform::ReadWavFile(path, sound, error)) return false;
         if (sound.rate != kRate || sound.bits != 16 || sound.channels != 1) {
-            error = path + ": " + std::to_string(sound.rate) + " Hz, " + std::to_string(sound.bits) +
-                    "-bit, " + std::to_string(sound.channels) +
-                    " channel(s); sound blocks need 8000 Hz 16-bit mono "
-                    "(e.g. ffmpeg -i IN -ar 8000 -ac 1 -sample_fmt s16 OUT.wav)";
+            *error = path + ": " + std::to_string(sound.rate) + " Hz, " + std::to_string(sound.bits) +
+                     "-bit, " + std::to_string(sound.channels) +
+                     " channel(s); sound blocks need 8000 Hz 16-bit mono "
+                     "(e.g. ffmpeg -i IN -ar 8000 -ac 1 -sample_fmt s16 OUT.wav)";
             return false;
         }
         samples = std::move(sound.samples);
         return true;
     }
     if (!EndsWith(path, ".s16le")) {
-        error = path + ": give a .wav file or raw samples in a .s16le file";
+        *error = path + ": give a .wav file or raw samples in a .s16le file";
         return false;
     }
     std::vector<std::uint8_t> bytes;
     if (!ReadBytes(path, bytes, error)) return false;
     if (bytes.size() % 2 != 0) {
-        error = path + ": an odd number of bytes is no whole number of 16-bit samples";
+        *error = path + ": an odd number of bytes is no whole number of 16-bit samples";
         return false;
     }
     samples.resize(bytes.size() / 2);
@@ -76,10 +76,10 @@ bool ReadSamples(const std::string& path, std::vector<std::int16_t>& samples, st
     return true;
 }
 
-bool WriteSamples(const std::string& path, const std::vector<std::int16_t>& samples, std::string& error) {
-    if (EndsWith(path, ".wav")) return platform::WriteWavFile(path, kRate, samples, &error);
+bool WriteSamples(const std::string& path, const std::vector<std::int16_t>& samples, std::string* error) {
+    if (EndsWith(path, ".wav")) return platform::WriteWavFile(path, kRate, samples, error);
     if (!EndsWith(path, ".s16le")) {
-        error = path + ": the output must end in .wav or .s16le";
+        *error = path + ": the output must end in .wav or .s16le";
         return false;
     }
     std::vector<std::uint8_t> bytes(2 * samples.size());
@@ -94,11 +94,11 @@ int SoundCompress(const std::vector<std::string>& args) {
     if (args.size() != 2) return Fail("sound-compress", "needs IN and OUT (see --help)");
     std::string error;
     std::vector<std::int16_t> samples;
-    if (!ReadSamples(args[0], samples, error)) return Fail("sound-compress", error);
+    if (!ReadSamples(args[0], samples, &error)) return Fail("sound-compress", error);
     CWAVE wave;
     std::vector<std::uint8_t> bytes(samples.size());
     wave.WaveCompress(samples, bytes);
-    if (!WriteBytes(args[1], bytes.data(), bytes.size(), error)) return Fail("sound-compress", error);
+    if (!WriteBytes(args[1], bytes.data(), bytes.size(), &error)) return Fail("sound-compress", error);
     std::printf("%zu samples -> %zu bytes (%.2f s, %zu sound blocks)\n", samples.size(), bytes.size(),
                 samples.size() / double(kRate),
                 (bytes.size() + CWAVE::kBlockSamples - 1) / CWAVE::kBlockSamples);
@@ -109,11 +109,11 @@ int SoundExpand(const std::vector<std::string>& args) {
     if (args.size() != 2) return Fail("sound-expand", "needs IN and OUT (see --help)");
     std::string error;
     std::vector<std::uint8_t> bytes;
-    if (!ReadBytes(args[0], bytes, error)) return Fail("sound-expand", error);
+    if (!ReadBytes(args[0], bytes, &error)) return Fail("sound-expand", error);
     CWAVE wave;
     std::vector<std::int16_t> samples(bytes.size());
     wave.WaveExpand(bytes, samples);
-    if (!WriteSamples(args[1], samples, error)) return Fail("sound-expand", error);
+    if (!WriteSamples(args[1], samples, &error)) return Fail("sound-expand", error);
     std::printf("%zu bytes -> %zu samples (%.2f s)\n", bytes.size(), samples.size(),
                 samples.size() / double(kRate));
     return 0;
@@ -136,7 +136,7 @@ struct PlaybackOptions {
     std::string input;
 };
 
-bool ParsePlayback(const std::vector<std::string>& args, PlaybackOptions& o, std::string& error) {
+bool ParsePlayback(const std::vector<std::string>& args, PlaybackOptions& o, std::string* error) {
     QCommandLineParser parser;
     QCommandLineOption out("audio-out", "output backend", "BACKEND", "auto");
     QCommandLineOption jitter("jitter-ms", "arrival jitter", "N", "0");
@@ -145,7 +145,7 @@ bool ParsePlayback(const std::vector<std::string>& args, PlaybackOptions& o, std
     QStringList list{"playback"};
     for (const std::string& a : args) list << QString::fromStdString(a);
     if (!parser.parse(list)) {
-        error = parser.errorText().toStdString();
+        *error = parser.errorText().toStdString();
         return false;
     }
     bool ok_jitter = false, ok_seed = false;
@@ -153,15 +153,15 @@ bool ParsePlayback(const std::vector<std::string>& args, PlaybackOptions& o, std
     o.jitter_ms = parser.value(jitter).toInt(&ok_jitter);
     o.seed = parser.value(seed).toUInt(&ok_seed);
     if (!ok_jitter || o.jitter_ms < 0 || o.jitter_ms > 10000) {
-        error = "--jitter-ms takes a whole number of milliseconds from 0 to 10000";
+        *error = "--jitter-ms takes a whole number of milliseconds from 0 to 10000";
         return false;
     }
     if (!ok_seed) {
-        error = "--seed takes a whole number";
+        *error = "--seed takes a whole number";
         return false;
     }
     if (parser.positionalArguments().size() != 1) {
-        error = "needs one input file IN (see --help)";
+        *error = "needs one input file IN (see --help)";
         return false;
     }
     o.input = parser.positionalArguments()[0].toStdString();
@@ -169,7 +169,7 @@ bool ParsePlayback(const std::vector<std::string>& args, PlaybackOptions& o, std
 }
 
 // The compressed sound of IN in whole blocks; the last block is filled up with silence.
-bool LoadBlocks(const std::string& path, std::vector<std::uint8_t>& bytes, std::string& error) {
+bool LoadBlocks(const std::string& path, std::vector<std::uint8_t>& bytes, std::string* error) {
     if (EndsWith(path, ".wav") || EndsWith(path, ".s16le")) {
         std::vector<std::int16_t> samples;
         if (!ReadSamples(path, samples, error)) return false;
@@ -180,7 +180,7 @@ bool LoadBlocks(const std::string& path, std::vector<std::uint8_t>& bytes, std::
         return false;
     }
     if (bytes.empty()) {
-        error = path + ": holds no sound";
+        *error = path + ": holds no sound";
         return false;
     }
     bytes.resize((bytes.size() + CWAVE::kBlockSamples - 1) / CWAVE::kBlockSamples * CWAVE::kBlockSamples, 0);
@@ -290,10 +290,10 @@ class Playback {
 int PlaybackCommand(const std::vector<std::string>& args) {
     PlaybackOptions o;
     std::string error;
-    if (!ParsePlayback(args, o, error)) return Fail("playback", error);
+    if (!ParsePlayback(args, o, &error)) return Fail("playback", error);
     if (!platform::SetWaveOutBackend(o.output, &error)) return Fail("playback", error);
     std::vector<std::uint8_t> bytes;
-    if (!LoadBlocks(o.input, bytes, error)) return Fail("playback", error);
+    if (!LoadBlocks(o.input, bytes, &error)) return Fail("playback", error);
     Playback playback(bytes, o);
     return playback.Run();
 }

@@ -30,7 +30,7 @@ namespace {
 std::vector<std::uint8_t> Sample(const char* name) {
     std::vector<std::uint8_t> picture;
     std::string error;
-    EXPECT_TRUE(picture_file::ReadPicture(std::string(STREAM_SAMPLES_DIR) + "/" + name, picture, error))
+    EXPECT_TRUE(picture_file::ReadPicture(std::string(STREAM_SAMPLES_DIR) + "/" + name, picture, &error))
         << error;
     picture.resize(230400);
     return picture;
