@@ -35,7 +35,7 @@ const std::vector<std::vector<std::uint8_t>>& Footage() {
     static const auto footage = [] {
         std::vector<std::uint8_t> scene;
         std::string error;
-        if (!picture_file::ReadPicture(std::string(STREAM_SAMPLES_DIR) + "/building.ppm", scene, error))
+        if (!picture_file::ReadPicture(std::string(STREAM_SAMPLES_DIR) + "/building.ppm", scene, &error))
             scene = picture_file::BuiltinPicture();
         std::vector<std::vector<std::uint8_t>> pictures;
         std::uint32_t state = 1;
