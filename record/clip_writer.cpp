@@ -84,6 +84,8 @@ struct ClipWriter::Parts {
     std::int64_t sound_samples = 0;  // samples handed to the sound encoder or waiting in sound_frame
     int sound_fill = 0;              // samples waiting in sound_frame
 
+    ~Parts() { Release(); }
+
     static int WriteToFile(void* opaque, std::uint8_t* data, int size) {
         auto* parts = static_cast<Parts*>(opaque);
         std::string error;

@@ -99,11 +99,12 @@ void RecordingQueue::StartEvent(const std::string& id, std::int64_t start_micros
     wake_.notify_one();
 }
 
-void RecordingQueue::EndEvent(const std::string&, std::int64_t end_micros) {
+void RecordingQueue::EndEvent(const std::string& id, std::int64_t end_micros) {
     {
         std::lock_guard lock(mutex_);
         if (!BackIsOpen() || Back().active_events == 0) return;
         Segment& back = Back();
+        if (std::find(back.events.begin(), back.events.end(), id) == back.events.end()) return;  // not ours
         if (--back.active_events == 0) back.stop_micros = end_micros + settings_.post_capture_micros;
         CloseIfDue();
         wake_pending_ = true;

@@ -5,6 +5,9 @@
 //
 //   record_driver --dir DIR [--seconds 6] [--fps 15] [--pre 3] [--post 5] [--event FROM:TO]...
 //                 [--max-mb N] [--min-free-kb N] [--retry-ms N] [--noise AMPLITUDE] [--no-sound]
+//                 [--flash-at SECOND]
+// --flash-at: silence instead of the tone, but for 0.2 s from that second a 1 kHz beep, while the pictures
+// are white: a player in step shows both at once.
 #include <algorithm>
 #include <array>
 #include <chrono>
@@ -30,6 +33,7 @@ struct Options {
     record::RecorderSettings settings;
     double seconds = 6;
     int noise = 0;
+    double flash_at = -1;
     std::vector<Event> events;
 };
 
@@ -58,6 +62,8 @@ bool Parse(int argc, char** argv, Options* options) {
             options->settings.min_free_bytes = std::stoull(value) * 1024;
         } else if (name == "--retry-ms") {
             options->settings.retry_ms = std::stoi(value);
+        } else if (name == "--flash-at") {
+            options->flash_at = std::stod(value);
         } else if (name == "--noise") {
             options->noise = std::stoi(value);
         } else if (name == "--event") {
@@ -88,6 +94,10 @@ void RaiseEvents(record::Recorder& recorder, std::vector<Event>& events, double 
     }
 }
 
+bool InFlash(double at, double flash_at) {
+    return flash_at >= 0 && at >= flash_at && at < flash_at + 0.2;
+}
+
 // Camera noise: every byte moves by up to amplitude either way.
 void AddNoise(std::vector<std::uint8_t>& picture, int amplitude, std::uint32_t& state) {
     if (amplitude <= 0) return;
@@ -105,10 +115,10 @@ int main(int argc, char** argv) {
     try {
         if (!Parse(argc, argv, &options)) throw std::invalid_argument("usage");
     } catch (const std::exception&) {
-        std::fprintf(
-            stderr,
-            "usage: record_driver --dir DIR [--seconds S] [--fps N] [--pre S] [--post S] "
-            "[--event FROM:TO]... [--max-mb N] [--min-free-kb N] [--retry-ms N] [--noise A] [--no-sound]\n");
+        std::fprintf(stderr,
+                     "usage: record_driver --dir DIR [--seconds S] [--fps N] [--pre S] [--post S] "
+                     "[--event FROM:TO]... [--max-mb N] [--min-free-kb N] [--retry-ms N] [--noise A] "
+                     "[--no-sound] [--flash-at S]\n");
         return 2;
     }
     record::Recorder recorder(options.settings, [](const std::string& line) {
@@ -137,12 +147,16 @@ int main(int argc, char** argv) {
         if (due == next_picture) {
             pattern.Render(picture.data(), pictures++, next_picture);
             AddNoise(picture, options.noise, noise_state);
+            if (InFlash(static_cast<double>(next_picture - start) / 1e6, options.flash_at))
+                std::fill(picture.begin(), picture.end(), 255);
             recorder.AddPicture(picture.data(), next_picture);
             next_picture += picture_micros;
         } else {
-            for (auto& sample : tone)
-                sample = static_cast<std::int16_t>(
-                    8000 * std::sin(2 * M_PI * 440 * static_cast<double>(samples++) / 8000));
+            for (auto& sample : tone) {
+                const double at = static_cast<double>(samples++) / 8000;
+                const double hz = options.flash_at < 0 ? 440 : InFlash(at, options.flash_at) ? 1000 : 0;
+                sample = static_cast<std::int16_t>(8000 * std::sin(2 * M_PI * hz * at));
+            }
             recorder.AddSound(tone, next_sound);
             next_sound += record::kSoundBlockMicros;
         }

@@ -52,6 +52,21 @@ std::string DecodeErrors(const std::string& file) {
                                                                : "ffmpeg failed: " + decode.Errors();
 }
 
+// The time of the first line of ffmpeg's report through a filter that holds key: the number after the last
+// time_label at or before it; -1 when there is none.
+double FirstTime(const std::string& file, const std::vector<std::string>& filter, const std::string& key,
+                 const std::string& time_label) {
+    std::vector<std::string> args = {"-v", "info", "-i", file};
+    args.insert(args.end(), filter.begin(), filter.end());
+    args.insert(args.end(), {"-f", "null", "-"});
+    Program probe(Command{"ffmpeg", args});
+    probe.WaitForExit(30000);
+    const std::string report = probe.Errors();
+    const auto at = report.find(key);
+    const auto label = at == std::string::npos ? at : report.rfind(time_label, at);
+    return label == std::string::npos ? -1 : std::stod(report.substr(label + time_label.size()));
+}
+
 std::vector<std::string> Videos(const fs::path& folder) {
     std::vector<std::string> videos;
     for (const auto& entry : fs::directory_iterator(folder))
@@ -68,9 +83,9 @@ TEST(RecordFiles, PreCaptureEventsAndPostCaptureMakeOnePlayableFileWithSound) {
     const fs::path folder = fs::path(root.path().toStdString()) / "rec";
     // Recording from 0.5 s (2 s before the first event) to 5.5 s (1 s after the second, which starts before
     // the first one's recording has ended).
-    auto run =
-        program_test::RunToEnd("record_driver", {"--dir", folder.string(), "--seconds", "7", "--pre", "2",
-                                                 "--post", "1", "--event", "2.5:3.5", "--event", "4:4.5"});
+    auto run = program_test::RunToEnd(
+        "record_driver", {"--dir", folder.string(), "--seconds", "7", "--pre", "2", "--post", "1", "--event",
+                          "2.5:3.5", "--event", "4:4.5", "--flash-at", "3"});
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_NE(run.out.find("driver done: 1 files, 0 pictures dropped"), std::string::npos) << run.out;
 
@@ -86,6 +101,17 @@ TEST(RecordFiles, PreCaptureEventsAndPostCaptureMakeOnePlayableFileWithSound) {
     EXPECT_NEAR(std::stod(facts.at("duration")), 5.0, 0.5);
     EXPECT_EQ(DecodeErrors(videos[0]), "");
     EXPECT_EQ(fs::file_size(fs::path(videos[0]).replace_extension(".jpg")), 4u);  // the thumbnail beside it
+
+    // Picture and sound in step: the white pictures and the beep come together, 2.5 s into the file. The
+    // first white picture is the first one at or after the beep, at most one picture later.
+    const double white =
+        FirstTime(videos[0], {"-vf", "signalstats,metadata=print:key=lavfi.signalstats.YMIN"},
+                  "lavfi.signalstats.YMIN=2", "pts_time:");
+    const double beep =
+        FirstTime(videos[0], {"-af", "silencedetect=n=-30dB:d=0.1"}, "silence_end: ", "silence_end: ");
+    EXPECT_NEAR(beep, 2.5, 0.05);
+    EXPECT_GE(white, beep - 0.01);
+    EXPECT_LE(white, beep + 0.07);
 
     std::ifstream index(folder / "index.txt");
     std::stringstream text;
