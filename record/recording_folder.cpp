@@ -1,6 +1,7 @@
 #include "record/recording_folder.h"
 
 #include <algorithm>
+#include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -30,6 +31,11 @@ bool IsRecordingStem(std::string_view stem) {
     }
     const std::string_view rest = stem.substr(kShape.size());
     return rest.empty() || (rest[0] == '_' && AllDigits(rest.substr(1)) && rest.size() <= 6);
+}
+
+bool ParseCount(const std::string& text, std::uint64_t* value) {
+    const auto [end, code] = std::from_chars(text.data(), text.data() + text.size(), *value);
+    return code == std::errc{} && end == text.data() + text.size();
 }
 
 std::vector<std::string> Split(const std::string& text, char separator) {
@@ -115,10 +121,11 @@ std::vector<IndexEntry> ParseIndex(const std::string& text) {
     std::vector<IndexEntry> entries;
     for (const auto& line : Split(text, '\n')) {
         const auto fields = Split(line, '\t');
+        std::uint64_t bytes = 0;
         if (line.empty() || line[0] == '#' || fields.size() != 5 || !IsRecordingFileName(fields[0]) ||
-            !AllDigits(fields[3]))
+            !ParseCount(fields[3], &bytes))
             continue;
-        IndexEntry e{fields[0], fields[1], fields[2] == "-" ? "" : fields[2], std::stoull(fields[3]), {}};
+        IndexEntry e{fields[0], fields[1], fields[2] == "-" ? "" : fields[2], bytes, {}};
         if (fields[4] != "-") e.events = Split(fields[4], ',');
         entries.push_back(std::move(e));
     }

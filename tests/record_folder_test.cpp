@@ -76,6 +76,8 @@ TEST(RecordingFolder, TheIndexListsWhatTheFolderHoldsAfterARestart) {
     };
     std::string error;
     ASSERT_TRUE(WriteFolderIndex(folder, written, &error)) << error;
+    std::ofstream(fs::path(folder) / "index.txt", std::ios::app)  // damaged lines are left out
+        << "2026-02-01T10-00-00.mp4\tx\ty\t99999999999999999999999\t-\nnonsense\n\t\t\t\t\n";
 
     const auto entries = ReadFolderIndex(folder);
     ASSERT_EQ(entries.size(), 2u);

@@ -91,7 +91,7 @@ bool ReplaceFile(const std::string& path, const std::string& contents, std::stri
     const std::string temporary = path + ".new";
     const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
     if (fd < 0) {
-        *error = Failure("cannot create", temporary, errno);
+        *error = Failure("cannot write", path, errno);
         return false;
     }
     int error_number = 0;
