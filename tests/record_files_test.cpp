@@ -138,7 +138,7 @@ TEST(RecordFiles, AFileCutByKillPlaysUpToAboutItsLastSecond) {
     const auto facts = Probe(videos[0]);
     EXPECT_EQ(facts.at("video.codec_name"), "h264");
     EXPECT_EQ(facts.at("audio.codec_name"), "aac");
-    EXPECT_GE(std::stod(facts.at("duration")), 5.0 - 2.0);
+    EXPECT_GE(std::stod(facts.at("duration")), 5.0 - 1.5);  // fragments of 1 s, written as they are made
 }
 
 TEST(RecordFiles, AFullFileSystemStopsRecordingWithOneLineAndItResumesWhenThereIsRoom) {
