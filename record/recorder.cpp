@@ -105,4 +105,12 @@ std::string Recorder::VideoOfEvent(const std::string& event_id) const {
     return encoder_ ? encoder_->VideoOfEvent(event_id) : std::string{};
 }
 
+bool Recorder::DeleteRecording(const std::string& video, std::string* error) {
+    if (!encoder_) {
+        *error = "recording is off";
+        return false;
+    }
+    return encoder_->DeleteRecording(video, error);
+}
+
 }  // namespace record

@@ -14,7 +14,8 @@
 // - SetThumbnail gives the JPEG of an event; it is written as NAME.jpg beside the event's video.
 // - None of these calls waits for the disk or the encoder: they copy into fixed slots (allocated at Start)
 //   and return. When the encoder falls behind, pictures are dropped, counted, and reported once per file.
-// - Status, Recordings and VideoOfEvent may be called from any thread. The report callback is called on
+// - Status, Recordings, VideoOfEvent and DeleteRecording may be called from any thread. The report callback
+// is called on
 //   the encoder thread: it must be safe to call from there (post to the window, or write a line).
 //
 // Files: NAME.mp4 and NAME.jpg, named by the local start time, and index.txt (recording_folder.h). Retention
@@ -87,6 +88,9 @@ class Recorder {
     std::vector<IndexEntry> Recordings() const;
     // The video (NAME.mp4) that records an event; empty when none does.
     std::string VideoOfEvent(const std::string& event_id) const;
+    // Deletes a recording (NAME.mp4 with its thumbnail) at a user's request; false when the name is no
+    // recording of the folder, or names the one being written.
+    bool DeleteRecording(const std::string& video, std::string* error);
 
     // Checks settings before a program starts; false and a line for the user when one is out of range.
     static bool CheckSettings(const RecorderSettings& settings, std::string* error);

@@ -211,35 +211,60 @@ void Recorder::Encoder::NoteDrops() {
 void Recorder::Encoder::Retain() {
     if (settings_.retention.max_bytes == 0 && settings_.retention.max_days == 0) return;
     std::string error;
-    const auto deleted =
-        ApplyRetention(settings_.folder, settings_.retention, writer_.IsOpen() ? file_ : "", &error);
-    if (!error.empty() && !retention_failure_reported_) {
-        retention_failure_reported_ = true;
-        Report("recording: " + error);
-    }
-    if (deleted.empty()) return;
+    std::vector<std::string> deleted;
     {
+        std::lock_guard folder_lock(folder_mutex_);
+        deleted =
+            ApplyRetention(settings_.folder, settings_.retention, writer_.IsOpen() ? file_ : "", &error);
         std::lock_guard lock(mutex_);
         std::erase_if(entries_, [&deleted](const IndexEntry& e) {
             return std::find(deleted.begin(), deleted.end(), e.file) != deleted.end();
         });
     }
-    WriteIndex();
+    if (!error.empty() && !retention_failure_reported_) {
+        retention_failure_reported_ = true;
+        Report("recording: " + error);
+    }
+    if (!deleted.empty()) WriteIndex();
+}
+
+bool Recorder::Encoder::DeleteRecording(const std::string& video, std::string* error) {
+    std::lock_guard folder_lock(folder_mutex_);
+    {
+        std::lock_guard lock(mutex_);
+        if (status_.state == RecorderState::kRecording && status_.file == video) {
+            *error = video + " is being recorded";
+            return false;
+        }
+    }
+    if (!record::DeleteRecording(settings_.folder, video, error)) return false;
+    {
+        std::lock_guard lock(mutex_);
+        std::erase_if(entries_, [&video](const IndexEntry& e) { return e.file == video; });
+    }
+    std::string ignored;  // the encoder thread writes the index again with its next file
+    WriteIndexLocked(&ignored);
+    return true;
 }
 
 void Recorder::Encoder::WriteIndex() {
-    std::vector<IndexEntry> entries;
-    {
-        std::lock_guard lock(mutex_);
-        entries = entries_;
-    }
     std::string error;
-    if (WriteFolderIndex(settings_.folder, entries, &error)) {
+    std::lock_guard folder_lock(folder_mutex_);
+    if (WriteIndexLocked(&error)) {
         index_failure_reported_ = false;
     } else if (!index_failure_reported_ && !stopped_) {
         index_failure_reported_ = true;
         Report("recording: " + error);
     }
+}
+
+bool Recorder::Encoder::WriteIndexLocked(std::string* error) {
+    std::vector<IndexEntry> entries;
+    {
+        std::lock_guard lock(mutex_);
+        entries = entries_;
+    }
+    return WriteFolderIndex(settings_.folder, entries, error);
 }
 
 void Recorder::Encoder::AddThumbnail(const std::string& event_id, std::vector<std::uint8_t> jpeg) {

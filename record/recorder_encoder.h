@@ -28,6 +28,7 @@ class Recorder::Encoder {
     RecorderStatus Status() const;
     std::vector<IndexEntry> Recordings() const;
     std::string VideoOfEvent(const std::string& event_id) const;
+    bool DeleteRecording(const std::string& video, std::string* error);
 
   private:
     using Clock = std::chrono::steady_clock;
@@ -49,6 +50,7 @@ class Recorder::Encoder {
     void NoteDrops();
     void Retain();
     void WriteIndex();
+    bool WriteIndexLocked(std::string* error);  // with folder_mutex_ held; any thread
     void WriteThumbnails();
     void Report(const std::string& line) const;
     void UpdateEntry(bool finished);
@@ -68,7 +70,9 @@ class Recorder::Encoder {
     std::uint64_t drops_at_file_start_ = 0;
     bool drops_reported_ = false, index_failure_reported_ = false, retention_failure_reported_ = false;
 
-    // Shared with the other threads.
+    // Shared with the other threads. folder_mutex_ keeps deletions and index writes one at a time; it is
+    // taken before mutex_ when both are held.
+    std::mutex folder_mutex_;
     mutable std::mutex mutex_;
     RecorderStatus status_;
     std::vector<IndexEntry> entries_;

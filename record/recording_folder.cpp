@@ -154,6 +154,28 @@ bool WriteFolderIndex(const std::string& folder, const std::vector<IndexEntry>& 
     return platform::ReplaceFile((fs::path(folder) / kIndexName).string(), FormatIndex(entries), error);
 }
 
+bool DeleteRecording(const std::string& folder, const std::string& video, std::string* error) {
+    if (!video.ends_with(".mp4") || !IsRecordingFileName(video)) {
+        *error = video + " is no recording";
+        return false;
+    }
+    const std::string stem = video.substr(0, video.size() - 4);
+    bool any = false;
+    for (const char* extension : {".mp4", ".jpg"}) {
+        const fs::path path = fs::path(folder) / (stem + extension);
+        std::error_code code;
+        if (!fs::is_regular_file(fs::symlink_status(path, code))) continue;
+        if (fs::remove(path, code)) {
+            any = true;
+        } else if (code) {
+            *error = "cannot delete " + path.string() + ": " + code.message();
+            return false;
+        }
+    }
+    if (!any) *error = "there is no recording " + video;
+    return any;
+}
+
 std::vector<std::string> ApplyRetention(const std::string& folder, const Retention& rules,
                                         const std::string& keep, std::string* error) {
     std::vector<std::string> deleted;
@@ -165,13 +187,7 @@ std::vector<std::string> ApplyRetention(const std::string& folder, const Retenti
         const bool too_big = rules.max_bytes > 0 && total > rules.max_bytes;
         const bool too_old = rules.max_days > 0 && recording.has_video && recording.written < oldest_kept;
         if (stem + ".mp4" == keep || !(too_big || too_old)) continue;
-        for (const char* extension : {".mp4", ".jpg"}) {
-            const fs::path path = fs::path(folder) / (stem + extension);
-            std::error_code code;
-            if (!fs::is_regular_file(fs::symlink_status(path, code))) continue;
-            if (!fs::remove(path, code) && code)
-                *error = "cannot delete " + path.string() + ": " + code.message();
-        }
+        DeleteRecording(folder, stem + ".mp4", error);
         total -= recording.bytes;
         deleted.push_back(stem + ".mp4");
     }

@@ -53,6 +53,9 @@ std::vector<IndexEntry> ParseIndex(const std::string& text);
 std::vector<IndexEntry> ReadFolderIndex(const std::string& folder);
 bool WriteFolderIndex(const std::string& folder, const std::vector<IndexEntry>& entries, std::string* error);
 
+// Deletes one recording (NAME.mp4 and its NAME.jpg); false when video names no recording of the folder.
+bool DeleteRecording(const std::string& folder, const std::string& video, std::string* error);
+
 struct Retention {
     std::uint64_t max_bytes = 0;  // 0: no limit
     int max_days = 0;             // 0: no limit

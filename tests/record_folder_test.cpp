@@ -1,5 +1,5 @@
-// The recordings' folder: retention deletes only the recorder's own, oldest recordings, and the index keeps
-// what the folder holds across a restart.
+// The recordings' folder: retention deletes only the recorder's own, oldest recordings, a user deletes only
+// whole recordings, and the index keeps what the folder holds across a restart.
 #include <gtest/gtest.h>
 
 #include <QTemporaryDir>
@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "record/recorder.h"
 #include "record/recording_folder.h"
 
 namespace fs = std::filesystem;
@@ -88,4 +89,30 @@ TEST(RecordingFolder, TheIndexListsWhatTheFolderHoldsAfterARestart) {
     EXPECT_EQ(entries[1].file, "2026-02-01T11-00-00.mp4");
     EXPECT_EQ(entries[1].end, "");
     EXPECT_FALSE(fs::exists(fs::path(folder) / "index.txt.new"));
+}
+
+TEST(RecordingFolder, AUserDeletesOnlyWholeRecordingsOfTheFolder) {
+    QTemporaryDir root;
+    const fs::path folder = fs::path(root.path().toStdString()) / "rec";
+    fs::create_directories(folder);
+    WriteBytes(fs::path(root.path().toStdString()) / "2026-03-01T00-00-00.mp4", 100);  // beside the folder
+    WriteBytes(folder / "2026-03-01T10-00-00.mp4", 100);
+    WriteBytes(folder / "2026-03-01T10-00-00.jpg", 10);
+    WriteBytes(folder / "holiday.mp4", 100);
+    record::RecorderSettings settings;
+    settings.folder = folder.string();
+    record::Recorder recorder(settings, {});
+    std::string error;
+    ASSERT_TRUE(recorder.Start(&error)) << error;
+    ASSERT_EQ(recorder.Recordings().size(), 1u);
+
+    for (const char* refused : {"holiday.mp4", "../2026-03-01T00-00-00.mp4", "2026-03-01T10-00-00.jpg",
+                                "2026-03-02T10-00-00.mp4", "index.txt"})
+        EXPECT_FALSE(recorder.DeleteRecording(refused, &error)) << refused;
+    EXPECT_TRUE(recorder.DeleteRecording("2026-03-01T10-00-00.mp4", &error)) << error;
+    EXPECT_FALSE(fs::exists(folder / "2026-03-01T10-00-00.jpg"));
+    EXPECT_TRUE(recorder.Recordings().empty());
+    EXPECT_TRUE(ReadFolderIndex(folder.string()).empty());
+    EXPECT_TRUE(fs::exists(folder / "holiday.mp4"));
+    EXPECT_TRUE(fs::exists(fs::path(root.path().toStdString()) / "2026-03-01T00-00-00.mp4"));
 }
