@@ -5,21 +5,12 @@
 #include <cmath>
 #include <cstring>
 
-#include "platform/storage/storage.h"
+#include "record/clip_writer_parts.h"
 #include "record/picture_yuv.h"
-
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
-#include <libavutil/opt.h>
-}
 
 namespace record {
 namespace {
 
-constexpr int kWidth = kLumaWidth;
-constexpr int kHeight = kLumaHeight;
-constexpr AVRational kVideoTimeBase = {1, 90000};
 constexpr AVRational kMicros = {1, 1000000};
 constexpr int kIoBufferBytes = 64 * 1024;
 constexpr std::int64_t kSyncEveryMicros = 1000000;
@@ -27,22 +18,6 @@ constexpr std::int64_t kKeyFrameEveryMicros = 1000000;
 // Sound that arrives this much later than the samples before it end is placed at its own time.
 constexpr std::int64_t kSoundGapSamples = ClipWriter::kSampleRate / 10;
 constexpr std::int64_t kMaxSilenceSamples = 60 * ClipWriter::kSampleRate;
-
-std::string AvText(int code) {
-    std::array<char, AV_ERROR_MAX_STRING_SIZE> text{};
-    av_strerror(code, text.data(), text.size());
-    return text.data();
-}
-
-struct CodecDeleter {
-    void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
-};
-struct FrameDeleter {
-    void operator()(AVFrame* f) const { av_frame_free(&f); }
-};
-struct PacketDeleter {
-    void operator()(AVPacket* p) const { av_packet_free(&p); }
-};
 
 void CopyPlanes(const std::uint8_t* yuv, AVFrame* frame) {
     const std::uint8_t* from = yuv;
@@ -56,136 +31,33 @@ void CopyPlanes(const std::uint8_t* yuv, AVFrame* frame) {
 
 }  // namespace
 
-struct ClipWriter::Parts {
-    platform::AppendFile file;
-    std::string io_error;  // the file's own failure, set by the write callback
-    std::uint64_t bytes = 0;
-    std::uint64_t whole_bytes = 0;  // the file's length after the last whole fragment (or the header)
-    bool failed = false;
-    bool no_space = false;
-
-    AVFormatContext* muxer = nullptr;
-    AVIOContext* io = nullptr;
-    std::unique_ptr<AVCodecContext, CodecDeleter> video;
-    std::unique_ptr<AVCodecContext, CodecDeleter> sound;
-    std::unique_ptr<AVFrame, FrameDeleter> picture;
-    std::unique_ptr<AVFrame, FrameDeleter> sound_frame;
-    std::unique_ptr<AVPacket, PacketDeleter> packet;
-    AVStream* video_stream = nullptr;
-    AVStream* sound_stream = nullptr;
-
-    std::int64_t zero_micros = 0;
-    std::int64_t video_frame_ticks = 0;
-    std::int64_t last_video_pts = -1;
-    std::int64_t last_key_micros = 0;
-    std::int64_t last_picture_micros = 0;
-    std::int64_t last_sync_micros = 0;
-    bool any_picture = false;
-    std::int64_t sound_samples = 0;  // samples handed to the sound encoder or waiting in sound_frame
-    int sound_fill = 0;              // samples waiting in sound_frame
-
-    ~Parts() { Release(); }
-
-    static int WriteToFile(void* opaque, std::uint8_t* data, int size) {
-        auto* parts = static_cast<Parts*>(opaque);
-        std::string error;
-        if (!parts->file.Write({data, static_cast<std::size_t>(size)}, &error)) {
-            if (parts->io_error.empty()) parts->io_error = error;
-            return parts->file.LastFailureWasNoSpace() ? AVERROR(ENOSPC) : AVERROR(EIO);
-        }
-        parts->bytes += static_cast<std::uint64_t>(size);
-        return size;
-    }
-
-    bool Fail(const std::string& what, int code, std::string* error) {
-        failed = true;
-        if (!io_error.empty()) {
-            *error = io_error;
-            no_space = file.LastFailureWasNoSpace();
-        } else {
-            *error = what + ": " + AvText(code);
-            no_space = code == AVERROR(ENOSPC);
-        }
-        return false;
-    }
-
-    bool Failed(std::string* error) const {
-        *error = "the recording has failed already";
-        return false;
-    }
-    bool OpenVideo(double fps, std::string* error);
-    bool OpenSound(const ClipFormat& format, std::string* error);
-    bool OpenMuxer(const std::string& path, std::string* error);
-    bool Encode(AVCodecContext* codec, AVStream* stream, const AVFrame* frame, std::string* error);
-    bool WriteOut(std::string* error);
-    bool SendSoundFrame(std::string* error);
-    bool PushSamples(const std::int16_t* samples, std::int64_t count, std::string* error);
-    bool SyncIfDue(std::int64_t micros, std::string* error);
-    void Release();
-};
-
-bool ClipWriter::Parts::OpenVideo(double fps, std::string* error) {
-    const AVCodec* h264 = avcodec_find_encoder_by_name("libx264");
-    if (h264 == nullptr) {
-        *error = "this FFmpeg has no libx264 encoder";
-        return false;
-    }
-    video.reset(avcodec_alloc_context3(h264));
-    const int rate = std::max(1, static_cast<int>(std::lround(fps)));
-    video->width = kWidth;
-    video->height = kHeight;
-    video->pix_fmt = AV_PIX_FMT_YUV420P;
-    video->time_base = kVideoTimeBase;
-    video->framerate = {rate, 1};
-    video->gop_size = rate;
-    video_frame_ticks = kVideoTimeBase.den / rate;
-    video->max_b_frames = 0;
-    video->thread_count = 1;
-    video->color_range = AVCOL_RANGE_MPEG;
-    video->colorspace = AVCOL_SPC_SMPTE170M;
-    video->color_primaries = AVCOL_PRI_SMPTE170M;
-    video->color_trc = AVCOL_TRC_SMPTE170M;
-    video->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-    AVDictionary* options = nullptr;
-    av_dict_set(&options, "preset", "veryfast", 0);
-    av_dict_set(&options, "tune", "zerolatency", 0);
-    av_dict_set(&options, "crf", "23", 0);
-    av_dict_set(&options, "forced-idr", "1", 0);
-    const int code = avcodec_open2(video.get(), h264, &options);
-    av_dict_free(&options);
-    if (code < 0) return Fail("cannot start the H.264 encoder", code, error);
-
-    picture.reset(av_frame_alloc());
-    picture->format = AV_PIX_FMT_YUV420P;
-    picture->width = kWidth;
-    picture->height = kHeight;
-    if (const int c = av_frame_get_buffer(picture.get(), 0); c < 0) return Fail("out of memory", c, error);
-    return true;
+std::string AvText(int code) {
+    std::array<char, AV_ERROR_MAX_STRING_SIZE> text{};
+    av_strerror(code, text.data(), text.size());
+    return text.data();
 }
 
-bool ClipWriter::Parts::OpenSound(const ClipFormat& format, std::string* error) {
-    const AVCodec* aac = avcodec_find_encoder(AV_CODEC_ID_AAC);
-    if (aac == nullptr) {
-        *error = "this FFmpeg has no AAC encoder";
-        return false;
+int ClipWriter::Parts::WriteToFile(void* opaque, std::uint8_t* data, int size) {
+    auto* parts = static_cast<Parts*>(opaque);
+    std::string error;
+    if (!parts->file.Write({data, static_cast<std::size_t>(size)}, &error)) {
+        if (parts->io_error.empty()) parts->io_error = error;
+        return parts->file.LastFailureWasNoSpace() ? AVERROR(ENOSPC) : AVERROR(EIO);
     }
-    sound.reset(avcodec_alloc_context3(aac));
-    sound->sample_fmt = AV_SAMPLE_FMT_FLTP;
-    sound->sample_rate = kSampleRate;
-    sound->time_base = {1, kSampleRate};
-    sound->bit_rate = format.sound_bitrate;
-    sound->ch_layout = AV_CHANNEL_LAYOUT_MONO;
-    sound->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-    if (const int c = avcodec_open2(sound.get(), aac, nullptr); c < 0)
-        return Fail("cannot start the AAC encoder", c, error);
-    sound_frame.reset(av_frame_alloc());
-    sound_frame->format = AV_SAMPLE_FMT_FLTP;
-    sound_frame->sample_rate = kSampleRate;
-    sound_frame->nb_samples = sound->frame_size;
-    av_channel_layout_copy(&sound_frame->ch_layout, &sound->ch_layout);
-    if (const int c = av_frame_get_buffer(sound_frame.get(), 0); c < 0)
-        return Fail("out of memory", c, error);
-    return true;
+    parts->bytes += static_cast<std::uint64_t>(size);
+    return size;
+}
+
+bool ClipWriter::Parts::Fail(const std::string& what, int code, std::string* error) {
+    failed = true;
+    if (!io_error.empty()) {
+        *error = io_error;
+        no_space = file.LastFailureWasNoSpace();
+    } else {
+        *error = what + ": " + AvText(code);
+        no_space = code == AVERROR(ENOSPC);
+    }
+    return false;
 }
 
 bool ClipWriter::Parts::OpenMuxer(const std::string& path, std::string* error) {
@@ -223,52 +95,11 @@ bool ClipWriter::Parts::OpenMuxer(const std::string& path, std::string* error) {
     return WriteOut(error);
 }
 
-bool ClipWriter::Parts::Encode(AVCodecContext* codec, AVStream* stream, const AVFrame* frame,
-                               std::string* error) {
-    if (const int c = avcodec_send_frame(codec, frame); c < 0) return Fail("encoding failed", c, error);
-    for (;;) {
-        const int c = avcodec_receive_packet(codec, packet.get());
-        if (c == AVERROR(EAGAIN) || c == AVERROR_EOF) return true;
-        if (c < 0) return Fail("encoding failed", c, error);
-        if (packet->duration == 0 && codec == video.get()) packet->duration = video_frame_ticks;
-        av_packet_rescale_ts(packet.get(), codec->time_base, stream->time_base);
-        packet->stream_index = stream->index;
-        if (const int w = av_interleaved_write_frame(muxer, packet.get()); w < 0)
-            return Fail("cannot write the recording", w, error);
-        if (!WriteOut(error)) return false;
-    }
-}
-
 // The muxer hands over whole fragments: once its output is in the file, the file ends with a whole one.
 bool ClipWriter::Parts::WriteOut(std::string* error) {
     avio_flush(io);
     if (!io_error.empty()) return Fail("", 0, error);
     whole_bytes = bytes;
-    return true;
-}
-
-bool ClipWriter::Parts::SendSoundFrame(std::string* error) {
-    sound_frame->nb_samples = sound_fill;
-    sound_frame->pts = sound_samples - sound_fill;
-    sound_fill = 0;
-    const bool ok = Encode(sound.get(), sound_stream, sound_frame.get(), error);
-    sound_frame->nb_samples = sound->frame_size;
-    return ok;
-}
-
-// Appends count samples (silence when samples is null) to the sound encoder's input.
-bool ClipWriter::Parts::PushSamples(const std::int16_t* samples, std::int64_t count, std::string* error) {
-    for (std::int64_t i = 0; i < count; ++i) {
-        if (sound_fill == 0 && av_frame_make_writable(sound_frame.get()) < 0) {
-            *error = "out of memory";
-            failed = true;
-            return false;
-        }
-        auto* out = reinterpret_cast<float*>(sound_frame->data[0]);
-        out[sound_fill++] = samples != nullptr ? static_cast<float>(samples[i]) / 32768.0f : 0.0f;
-        ++sound_samples;
-        if (sound_fill == sound->frame_size && !SendSoundFrame(error)) return false;
-    }
     return true;
 }
 
