@@ -3,7 +3,8 @@
 //
 // How a program feeds it:
 // - Make one Recorder with its settings and call Start on the window thread; Stop (or the destructor) ends
-//   the encoder thread, finishing the file being written.
+//   the encoder thread, finishing the file being written. Stop it after the other threads that ask it
+//   (the web face) have stopped asking.
 // - The window thread hands it every captured picture (AddPicture: 320 x 240 BGR24, rows bottom-up, with
 //   its capture time) and every captured sound block (AddSound: 1,600 samples of 8 kHz 16-bit mono, with the
 //   time it was complete), whether or not an event lasts: the last pre-capture seconds are always kept.
