@@ -35,6 +35,8 @@
 #include <string>
 #include <string_view>
 
+#include "net/frame_collector.h"
+#include "net/request_words.h"
 #include "platform/window/timer.h"
 #include "platform/window/window.h"
 #include "platform/winsock/winsock.h"
@@ -77,9 +79,13 @@ class CSock {
     // ---- Starting Winsock, listening, connecting ----
     void WSAOpen();
     void WSAClose();
-    // Opens one listening socket per port into ListenSock, stopping at the first port 0; on success fills
-    // SERVER and sets fServer. Does nothing while fServer is True.
+    // Opens one listening socket per port into ListenSock, stopping at the first port 0 (unless any-port
+    // listening is on); on success fills SERVER and sets fServer. Does nothing while fServer is True.
     void SetListenSock(std::span<const std::uint16_t> PORT, std::span<SOCKET> ListenSock);
+    // With this on, a port 0 in SetListenSock's list asks the system for a free port instead of ending the
+    // list; ListenPort tells which port a listening socket got.
+    void SetAnyPortListening(bool on) { any_port_listening_ = on; }
+    static std::uint16_t ListenPort(SOCKET listening);
     void CloseListenSock(std::span<SOCKET> ListenSock);
     // Listen on this address (dotted text or host name) instead of the machine's own; empty restores that.
     void SetBindAddress(std::string address) { bind_address_ = std::move(address); }
@@ -134,18 +140,14 @@ class CSock {
     void SetSendStallLimitMs(int ms) { send_stall_limit_ms_ = ms; }
 
   private:
-    struct VideoCollector {
-        std::int32_t count = 0;
-        std::array<std::uint8_t, kMaxMsgBufBound + 1> buf;
-    };
     struct WaveCollector {
         std::int32_t count = 0;
         std::array<std::uint8_t, kWaveBlockBytes> buf;
     };
     // The receive state of the instance and a scratch buffer for requests, allocated once.
     struct Buffers {
-        VideoCollector video_sock;
-        VideoCollector video;
+        FrameCollector video_sock;
+        FrameCollector video;
         WaveCollector wave_sock;
         WaveCollector wave;
         std::array<std::uint8_t, kMaxMsgBufBound + 1> scratch;
@@ -158,7 +160,7 @@ class CSock {
     void ResetReceiveState();
 
     std::int32_t ReadRequest(SOCKET sock, std::u16string& RecvData);
-    void CollectVideo(VideoCollector& c, SOCKET sock, std::span<std::uint8_t> Data);
+    void CollectVideo(FrameCollector& c, SOCKET sock, std::span<std::uint8_t> Data);
     void CollectWave(WaveCollector& c, SOCKET sock, std::span<std::uint8_t> WOut);
     bool SendAll(SOCKET sock, const std::uint8_t* data, std::int32_t size);
     void WatchStalls();
@@ -168,13 +170,10 @@ class CSock {
     int msg_buf_bound_;
     std::unique_ptr<Buffers> buffers_;
     std::string bind_address_;
+    bool any_port_listening_ = false;
     std::int32_t last_video_size_ = 0;
     Failure last_failure_ = Failure::kNone;
     SOCKET last_failed_sock_ = 0;
     int send_stall_limit_ms_ = kDefaultSendStallLimitMs;
     std::unique_ptr<platform::Timer> stall_check_;  // runs while some connection has pending output
 };
-
-// The request texts of the video connection.
-inline constexpr std::u16string_view kVideoNextRequest = u"VideoNext|END";
-inline constexpr std::u16string_view kDangerRequest = u"MSG_DANGER|END";

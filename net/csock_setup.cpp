@@ -56,7 +56,7 @@ void CSock::SetListenSock(std::span<const std::uint16_t> PORT, std::span<SOCKET>
     WSAOpen();
     const std::int32_t address = ListenAddress();
     for (std::size_t i = 0; i < PORT.size() && i < ListenSock.size(); ++i) {
-        if (PORT[i] == 0) break;
+        if (PORT[i] == 0 && !any_port_listening_) break;
         if (!OpenListener(PORT[i], address, &ListenSock[i])) return;
     }
     fServer = platform::kTrue;
@@ -79,6 +79,16 @@ bool CSock::OpenListener(std::uint16_t port, std::int32_t address, SOCKET* sock)
     winsock::closesocket(*sock);
     *sock = 0;
     return false;
+}
+
+std::uint16_t CSock::ListenPort(SOCKET listening) {
+    winsock::SOCKADDR_IN a{};
+    int length = sizeof a;
+    if (listening == 0 ||
+        winsock::getsockname(listening, reinterpret_cast<winsock::SOCKADDR*>(&a), &length) != 0) {
+        return 0;
+    }
+    return winsock::htons(a.sin_port);  // the same swap turns network order back into the host's
 }
 
 void CSock::CloseListenSock(std::span<SOCKET> ListenSock) {
@@ -117,8 +127,8 @@ void CSock::CloseSock() {
 }
 
 void CSock::ResetReceiveState() {
-    buffers_->video_sock.count = 0;
-    buffers_->video.count = 0;
+    buffers_->video_sock.Clear();
+    buffers_->video.Clear();
     buffers_->wave_sock.count = 0;
     buffers_->wave.count = 0;
 }

@@ -1,7 +1,6 @@
 // CCapture: the server's capture window over the platform capture driver. SerCapture shows the preview box
 // inside the main window and starts the driver; every new picture reaches the frame callback on the window
-// thread. FrameCallback copies it into CapBuf, shows it in the preview and, while a receiver is connected,
-// compresses it into PressBuf, the frame that requests are answered with (frame_pacing.h).
+// thread (Server::FrameCallback), which paints it into the preview box through PaintPreview.
 #pragma once
 
 #include <cstdint>
@@ -43,19 +42,16 @@ class CCapture {
     void SerCapture(platform::Form& hWnd, FrameCallbackFn CapAddr);
     void EndCapture();
 
+    // Shows a captured picture (320 x 240, BGR, rows bottom-up) in the preview box while capture runs.
+    void PaintPreview(const std::uint8_t* bottom_up_bgr) const;
+    // Whether PaintPreview paints (off when no window shows the preview).
+    void SetPreviewPainting(bool on) { preview_painting_ = on; }
+
   private:
     platform::CaptureDriver driver_;
     std::string source_ = "auto";
     double fps_ = platform::kDefaultCaptureFps;
+    bool preview_painting_ = true;
 };
-
-// The single capture object.
-CCapture& Capture();
-void ResetCapture();
-
-// The frame callback: copies, previews and (while fEncode is set) compresses one picture. Returns 0.
-std::int16_t FrameCallback(const platform::CaptureFrame& frame);
-// Whether FrameCallback paints the preview box (off when no window shows it).
-void SetPreviewPainting(bool on);
 
 }  // namespace tessaly

@@ -1,29 +1,16 @@
 #include "server/StreamingVideo.h"
 
 #include <charconv>
+#include <cstdio>
 
-#include "audio/CWAVE.h"
-#include "codec/CCODEC.h"
-#include "net/CSock.h"
 #include "platform/window/msgbox.h"
-#include "server/CCapture.h"
-#include "server/admission.h"
-#include "server/frame_pacing.h"
-#include "server/server_module.h"
-#include "server/web_link.h"
-#include "server/window_proc.h"
+#include "server/port_file.h"
 
 namespace tessaly {
 
 namespace {
 
 constexpr int kTimerIntervalMs = 2000;
-
-StreamingVideo* main_form = nullptr;
-
-bool MainFormSecurityMode() {
-    return main_form != nullptr && main_form->mnUSec().Checked();
-}
 
 // The slot number that begins a list row, 0 when the row does not begin with one.
 std::int32_t SlotOfRow(const std::string& row) {
@@ -35,17 +22,10 @@ std::int32_t SlotOfRow(const std::string& row) {
 
 }  // namespace
 
-StreamingVideo::StreamingVideo(ServerSettings settings) : settings_(std::move(settings)) {
+StreamingVideo::StreamingVideo(ServerSettings settings)
+    : settings_(std::move(settings)), server_(std::make_unique<Server>()) {
     BuildControls();
-    main_form = this;
-    SetSecurityModeSource(MainFormSecurityMode);
-}
-
-StreamingVideo::~StreamingVideo() {
-    if (main_form == this) {
-        main_form = nullptr;
-        SetSecurityModeSource(nullptr);
-    }
+    server_->SetSecurityModeSource([this] { return mnu_sec_->Checked(); });
 }
 
 void StreamingVideo::BuildControls() {
@@ -74,40 +54,57 @@ void StreamingVideo::BuildControls() {
 
 void StreamingVideo::Form_Load() {
     if (f_end_) return;
-    MaxClient = kReceiverSlots;
-    Clients = {};
+    Server& s = *server_;
+    s.MaxClient = kReceiverSlots;
+    s.Clients = {};
     if (hMainWnd == nullptr) {
         hMainWnd = &window_;
-        HookWindow(hMainWnd);
+        s.HookWindow(hMainWnd);
     }
-    Codec().InitDCT();
-    Codec().敷居 = codec::kServerThreshold;
-    Sock().SetBindAddress(settings_.bind);
-    SetAllowList(settings_.allow);
-    SetResendFrames(settings_.resend_frames);
+    s.Codec.InitDCT();
+    s.Codec.敷居 = codec::kServerThreshold;
+    s.Sock.SetBindAddress(settings_.bind);
+    s.Sock.SetAnyPortListening(true);
+    s.admission.SetAllowList(settings_.allow);
+    s.pacing.SetResend(settings_.resend_frames);
 }
 
 void StreamingVideo::Form_Activate() {
     form_.SetTopmost(true);
     if (activated_) return;
     activated_ = true;
-    CCapture& capture = Capture();
-    capture.SetSource(settings_.capture, settings_.fps);
-    capture.InitCapSize240(20, 20);
-    capture.SerCapture(form_, FrameCallback);
-    SoundCommand("Open stream.wav alias in");  // a missing file is reported by the sound layer: silence
-    SoundCommand("Open danger.wav alias danger");
+    Server& s = *server_;
+    s.Capture.SetSource(settings_.capture, settings_.fps);
+    s.Capture.InitCapSize240(20, 20);
+    s.Capture.SerCapture(form_, [&s](const platform::CaptureFrame& frame) { return s.FrameCallback(frame); });
+    s.SoundCommand("Open stream.wav alias in");  // a missing file is reported by the sound layer: silence
+    s.SoundCommand("Open danger.wav alias danger");
     timer1_.SetInterval(kTimerIntervalMs);
-    Wave().WaveInSet();
+    s.Wave.WaveInSet();
     mnu_sec_->SetChecked(true);
 }
 
 void StreamingVideo::mnuServer_Click() {
     const std::array<std::uint16_t, 2> PORT = {settings_.video_port, settings_.sound_port};
+    Server& s = *server_;
     mnu_server_->SetEnabled(false);
-    Sock().SetListenSock(PORT, ListenSock);
-    text1_->SetText("待機します。(" + Sock().SERVER + ")");
-    if (Sock().fServer != platform::kFalse) StartWebFace(settings_.web, settings_.allow, Sock().SERVER);
+    s.Sock.SetListenSock(PORT, s.ListenSock);
+    text1_->SetText("待機します。(" + s.Sock.SERVER + ")");
+    if (s.Sock.fServer == platform::kFalse) return;
+    if (settings_.web.port != 0 || settings_.web_on_any_port) {
+        s.web_link->Start(settings_.web, settings_.allow, s.Sock.SERVER);
+    }
+    WritePorts();
+}
+
+void StreamingVideo::WritePorts() {
+    if (settings_.port_file.empty()) return;
+    const Server& s = *server_;
+    const ListeningPorts ports{CSock::ListenPort(s.ListenSock[0]), CSock::ListenPort(s.ListenSock[1]),
+                               s.web_link->Port()};
+    std::string error;
+    if (!WritePortFile(settings_.port_file, ports, &error))
+        std::fprintf(stderr, "tessaly: %s\n", error.c_str());
 }
 
 void StreamingVideo::mnUSec_Click() {
@@ -130,48 +127,50 @@ bool StreamingVideo::OnQueryUnload(platform::UnloadMode) {
 }
 
 void StreamingVideo::ThisExit() {
+    Server& s = *server_;
     timer1_.SetInterval(0);
-    StopWebFace();
-    if (HaveInstances()) Wave().WaveInStop();
-    fWaveSend = platform::kFalse;
-    Capture().EndCapture();
-    if (HaveInstances() && Sock().fWsa != platform::kFalse) {
-        Sock().CloseListenSock(ListenSock);
+    s.web_link->Stop();
+    s.Wave.WaveInStop();
+    s.fWaveSend = platform::kFalse;
+    s.Capture.EndCapture();
+    if (s.Sock.fWsa != platform::kFalse) {
+        s.Sock.CloseListenSock(s.ListenSock);
         for (int slot = 0; slot <= kReceiverSlots; ++slot) {
-            for (SOCKET* s : {&Clients[slot].VideoSock, &Clients[slot].WaveSock}) {
-                if (*s != 0) winsock::closesocket(*s);
-                *s = 0;
+            for (SOCKET* held : {&s.Clients[slot].VideoSock, &s.Clients[slot].WaveSock}) {
+                if (*held != 0) winsock::closesocket(*held);
+                *held = 0;
             }
         }
-        Sock().WSAClose();
+        s.Sock.WSAClose();
     }
     if (hMainWnd != nullptr) {
-        UnhookWindow(hMainWnd);
+        s.UnhookWindow(hMainWnd);
         hMainWnd = nullptr;
     }
-    SoundCommand("close all");
+    s.SoundCommand("close all");
 }
 
 void StreamingVideo::Timer1_Timer() {
-    ++TickCount;
+    Server& s = *server_;
+    ++s.TickCount;
     list1_->Clear();
     int connected = 0;
-    for (int slot = 1; slot <= MaxClient; ++slot) {
-        ClientInfo& c = Clients[slot];
+    for (int slot = 1; slot <= s.MaxClient; ++slot) {
+        ClientInfo& c = s.Clients[slot];
         if (c.fUse == platform::kFalse) continue;
         ++connected;
         list1_->AddItem(std::to_string(slot) + " " +
                         CSock::AdToIP(static_cast<std::int32_t>(c.Addr.sin_addr.s_addr)) + " " +
-                        std::to_string(TickCount - c.LastTick));
+                        std::to_string(s.TickCount - c.LastTick));
         if (c.fAlive != platform::kFalse) {
             c.fAlive = platform::kFalse;
         } else {
             ClientClose(slot);
         }
     }
-    if (connected == 0) fEncode = platform::kFalse;
-    list1_->AddItem("Connect=" + std::to_string(connected) + "  /Max:" + std::to_string(MaxClient));
-    ReportWebViewers();
+    if (connected == 0) s.fEncode = platform::kFalse;
+    list1_->AddItem("Connect=" + std::to_string(connected) + "  /Max:" + std::to_string(s.MaxClient));
+    s.web_link->ReportViewers();
 }
 
 void StreamingVideo::List1_DblClick() {
@@ -183,7 +182,7 @@ void StreamingVideo::List1_DblClick() {
 }
 
 void StreamingVideo::ClientClose(std::int32_t Num) {
-    tessaly::ClientClose(Num);
+    server_->ClientClose(Num);
 }
 
 bool StreamingVideo::DropSlot(std::int32_t Num) {

@@ -5,34 +5,22 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "platform/ui/controls.h"
 #include "platform/window/timer.h"
 #include "platform/window/window.h"
-#include "server/allow_list.h"
-#include "web/web_settings.h"
+#include "server/server.h"
+#include "server/server_settings.h"
 
 namespace tessaly {
-
-// What the command line chooses.
-struct ServerSettings {
-    std::string capture = "auto";
-    double fps = 15;
-    std::string bind;  // empty: the machine's own address
-    std::uint16_t video_port = 8001;
-    std::uint16_t sound_port = 8002;
-    AllowList allow;             // who may connect; the default serves this machine and private networks
-    bool resend_frames = false;  // answer every frame request at once, even with a picture already sent
-    web::Settings web;           // the web face; its port 0 leaves it off
-};
 
 class StreamingVideo {
   public:
     static constexpr const char* kCaption = "Tessaly V1.10";
 
     explicit StreamingVideo(ServerSettings settings = {});
-    ~StreamingVideo();
     StreamingVideo(const StreamingVideo&) = delete;
     StreamingVideo& operator=(const StreamingVideo&) = delete;
 
@@ -46,6 +34,8 @@ class StreamingVideo {
     void ThisExit();
     void ClientClose(std::int32_t Num);
 
+    // The server that this window owns and shows.
+    Server& server() { return *server_; }
     platform::Form& form() { return form_; }
     platform::Window& window() { return window_; }
     platform::ListBox& List1() { return *list1_; }
@@ -63,10 +53,13 @@ class StreamingVideo {
   private:
     void BuildControls();
     bool OnQueryUnload(platform::UnloadMode mode);
+    // Writes the ports listened on to --port-file, when it was given.
+    void WritePorts();
 
     ServerSettings settings_;
     platform::Window window_;
     platform::Form form_{"StreamingVideo"};
+    std::unique_ptr<Server> server_;  // after the form: its capture shows in the form's preview box
     platform::ListBox* list1_ = nullptr;
     platform::TextBox* text1_ = nullptr;
     platform::Menu* mnu_server_ = nullptr;

@@ -1,11 +1,8 @@
 #include "server/frame_pacing.h"
 
 #include <algorithm>
-#include <memory>
 
-#include "platform/window/timer.h"
 #include "platform/capture/timestamp.h"
-#include "server/window_proc.h"
 
 namespace tessaly {
 
@@ -32,82 +29,49 @@ std::int64_t FramePacer::NextDueInMs(std::int64_t now_ms) const {
 
 namespace {
 
-struct Pacing {
-    FramePacer pacer;
-    platform::Timer wait_timer;  // armed while a request waits, for the first one due
-};
-
-std::unique_ptr<Pacing>& ThePacing() {
-    static std::unique_ptr<Pacing> pacing;
-    return pacing;
-}
-
-void AnswerOverdue();
-
-Pacing& Paced() {
-    if (!ThePacing()) {
-        ThePacing() = std::make_unique<Pacing>();
-        ThePacing()->wait_timer.SetHandler(AnswerOverdue);
-    }
-    return *ThePacing();
-}
-
 std::int64_t NowMs() {
     return platform::MonotonicMicros() / 1000;
 }
 
-bool Connected(int slot) {
-    return Clients[slot].fUse != platform::kFalse && Clients[slot].VideoSock != 0;
-}
-
-void ArmWaitTimer() {
-    const std::int64_t next = Paced().pacer.NextDueInMs(NowMs());
-    Paced().wait_timer.SetInterval(next < 0 ? 0 : static_cast<int>(std::max<std::int64_t>(1, next)));
-}
-
-// Sends the current frame to a waiting slot; a slot freed meanwhile only stops waiting.
-void AnswerWaiting(int slot) {
-    Paced().pacer.Sent(slot);  // first: a failed send frees the slot
-    if (Connected(slot)) SendFrame(slot);
-}
-
-void AnswerOverdue() {
-    const std::int64_t now = NowMs();
-    for (int slot = 1; slot <= MaxClient; ++slot) {
-        if (Paced().pacer.Due(slot, now)) AnswerWaiting(slot);
-    }
-    ArmWaitTimer();
-}
-
 }  // namespace
 
-void SetResendFrames(bool on) {
-    Paced().pacer.SetResend(on);
+FramePacing::FramePacing(std::function<void(int slot)> send) : send_(std::move(send)) {
+    wait_timer_.SetHandler([this] { AnswerOverdue(); });
 }
 
-void FrameSlotFilled(std::int32_t Num) {
-    Paced().pacer.SlotFilled(Num);
-}
-
-void AnswerFrameRequest(std::int32_t Num) {
-    if (!Paced().pacer.Request(Num, NowMs())) {
+void FramePacing::Request(int slot) {
+    if (!pacer_.Request(slot, NowMs())) {
         ArmWaitTimer();
         return;
     }
-    Paced().pacer.Sent(Num);
-    SendFrame(Num);
+    pacer_.Sent(slot);
+    send_(slot);
 }
 
-void PictureCompressed() {
-    Paced().pacer.PictureCompressed();
-    for (int slot = 1; slot <= MaxClient; ++slot) {
-        if (Paced().pacer.Waiting(slot)) AnswerWaiting(slot);
+void FramePacing::PictureCompressed() {
+    pacer_.PictureCompressed();
+    for (int slot = 1; slot < kClientSlots; ++slot) {
+        if (pacer_.Waiting(slot)) AnswerWaiting(slot);
     }
     ArmWaitTimer();
 }
 
-void ResetFramePacing() {
-    ThePacing().reset();
+void FramePacing::ArmWaitTimer() {
+    const std::int64_t next = pacer_.NextDueInMs(NowMs());
+    wait_timer_.SetInterval(next < 0 ? 0 : static_cast<int>(std::max<std::int64_t>(1, next)));
+}
+
+void FramePacing::AnswerWaiting(int slot) {
+    pacer_.Sent(slot);  // first: a failed send frees the slot
+    send_(slot);
+}
+
+void FramePacing::AnswerOverdue() {
+    const std::int64_t now = NowMs();
+    for (int slot = 1; slot < kClientSlots; ++slot) {
+        if (pacer_.Due(slot, now)) AnswerWaiting(slot);
+    }
+    ArmWaitTimer();
 }
 
 }  // namespace tessaly

@@ -1,16 +1,19 @@
-// Each picture once. The server numbers the pictures that the frame callback compresses and remembers, per
-// slot, the number of the picture last sent there. A frame request from a receiver that has not had the
-// current picture is answered at once; one from a receiver that already has it waits and is answered right
-// after the next picture is compressed, and a request before the first picture waits for that one. No
-// request waits longer than kFrameWaitLimitMs: a server whose camera stopped still answers, well inside the
-// receivers' watchdog. With resend on (--resend-frames) every request is answered at once, as the design
-// has it. Runs on the window thread only; the wire bytes are the same either way.
+// Each picture once. The server numbers the pictures that it compresses and remembers, per slot, the number
+// of the picture last sent there. A frame request from a receiver that has not had the current picture is
+// answered at once; one from a receiver that already has it waits and is answered right after the next
+// picture is compressed, and a request before the first picture waits for that one. No request waits longer
+// than kFrameWaitLimitMs: a server whose camera stopped still answers, well inside the receivers' watchdog.
+// With resend on (--resend-frames) every request is answered at once with the current frame, even one the
+// receiver has had: its rhythm of one answer per request is kept at the cost of sending a picture again.
+// Runs on the window thread only; the wire bytes are the same either way.
 #pragma once
 
 #include <array>
 #include <cstdint>
+#include <functional>
 
-#include "server/server_module.h"
+#include "platform/window/timer.h"
+#include "server/client_table.h"
 
 namespace tessaly {
 
@@ -23,7 +26,6 @@ class FramePacer {
     static constexpr std::int64_t kDueAfterMs = kFrameWaitLimitMs * 9 / 10;
 
     void SetResend(bool on) { resend_ = on; }
-    bool Resend() const { return resend_; }
     // A receiver took the slot: it has had no picture and waits for nothing.
     void SlotFilled(int slot) { slots_[slot] = {}; }
     // A frame request from slot at now_ms: true when it is to be answered now, else the slot waits (a slot
@@ -47,13 +49,27 @@ class FramePacer {
     bool resend_ = false;
 };
 
-// The server's pacer, answering through SendFrame (window_proc.h).
-void SetResendFrames(bool on);
-void FrameSlotFilled(std::int32_t Num);
-// Answers slot Num's frame request now or lets it wait.
-void AnswerFrameRequest(std::int32_t Num);
-// A new picture is in PressBuf: every waiting slot gets it.
-void PictureCompressed();
-void ResetFramePacing();
+// The pacer with its clock and its timer, answering through the send function it is given.
+class FramePacing {
+  public:
+    // send(slot) sends the current frame to slot; a slot freed meanwhile is for it to skip.
+    explicit FramePacing(std::function<void(int slot)> send);
+
+    void SetResend(bool on) { pacer_.SetResend(on); }
+    void SlotFilled(int slot) { pacer_.SlotFilled(slot); }
+    // Answers slot's frame request now or lets it wait.
+    void Request(int slot);
+    // A new picture was compressed: every waiting slot gets it.
+    void PictureCompressed();
+
+  private:
+    void AnswerWaiting(int slot);
+    void AnswerOverdue();
+    void ArmWaitTimer();
+
+    FramePacer pacer_;
+    std::function<void(int slot)> send_;
+    platform::Timer wait_timer_;  // armed while a request waits, for the first one due
+};
 
 }  // namespace tessaly

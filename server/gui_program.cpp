@@ -4,6 +4,7 @@
 
 #include "platform/ui/qt/gui_frontend.h"
 #include "platform/window/signals.h"
+#include "server/StreamingVideo.h"
 #include "server/program.h"
 
 namespace tessaly {
@@ -14,7 +15,7 @@ bool HaveWindowFrontend() {
 
 int RunWithWindow(const Options& options, int argc, char** argv) {
     QApplication app(argc, argv);
-    if (!PrepareProgram(options)) return 2;
+    if (const int status = PrepareOrExit(options); status != 0) return status;
     int status = 0;
     {
         StreamingVideo sv(options.server);
@@ -30,7 +31,6 @@ int RunWithWindow(const Options& options, int argc, char** argv) {
         });
         status = app.exec();
     }
-    EndProgram();
     return status;
 }
 

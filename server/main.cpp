@@ -20,7 +20,7 @@ int main(int argc, char** argv) {
     tessaly::Options options;
     std::string error;
     std::string out;
-    switch (tessaly::ParseOptions(Arguments(argc, argv), &options, &error, &out)) {
+    switch (tessaly::ParseOptions(Arguments(argc, argv), &options, &out, &error)) {
         case tessaly::ParseOutcome::kExitOk:
             std::fputs(out.c_str(), stdout);
             return 0;

@@ -1,14 +1,16 @@
 // The command line of tessaly:
 //   tessaly [--headless] [--serve] [--capture SRC] [--audio-in SRC] [--audio-out SINK] [--bind ADDR]
 //           [--video-port N] [--sound-port N] [--dir DIR] [--allow LIST] [--resend-frames]
-//           [--http-port N] [--jpeg-quality Q] [--http-max-viewers N] [--http-password-file FILE]
+//           [--port-file FILE] [--http-port N] [--jpeg-quality Q] [--http-max-viewers N]
+//           [--http-per-address N] [--http-host NAME[,NAME...]] [--http-password-file FILE]
+//           [--https-cert FILE --https-key FILE | --https-self-signed DIR]
 #pragma once
 
 #include <QStringList>
 #include <string>
 
 #include "platform/window/command_line.h"
-#include "server/StreamingVideo.h"
+#include "server/server_settings.h"
 
 namespace tessaly {
 
@@ -23,12 +25,9 @@ struct Options {
 
 using ParseOutcome = platform::ParseOutcome;
 
-// Parses arguments (the program's name first). --help and --version print their text to out; errors go to
+// Parses arguments (the program's name first). --help and --version put their text into *out; errors go to
 // *error as one line for the user.
-ParseOutcome ParseOptions(const QStringList& arguments, Options* options, std::string* error,
-                          std::string* out);
-
-// True when the arguments ask for --headless (read before the application object exists).
-bool WantsHeadless(int argc, char** argv);
+ParseOutcome ParseOptions(const QStringList& arguments, Options* options, std::string* out,
+                          std::string* error);
 
 }  // namespace tessaly

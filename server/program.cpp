@@ -9,36 +9,37 @@
 #include "platform/window/msgbox.h"
 #include "platform/window/paths.h"
 #include "platform/window/signals.h"
-#include "server/CCapture.h"
-#include "server/server_module.h"
+#include "server/StreamingVideo.h"
 
 namespace tessaly {
 
-bool PrepareProgram(const Options& options) {
+bool PrepareProgram(const Options& options, std::string* error) {
     platform::SetProgramTitle("Tessaly");
     if (!options.dir.empty()) {
         std::error_code ec;
         if (!std::filesystem::is_directory(options.dir, ec)) {
-            std::fprintf(stderr, "tessaly: --dir: %s is no folder\n", options.dir.c_str());
+            *error = "--dir: " + options.dir + " is no folder";
             return false;
         }
         platform::SetProgramFolder(options.dir);
     }
-    std::string error;
-    if (!platform::SetWaveInBackend(options.audio_in, &error)) {
-        std::fprintf(stderr, "tessaly: --audio-in: %s\n", error.c_str());
+    std::string why;
+    if (!platform::SetWaveInBackend(options.audio_in, &why)) {
+        *error = "--audio-in: " + why;
         return false;
     }
-    if (!platform::SetWaveOutBackend(options.audio_out, &error)) {
-        std::fprintf(stderr, "tessaly: --audio-out: %s\n", error.c_str());
+    if (!platform::SetWaveOutBackend(options.audio_out, &why)) {
+        *error = "--audio-out: " + why;
         return false;
     }
     return true;
 }
 
-void EndProgram() {
-    ResetCapture();
-    ResetServerModule();
+int PrepareOrExit(const Options& options) {
+    std::string error;
+    if (PrepareProgram(options, &error)) return 0;
+    std::fprintf(stderr, "tessaly: %s\n", error.c_str());
+    return 2;
 }
 
 namespace {
@@ -56,8 +57,9 @@ void AddConsoleCommands(platform::ConsoleFrontend& console, StreamingVideo& sv) 
         "drop", "drop N   drop the receiver in slot N", [&](const std::vector<std::string>& args) {
             int slot = 0;
             if (args.size() == 1) slot = std::atoi(args[0].c_str());
-            if (slot < 1 || slot > MaxClient) {
-                console.PrintLine("drop needs a slot number from 1 to " + std::to_string(MaxClient));
+            const int most = sv.server().MaxClient;
+            if (slot < 1 || slot > most) {
+                console.PrintLine("drop needs a slot number from 1 to " + std::to_string(most));
             } else if (!sv.DropSlot(slot)) {
                 console.PrintLine("no receiver listed in slot " + std::to_string(slot));
             }
@@ -70,11 +72,11 @@ void AddConsoleCommands(platform::ConsoleFrontend& console, StreamingVideo& sv) 
 
 int RunHeadless(const Options& options, int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    if (!PrepareProgram(options)) return 2;
+    if (const int status = PrepareOrExit(options); status != 0) return status;
     int status = 0;
     {
         StreamingVideo sv(options.server);
-        SetPreviewPainting(false);
+        sv.server().Capture.SetPreviewPainting(false);
         sv.Form_Load();
         platform::ConsoleFrontend console(sv.form());
         AddConsoleCommands(console, sv);
@@ -84,7 +86,6 @@ int RunHeadless(const Options& options, int argc, char** argv) {
         std::fflush(stdout);
         if (!sv.form().Unloaded()) status = app.exec();
     }
-    EndProgram();
     return status;
 }
 

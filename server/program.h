@@ -6,11 +6,10 @@
 
 namespace tessaly {
 
-// Applies --dir, --audio-in and --audio-out; false after telling the user what is wrong.
-bool PrepareProgram(const Options& options);
-// Releases the server's instances while the event loop's objects still exist.
-void EndProgram();
-
+// Applies --dir, --audio-in and --audio-out; false, with one line for the user in *error, when one is wrong.
+bool PrepareProgram(const Options& options, std::string* error);
+// PrepareProgram, printing its error; the exit status when the program cannot run, else 0.
+int PrepareOrExit(const Options& options);
 int RunHeadless(const Options& options, int argc, char** argv);
 // False when the build has no window front-end.
 bool HaveWindowFrontend();

@@ -7,8 +7,16 @@
 
 namespace tessaly {
 
-void Report(const std::string& line);
-// Where the lines go instead of standard error; an empty function restores that.
-void SetReporter(std::function<void(const std::string&)> reporter);
+class Reporter {
+  public:
+    using Watcher = std::function<void(const std::string&)>;
+
+    void Report(const std::string& line) const;
+    // Where the lines go instead of standard error; an empty function restores that.
+    void SetWatcher(Watcher watcher) { watcher_ = std::move(watcher); }
+
+  private:
+    Watcher watcher_;
+};
 
 }  // namespace tessaly

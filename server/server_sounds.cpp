@@ -7,7 +7,7 @@
 
 #include "platform/wave/wave_file.h"
 
-namespace platform {
+namespace tessaly {
 namespace {
 
 constexpr std::uint32_t kRate = 8000;
@@ -61,8 +61,8 @@ bool WriteServerSounds(const std::string& folder, std::string* error) {
     if (base.back() != '/') base += '/';
     const std::vector<std::int16_t> chime = MakeChimeSamples();
     const std::vector<std::int16_t> alarm = MakeAlarmSamples();
-    return WriteWavFile(base + "stream.wav", kRate, chime, error) &&
-           WriteWavFile(base + "danger.wav", kRate, alarm, error);
+    return platform::WriteWavFile(base + "stream.wav", kRate, chime, error) &&
+           platform::WriteWavFile(base + "danger.wav", kRate, alarm, error);
 }
 
-}  // namespace platform
+}  // namespace tessaly

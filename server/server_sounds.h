@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-namespace platform {
+namespace tessaly {
 
 // The server's sounds, 8,000 samples per second: a short two-note chime for a new connection and a
 // repeated two-tone alarm.
@@ -14,4 +14,4 @@ std::vector<std::int16_t> MakeAlarmSamples();
 // Writes stream.wav (the chime) and danger.wav (the alarm) into folder.
 bool WriteServerSounds(const std::string& folder, std::string* error);
 
-}  // namespace platform
+}  // namespace tessaly

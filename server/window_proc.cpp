@@ -1,16 +1,12 @@
-#include "server/window_proc.h"
-
+// The server's window procedure: every sound-input buffer and every socket event of the server arrives here.
+// It fills and frees the slots of the client table (refusing peers that --allow does not name), answers
+// frame requests through the pacing (each picture once, frame_pacing.h), hands each sound block to the sound
+// consumers and sounds the alarm.
 #include <exception>
 #include <string>
 
-#include "audio/CWAVE.h"
-#include "net/CSock.h"
-#include "platform/window/error_box.h"
-#include "server/admission.h"
-#include "server/frame_pacing.h"
-#include "server/report.h"
-#include "server/server_module.h"
-#include "server/web_link.h"
+#include "platform/capture/timestamp.h"
+#include "server/server.h"
 
 namespace tessaly {
 
@@ -18,16 +14,8 @@ namespace {
 
 constexpr long kReadAndClose = winsock::FD_READ | winsock::FD_CLOSE;  // 33
 
-bool (*security_mode_source)() = nullptr;
-
-// Failures trapped in the window procedure, reported as the receivers report theirs (repeats counted).
-platform::ErrorBox& TrappedErrors() {
-    static platform::ErrorBox errors;
-    return errors;
-}
-
-bool InUse(int slot) {
-    return Clients[slot].fUse != platform::kFalse;
+bool InUse(const Server& server, int slot) {
+    return server.Clients[slot].fUse != platform::kFalse;
 }
 
 // Winsock's classic send buffer. Linux would let a connection's send buffer grow to megabytes (minutes of
@@ -36,11 +24,11 @@ bool InUse(int slot) {
 constexpr std::int32_t kSendBufferBytes = 8192;
 
 // TCP_NODELAY with a 16-bit true, the send buffer, and read and close notifications to the main window.
-void Register(SOCKET s) {
+void Register(const Server& server, SOCKET s) {
     const std::int16_t on = platform::kTrue;
     winsock::setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), 2);
     winsock::setsockopt(s, SOL_SOCKET, SO_SNDBUF, reinterpret_cast<const char*>(&kSendBufferBytes), 4);
-    winsock::WSAAsyncSelect(s, hMainWnd, platform::WM_SOCKET, kReadAndClose);
+    winsock::WSAAsyncSelect(s, server.Window(), platform::WM_SOCKET, kReadAndClose);
 }
 
 void ShutAndClose(SOCKET s) {
@@ -49,147 +37,139 @@ void ShutAndClose(SOCKET s) {
 }
 
 // The slot (1 to MaxClient) whose video or sound connection is s, 0 when none is.
-int SlotHolding(SOCKET s) {
-    for (int slot = 1; slot <= MaxClient; ++slot) {
-        if (Clients[slot].VideoSock == s || Clients[slot].WaveSock == s) return slot;
+int SlotHolding(const Server& server, SOCKET s) {
+    for (int slot = 1; slot <= server.MaxClient; ++slot) {
+        if (server.Clients[slot].VideoSock == s || server.Clients[slot].WaveSock == s) return slot;
     }
     return 0;
 }
 
 // A receiver that the socket layer gave up for falling behind (its pending output over the limit, or
 // taking nothing for 2 s) is reported in one line; one that reset or closed its connection is not.
-void ReportDropped(int slot, SOCKET s) {
+void ReportDropped(const Server& server, int slot, SOCKET s) {
     const CSock::Failure why = CSock::FailureOf(s);
     if (why != CSock::Failure::kSendOverLimit && why != CSock::Failure::kSendStalled) return;
-    const std::string address = CSock::AdToIP(static_cast<std::int32_t>(Clients[slot].Addr.sin_addr.s_addr));
-    Report("tessaly: slot " + std::to_string(slot) + " " + address +
-           " dropped: " + CSock::DescribeFailure(why));
+    const std::string address =
+        CSock::AdToIP(static_cast<std::int32_t>(server.Clients[slot].Addr.sin_addr.s_addr));
+    server.reporter.Report("tessaly: slot " + std::to_string(slot) + " " + address +
+                           " dropped: " + CSock::DescribeFailure(why));
 }
 
 // A send the socket layer reports as failed has already shut the connection down; freeing its slot at
 // once keeps the window thread from sending to it again before its close notification arrives.
-void DropFailed(SOCKET s) {
-    const int slot = SlotHolding(s);
-    if (slot == 0 || !InUse(slot)) return;
-    ReportDropped(slot, s);
-    ClientClose(slot);
+void DropFailed(Server& server, SOCKET s) {
+    const int slot = SlotHolding(server, s);
+    if (slot == 0 || !InUse(server, slot)) return;
+    ReportDropped(server, slot, s);
+    server.ClientClose(slot);
 }
 
-void AcceptVideo() {
+void AcceptVideo(Server& server) {
     winsock::SOCKADDR_IN peer{};
     int length = sizeof peer;
-    const SOCKET s = winsock::accept(ListenSock[0], reinterpret_cast<winsock::SOCKADDR*>(&peer), &length);
+    const SOCKET s =
+        winsock::accept(server.ListenSock[0], reinterpret_cast<winsock::SOCKADDR*>(&peer), &length);
     if (s == winsock::INVALID_SOCKET || s == 0) return;
-    if (!Admitted(static_cast<std::int32_t>(peer.sin_addr.s_addr))) {
+    if (!server.admission.Admitted(static_cast<std::int32_t>(peer.sin_addr.s_addr))) {
         ShutAndClose(s);
         return;
     }
-    AcceptSock = s;
-    Register(s);
-    LastSlot = 0;
-    for (int slot = 1; slot <= MaxClient; ++slot) {
-        ClientInfo& c = Clients[slot];
-        if (InUse(slot)) continue;
+    server.AcceptSock = s;
+    Register(server, s);
+    server.LastSlot = 0;
+    for (int slot = 1; slot <= server.MaxClient; ++slot) {
+        ClientInfo& c = server.Clients[slot];
+        if (InUse(server, slot)) continue;
         c.fUse = platform::kTrue;
-        c.VideoSock = AcceptSock;
-        AcceptSock = 0;
+        c.VideoSock = server.AcceptSock;
+        server.AcceptSock = 0;
         c.Addr = peer;
-        c.LastTick = TickCount;
+        c.LastTick = server.TickCount;
         c.fAlive = platform::kTrue;
-        FrameSlotFilled(slot);
-        LastSlot = slot;
+        server.pacing.SlotFilled(slot);
+        server.LastSlot = slot;
         break;
     }
-    if (LastSlot == 0) {  // table full: refused silently
-        ShutAndClose(AcceptSock);
-        AcceptSock = 0;
+    if (server.LastSlot == 0) {  // table full: refused silently
+        ShutAndClose(server.AcceptSock);
+        server.AcceptSock = 0;
         return;
     }
-    fEncode = platform::kTrue;
-    if (!SecurityMode()) SoundCommand("Play in from 0");
+    server.fEncode = platform::kTrue;
+    if (!server.SecurityMode()) server.SoundCommand("Play in from 0");
 }
 
 // A sound connection joins the slot that the latest video connection filled. One that cannot join it (the
 // slot already has sound, or its video connection has gone meanwhile) is accepted and closed at once, so
 // that the next sound connection is still announced and paired.
-void AcceptSound() {
-    const int s = LastSlot;
+void AcceptSound(Server& server) {
+    const int s = server.LastSlot;
     winsock::SOCKADDR_IN peer{};
     int length = sizeof peer;
-    const SOCKET sock = winsock::accept(ListenSock[1], reinterpret_cast<winsock::SOCKADDR*>(&peer), &length);
+    const SOCKET sock =
+        winsock::accept(server.ListenSock[1], reinterpret_cast<winsock::SOCKADDR*>(&peer), &length);
     if (sock == winsock::INVALID_SOCKET || sock == 0) return;
-    if (!Admitted(static_cast<std::int32_t>(peer.sin_addr.s_addr)) || Clients[s].WaveSock != 0 ||
-        (s != 0 && !InUse(s))) {
+    if (!server.admission.Admitted(static_cast<std::int32_t>(peer.sin_addr.s_addr)) ||
+        server.Clients[s].WaveSock != 0 || (s != 0 && !InUse(server, s))) {
         ShutAndClose(sock);
         return;
     }
-    Clients[s].WaveSock = sock;
-    Register(sock);
+    server.Clients[s].WaveSock = sock;
+    Register(server, sock);
     if (s == 0) {
         ShutAndClose(sock);
-        Clients[0].WaveSock = 0;
+        server.Clients[0].WaveSock = 0;
     }
-    StartSound();
+    server.StartSound();
 }
 
-void ReadRequest(SOCKET s) {
-    for (int slot = 1; slot <= MaxClient; ++slot) {
-        if (Clients[slot].VideoSock != s) continue;
-        Sock().RecvStartDataSock(s, RecvText);
-        HandleRequest(RecvText, slot);
+void ReadRequest(Server& server, SOCKET s) {
+    for (int slot = 1; slot <= server.MaxClient; ++slot) {
+        if (server.Clients[slot].VideoSock != s) continue;
+        server.Sock.RecvStartDataSock(s, server.RecvText);
+        server.HandleRequest(server.RecvText, slot);
         return;
     }
 }
 
-void CloseNotified(SOCKET s) {
+void CloseNotified(Server& server, SOCKET s) {
     int free_slots = 0;
-    for (int slot = 1; slot <= MaxClient; ++slot) {
-        if (!InUse(slot)) {
+    for (int slot = 1; slot <= server.MaxClient; ++slot) {
+        if (!InUse(server, slot)) {
             ++free_slots;
             continue;
         }
-        if (Clients[slot].VideoSock == s || Clients[slot].WaveSock == s) {
-            ReportDropped(slot, s);
-            ClientClose(slot);
+        if (server.Clients[slot].VideoSock == s || server.Clients[slot].WaveSock == s) {
+            ReportDropped(server, slot, s);
+            server.ClientClose(slot);
             break;
         }
     }
     // A socket still held by a free slot (a stray sound connection) is closed and forgotten as well.
-    for (int slot = 0; slot <= MaxClient; ++slot) {
-        if (InUse(slot)) continue;
-        for (SOCKET* held : {&Clients[slot].VideoSock, &Clients[slot].WaveSock}) {
+    for (int slot = 0; slot <= server.MaxClient; ++slot) {
+        if (InUse(server, slot)) continue;
+        for (SOCKET* held : {&server.Clients[slot].VideoSock, &server.Clients[slot].WaveSock}) {
             if (*held != s || s == 0) continue;
             ShutAndClose(s);
             *held = 0;
         }
     }
-    if (free_slots == MaxClient && !WebWantsSound()) fWaveSend = platform::kFalse;
+    if (free_slots == server.MaxClient && !server.web_link->WantsSound()) server.fWaveSend = platform::kFalse;
 }
 
-void ForwardSound(platform::LPARAM header) {
-    if (fWaveSend == platform::kFalse) return;  // the buffer is not handed back: capture runs dry
-    static std::uint8_t block[CWAVE::kBlockSamples];
-    if (!Wave().MakeWaveInSendData(header, std::span<std::uint8_t, CWAVE::kBlockSamples>(block))) return;
-    OfferSoundToWeb(block);
-    for (int slot = 1; slot <= MaxClient; ++slot) {
-        const SOCKET s = Clients[slot].WaveSock;
-        if (s != 0 && !Sock().SendWaveDataSock(s, block)) DropFailed(s);
-    }
-}
-
-void SocketEvent(SOCKET s, platform::LPARAM event) {
+void SocketEvent(Server& server, SOCKET s, platform::LPARAM event) {
     // A close that carries an error code (a reset) ends the connection as surely as a plain one: the slot is
     // freed now rather than by the watchdog. Other events that carry an error code are ignored.
-    if ((event & 0xFFFF) == winsock::FD_CLOSE) return CloseNotified(s);
+    if ((event & 0xFFFF) == winsock::FD_CLOSE) return CloseNotified(server, s);
     switch (event) {
         case winsock::FD_ACCEPT:
-            if (s == ListenSock[0] && s != 0)
-                AcceptVideo();
-            else if (s == ListenSock[1] && s != 0)
-                AcceptSound();
+            if (s == server.ListenSock[0] && s != 0)
+                AcceptVideo(server);
+            else if (s == server.ListenSock[1] && s != 0)
+                AcceptSound(server);
             break;
         case winsock::FD_READ:
-            ReadRequest(s);
+            ReadRequest(server, s);
             break;
         default:
             break;
@@ -198,67 +178,70 @@ void SocketEvent(SOCKET s, platform::LPARAM event) {
 
 }  // namespace
 
-void StartSound() {
+void Server::ForwardSound(platform::LPARAM header) {
+    if (fWaveSend == platform::kFalse) return;  // the buffer is not handed back: capture runs dry
+    if (!Wave.MakeWaveInSendData(header, sound_block_)) return;
+    sounds.Hand({sound_block_, platform::MonotonicMicros()});
+}
+
+void Server::SendSoundToReceivers(const CapturedSound& sound) {
+    for (int slot = 1; slot <= MaxClient; ++slot) {
+        const SOCKET s = Clients[slot].WaveSock;
+        if (s != 0 && !Sock.SendWaveDataSock(s, sound.block)) DropFailed(*this, s);
+    }
+}
+
+void Server::StartSound() {
     if (fWaveSend != platform::kFalse) return;
-    Wave().WaveAddIn();
+    Wave.WaveAddIn();
     fWaveSend = platform::kTrue;
 }
 
-bool SoundAlarm() {
-    if (!SecurityMode()) return false;
-    SoundCommand("Play danger from 0");
-    return true;
-}
-
-bool SecurityMode() {
-    return security_mode_source != nullptr && security_mode_source();
-}
-
-void SetSecurityModeSource(bool (*source)()) {
-    security_mode_source = source;
-}
-
-platform::LRESULT WindowProc(platform::HWND hwnd, platform::UINT msg, platform::WPARAM wParam,
-                             platform::LPARAM lParam) {
+platform::LRESULT Server::WindowProc(platform::HWND hwnd, platform::UINT msg, platform::WPARAM wParam,
+                                     platform::LPARAM lParam) {
     const platform::LRESULT result = platform::CallWindowProc(PrevWndProc, hwnd, msg, wParam, lParam);
     try {
         if (msg == platform::MM_WIM_DATA) ForwardSound(lParam);
-        if (msg == platform::WM_SOCKET) SocketEvent(static_cast<SOCKET>(wParam), lParam);
+        if (msg == platform::WM_SOCKET) SocketEvent(*this, static_cast<SOCKET>(wParam), lParam);
     } catch (const std::exception& e) {
         // A failure ends the handling of this one message; the server reports it and goes on with the next.
-        TrappedErrors().Report(e.what());
+        trapped_errors_.Report(e.what());
     }
     return result;
 }
 
-void HookWindow(platform::HWND hwnd) {
-    PrevWndProc = hwnd->SetWindowProc(WindowProc);
+void Server::HookWindow(platform::HWND hwnd) {
+    window_ = hwnd;
+    PrevWndProc = hwnd->SetWindowProc([this](platform::HWND h, platform::UINT m, platform::WPARAM w,
+                                             platform::LPARAM l) { return WindowProc(h, m, w, l); });
 }
 
-void UnhookWindow(platform::HWND hwnd) {
+void Server::UnhookWindow(platform::HWND hwnd) {
     hwnd->SetWindowProc(PrevWndProc);
+    window_ = nullptr;
 }
 
-void HandleRequest(std::u16string_view text, std::int32_t Num) {
+void Server::HandleRequest(std::u16string_view text, std::int32_t Num) {
     if (Num < 1 || Num > MaxClient) return;
     // One read may carry two requests that arrived together (an alarm sent right before a frame request):
     // each word is acted on, so that neither is lost.
-    if (text.find(u"MSG_DANGER") != std::u16string_view::npos && Num == 1) SoundAlarm();
+    const RequestWords words = ScanRequest(text);
+    if (words.alarm && Num == 1) SoundAlarm();
     ClientInfo& c = Clients[Num];
-    if (text.find(u"VideoNext") != std::u16string_view::npos) {
+    if (words.next_frame) {
         c.LastTick = TickCount;
         c.fAlive = platform::kTrue;
-        AnswerFrameRequest(Num);
+        pacing.Request(Num);
     }
 }
 
-void SendFrame(std::int32_t Num) {
+void Server::SendFrame(std::int32_t Num) {
     const SOCKET s = Clients[Num].VideoSock;
-    if (!Sock().SendDCTVideoDataSock(s, PressBuf, PressSize(), Num)) DropFailed(s);
+    if (!Sock.SendDCTVideoDataSock(s, PressBuf, PressSize(), Num)) DropFailed(*this, s);
 }
 
-void ClientClose(std::int32_t Num) {
-    if (Num < 0 || Num >= kClientSlots || !InUse(Num)) return;
+void Server::ClientClose(std::int32_t Num) {
+    if (Num < 0 || Num >= kClientSlots || !InUse(*this, Num)) return;
     ClientInfo& c = Clients[Num];
     c.fUse = platform::kFalse;
     c.fAlive = platform::kFalse;

@@ -73,16 +73,15 @@ TEST_F(BrondelProgram, ShowsBothServersAndPlaysTheSelectedOne) {
 
 TEST_F(BrondelProgram, TwoTessalyServersNamedOnTheCommandLine) {
     if (!program_test::HaveProgram("tessaly")) GTEST_SKIP() << "tessaly is not built yet";
-    const std::uint16_t video = csock_test::FreePort();
-    const std::uint16_t sound = csock_test::FreePort();
-    std::vector<std::unique_ptr<Program>> servers;
-    for (const char* address : {"127.0.0.1", "127.0.0.2"}) {
-        servers.push_back(std::make_unique<Program>(
-            "tessaly", program_test::TessalyArgs(video, sound, {"--bind", address, "--dir", dir_.string()})));
-        ASSERT_TRUE(servers.back()->Started());
-        // Connect only once the server listens ("待機します。" is its status text from then on).
-        ASSERT_TRUE(servers.back()->WaitForLine("待機します。", 10000)) << servers.back()->Errors();
-    }
+    // Brondel takes one pair of ports for both: the second server, on an address of its own, listens on the
+    // ports that the system chose for the first. Connect only once both listen (their port files are there).
+    program_test::Tessaly first({"--dir", dir_.string()});
+    ASSERT_TRUE(first.WaitForPorts()) << first.Errors();
+    const std::uint16_t video = first.GetPorts().video;
+    const std::uint16_t sound = first.GetPorts().sound;
+    program_test::Tessaly second({"--bind", "127.0.0.2", "--dir", dir_.string(), "--video-port",
+                                  std::to_string(video), "--sound-port", std::to_string(sound)});
+    ASSERT_TRUE(second.WaitForPorts()) << second.Errors();
     std::vector<std::string> args = Args(video, sound);
     args.insert(args.end(), {"--server1", "127.0.0.1", "--server2", "127.0.0.2", "--interval", "20"});
     Program brondel("brondel", args);

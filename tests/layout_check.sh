@@ -32,6 +32,7 @@ break_rule "platform/capture needs no other platform room" '#include "platform/(
     platform/capture
 break_rule "the shared classes build on no program" '#include "(server|receiver|tools)/' codec media net audio
 break_rule "the receivers build on no tool" '#include "tools/' receiver
+break_rule "web/ builds on the shared classes and platform/ only" '#include "(server|receiver|tools)/' web
 break_rule "record/ builds on the picture's geometry and platform/storage alone" \
     '#include "(codec|net|audio|web|server|receiver|tools|media/picture_file|platform/(window|winsock|wave|capture|ui))' record
 break_rule "platform/storage needs no other platform room" '#include "platform/(window|winsock|wave|capture|ui)/' \

@@ -20,7 +20,7 @@ class MciTest : public ::testing::Test {
         saved_folder_ = ProgramFolder();
         SetProgramFolder(Folder());
         std::string error;
-        ASSERT_TRUE(WriteServerSounds(Folder(), &error)) << error;
+        ASSERT_TRUE(tessaly::WriteServerSounds(Folder(), &error)) << error;
     }
     void TearDown() override {
         mciSendString("close all");
@@ -40,7 +40,7 @@ TEST_F(MciTest, PlayStartsTheSoundFromItsBeginningWithoutWaitingAndPlaysItWhole)
     ASSERT_EQ(mciSendString("Open stream.wav alias in"), 0u);  // a name in the program's folder
     ASSERT_EQ(mciSendString("Play in from 0"), 0u);
     EXPECT_EQ(MciPlayingCount(), 1);  // returned at once, still playing
-    const std::vector<std::int16_t> chime = MakeChimeSamples();
+    const std::vector<std::int16_t> chime = tessaly::MakeChimeSamples();
     rig.Step(static_cast<std::int64_t>(chime.size()) * 125 + 10000);
     EXPECT_EQ(MciPlayingCount(), 0);
     ASSERT_EQ(mciSendString("close all"), 0u);
@@ -54,7 +54,7 @@ TEST_F(MciTest, PlayingAgainRestartsFromTheBeginning) {
     ASSERT_EQ(mciSendString("play danger from 0"), 0u);
     rig.Step(100000);
     ASSERT_EQ(mciSendString("play DANGER from 0"), 0u);
-    const std::vector<std::int16_t> alarm = MakeAlarmSamples();
+    const std::vector<std::int16_t> alarm = tessaly::MakeAlarmSamples();
     rig.Step(static_cast<std::int64_t>(alarm.size()) * 125 + 10000);
     mciSendString("close danger");
     const std::vector<std::int16_t> played = wave_test::ReadSamples(Recording());
@@ -97,8 +97,8 @@ TEST_F(MciTest, WithNoOutputDeviceAPlayFailsQuietly) {
 }
 
 TEST(ServerSounds, AreShortAudibleAndDifferent) {
-    const std::vector<std::int16_t> chime = MakeChimeSamples();
-    const std::vector<std::int16_t> alarm = MakeAlarmSamples();
+    const std::vector<std::int16_t> chime = tessaly::MakeChimeSamples();
+    const std::vector<std::int16_t> alarm = tessaly::MakeAlarmSamples();
     EXPECT_GT(chime.size(), 4000u);   // over half a second
     EXPECT_LT(chime.size(), 16000u);  // under two
     EXPECT_GT(alarm.size(), chime.size());

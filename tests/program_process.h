@@ -1,14 +1,18 @@
 // The one way the suites run a program of the build as a child process: a QProcess with bounded waits that
 // collects standard output and error, either watched while it runs (Program) or run to its end (RunToEnd).
-// The server's argument list (TessalyArgs) keeps its web face off so that no fixed port is taken.
+// tessaly runs as Tessaly: on ports that the system chooses, which it writes to its port file, so that
+// suites running side by side never race for a port.
 #pragma once
 
 #include <QProcess>
+#include <QTemporaryDir>
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -28,20 +32,43 @@ inline bool CanIsolateNetwork() {
     return std::system("unshare -n sh -c 'ip link set lo up' >/dev/null 2>&1") == 0;
 }
 
-// tessaly serving its test picture and a tone on 127.0.0.1 at the given ports, web face off; `extra`
-// follows (a later option wins).
-inline std::vector<std::string> TessalyArgs(std::uint16_t video_port, std::uint16_t sound_port,
+// tessaly serving its test picture and a tone on 127.0.0.1, on ports of the system's choosing that it writes
+// to port_file, web face off; `extra` follows (a later option wins: "--http-port any" turns the web face on).
+inline std::vector<std::string> TessalyArgs(const std::string& port_file,
                                             const std::vector<std::string>& extra = {}) {
-    std::vector<std::string> args = {"--headless",   "--serve",
-                                     "--capture",    "testpattern",
-                                     "--audio-in",   "tone",
-                                     "--audio-out",  "null",
-                                     "--bind",       "127.0.0.1",
-                                     "--video-port", std::to_string(video_port),
-                                     "--sound-port", std::to_string(sound_port),
-                                     "--http-port",  "0"};
+    std::vector<std::string> args = {
+        "--headless",   "--serve", "--capture",   "testpattern", "--audio-in",   "tone",
+        "--audio-out",  "null",    "--bind",      "127.0.0.1",   "--video-port", "0",
+        "--sound-port", "0",       "--http-port", "0",           "--port-file",  port_file};
     args.insert(args.end(), extra.begin(), extra.end());
     return args;
+}
+
+// The ports a server listens on, as its port file tells them (http 0: no web face).
+struct Ports {
+    std::uint16_t video = 0;
+    std::uint16_t sound = 0;
+    std::uint16_t http = 0;
+};
+
+// Reads a whole port file: lines video=N, sound=N, http=N. False while it is not there.
+inline bool ReadPortFile(const std::string& path, Ports* ports) {
+    std::ifstream in(path);
+    std::string line;
+    int found = 0;
+    while (std::getline(in, line)) {
+        const std::size_t at = line.find('=');
+        if (at == std::string::npos) continue;
+        const std::string name = line.substr(0, at);
+        std::uint16_t* field = name == "video"   ? &ports->video
+                               : name == "sound" ? &ports->sound
+                               : name == "http"  ? &ports->http
+                                                 : nullptr;
+        if (field == nullptr) continue;
+        *field = static_cast<std::uint16_t>(std::atoi(line.c_str() + at + 1));
+        ++found;
+    }
+    return found == 3;
 }
 
 // A program of the build, or any command found on PATH (Isolated).
@@ -93,6 +120,15 @@ class Program {
     bool WaitForErrorLine(const std::string& text, int ms = 8000, int times = 1) {
         return WaitIn(errors_, text, ms, times);
     }
+    // Collects output until done() or ms have passed, or the program has ended; true when done.
+    bool WaitUntil(const std::function<bool()>& done, int ms = 8000) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+        while (!done()) {
+            if (!Running() || std::chrono::steady_clock::now() >= deadline) return done();
+            Collect(50);
+        }
+        return true;
+    }
     bool WaitForExit(int ms = 8000) {
         const bool done = process_.waitForFinished(ms);
         output_ += process_.readAllStandardOutput().toStdString();
@@ -120,17 +156,44 @@ class Program {
              now = std::chrono::steady_clock::now()) {
             if (Count(stream, text) >= times) return true;
             const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now).count();
-            process_.waitForReadyRead(static_cast<int>(std::min<std::int64_t>(left, 100)));
-            output_ += process_.readAllStandardOutput().toStdString();
-            errors_ += process_.readAllStandardError().toStdString();
+            Collect(static_cast<int>(std::min<std::int64_t>(left, 100)));
         }
         return Count(stream, text) >= times;
+    }
+    void Collect(int wait_ms) {
+        process_.waitForReadyRead(wait_ms);
+        output_ += process_.readAllStandardOutput().toStdString();
+        errors_ += process_.readAllStandardError().toStdString();
     }
 
     QProcess process_;
     std::string output_;
     std::string errors_;
     bool started_ = false;
+};
+
+// The folder of a Tessaly's port file; a base of its own so that it exists before the program starts.
+class PortFolder {
+  protected:
+    std::string PortFile() const { return folder_.filePath("ports").toStdString(); }
+
+  private:
+    QTemporaryDir folder_;
+};
+
+// tessaly as a child (TessalyArgs): WaitForPorts waits until it listens and tells where.
+class Tessaly : private PortFolder, public Program {
+  public:
+    explicit Tessaly(const std::vector<std::string>& extra = {})
+        : Program("tessaly", TessalyArgs(PortFile(), extra)) {}
+    // True once the port file is there (bounded; false when the program ended or took too long).
+    bool WaitForPorts(int ms = 10000) {
+        return Started() && WaitUntil([&] { return ReadPortFile(PortFile(), &ports_); }, ms);
+    }
+    const Ports& GetPorts() const { return ports_; }
+
+  private:
+    Ports ports_;
 };
 
 // What a program run to its end left: exit code (-1 when it did not end within the limit or crashed)

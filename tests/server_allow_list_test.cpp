@@ -92,7 +92,7 @@ class AllowListServerTest : public ServerTest {
     void Configure(tessaly::ServerSettings& settings) override { settings.allow = Parsed("127.0.0.1"); }
     void SetUp() override {
         ServerTest::SetUp();
-        tessaly::SetReporter([this](const std::string& line) { reports_.push_back(line); });
+        server().reporter.SetWatcher([this](const std::string& line) { reports_.push_back(line); });
         sv_->mnUSec_Click();  // security mode off: every placed receiver chimes
         Serve();
     }
@@ -101,22 +101,22 @@ class AllowListServerTest : public ServerTest {
 
 TEST_F(AllowListServerTest, APeerOutsideTheListIsClosedAtOnceOnEitherPortAndReportedOnce) {
     const int video = ConnectVideo();  // from 127.0.0.1: slot 1, awaiting its sound connection
-    ASSERT_EQ(tessaly::LastSlot, 1);
+    ASSERT_EQ(server().LastSlot, 1);
     const int outsider_video = ConnectVideo(kOutsider);
     const int outsider_sound = ConnectSound(kOutsider);  // would join slot 1 if it were let in
     EXPECT_TRUE(ClosedByServer(outsider_video));
     EXPECT_TRUE(ClosedByServer(outsider_sound));
     EXPECT_EQ(InUse(), 1);
-    EXPECT_EQ(Clients[1].WaveSock, 0u);
+    EXPECT_EQ(server().Clients[1].WaveSock, 0u);
     EXPECT_EQ(CountSounds("Play in from 0"), 1);
     EXPECT_EQ(reports_,
               std::vector<std::string>{"tessaly: refused a connection from 127.0.0.2 (not in --allow)"});
 
     // The receiver from 127.0.0.1 gets its sound connection paired and is served.
     const int sound = ConnectSound();
-    EXPECT_NE(Clients[1].WaveSock, 0u);
+    EXPECT_NE(server().Clients[1].WaveSock, 0u);
     EXPECT_EQ(ReadBlock(sound).size(), 1600u);
-    ASSERT_TRUE(tessaly::Capture().Driver().DeliverNextFrame());
+    ASSERT_TRUE(server().Capture.Driver().DeliverNextFrame());
     EXPECT_GT(Ask(video).size(), 2u);
 }
 

@@ -27,11 +27,11 @@ class ServerDispatchTest : public ServerTest {
 TEST_F(ServerDispatchTest, VideoNextIsFoundAnywhereInTheTextButOnlyInItsOwnCase) {
     const Receiver r = Connect();
     EXPECT_EQ(Ask(r.video, u"xxVideoNext|ENDyy").size(), 2u);
-    EXPECT_EQ(tessaly::RecvText, u"xxVideoNext|ENDyy");
+    EXPECT_EQ(server().RecvText, u"xxVideoNext|ENDyy");
     csock_test::WriteAll(r.video, Utf16(u"videonext|END"));
-    WaitFor([] { return tessaly::RecvText == u"videonext|END"; });
+    WaitFor([this] { return server().RecvText == u"videonext|END"; });
     EXPECT_TRUE(ReadFrame(r.video, 200).empty());
-    EXPECT_EQ(tessaly::RecvText, u"videonext|END");
+    EXPECT_EQ(server().RecvText, u"videonext|END");
     // An alarm and a frame request that arrive in one read: the frame is served and the alarm sounds.
     EXPECT_EQ(Ask(r.video, u"MSG_DANGER|ENDVideoNext|END").size(), 2u);
     EXPECT_EQ(CountSounds("Play danger from 0"), 1);
@@ -41,16 +41,16 @@ TEST_F(ServerDispatchTest, TheAlarmSoundsOnlyForSlotOneInSecurityMode) {
     const Receiver first = Connect();
     const Receiver second = Connect();
     csock_test::WriteAll(second.video, Utf16(kDangerRequest));
-    WaitFor([] { return tessaly::RecvText == kDangerRequest; });
+    WaitFor([this] { return server().RecvText == kDangerRequest; });
     Settle(50);
     EXPECT_EQ(CountSounds("Play danger from 0"), 0);
     csock_test::WriteAll(first.video, Utf16(kDangerRequest));
     EXPECT_TRUE(WaitFor([&] { return CountSounds("Play danger from 0") == 1; }));
     sv_->mnUSec_Click();
     EXPECT_FALSE(sv_->mnUSec().Checked());
-    tessaly::RecvText.clear();
+    server().RecvText.clear();
     csock_test::WriteAll(first.video, Utf16(kDangerRequest));
-    WaitFor([] { return tessaly::RecvText == kDangerRequest; });
+    WaitFor([this] { return server().RecvText == kDangerRequest; });
     EXPECT_EQ(CountSounds("Play danger from 0"), 1);
     // With the security mode off, new connections chime.
     Connect();
@@ -59,24 +59,24 @@ TEST_F(ServerDispatchTest, TheAlarmSoundsOnlyForSlotOneInSecurityMode) {
 
 TEST_F(ServerDispatchTest, NotificationsWithAnErrorAndOnSoundConnectionsChangeNothing) {
     const Receiver r = Connect();
-    const CSock::SOCKET video = Clients[r.slot].VideoSock;
-    const CSock::SOCKET sound = Clients[r.slot].WaveSock;
-    Post(tessaly::ListenSock[0], winsock::FD_ACCEPT | (winsock::WSAENOBUFS << 16));
+    const CSock::SOCKET video = server().Clients[r.slot].VideoSock;
+    const CSock::SOCKET sound = server().Clients[r.slot].WaveSock;
+    Post(server().ListenSock[0], winsock::FD_ACCEPT | (winsock::WSAENOBUFS << 16));
     Post(video, winsock::FD_READ | (winsock::WSAENETDOWN << 16));
     Post(video, winsock::FD_WRITE);
-    EXPECT_NE(Clients[r.slot].fUse, 0);
+    EXPECT_NE(server().Clients[r.slot].fUse, 0);
     EXPECT_EQ(InUse(), 1);
     // Bytes on the sound connection are never read and never answered.
     csock_test::WriteAll(r.sound, Utf16(kVideoNextRequest));
     Post(sound, winsock::FD_READ);
-    EXPECT_TRUE(tessaly::RecvText.empty());
+    EXPECT_TRUE(server().RecvText.empty());
     EXPECT_TRUE(ReadFrame(r.video, 200).empty());
 }
 
 TEST_F(ServerDispatchTest, SoundBlocksReachEverySoundConnectionAndOnlyThose) {
-    EXPECT_EQ(tessaly::fWaveSend, 0);
+    EXPECT_EQ(server().fWaveSend, 0);
     const Receiver a = Connect();
-    EXPECT_EQ(tessaly::fWaveSend, platform::kTrue);
+    EXPECT_EQ(server().fWaveSend, platform::kTrue);
     const Receiver b = Connect();
     const Receiver video_only = Connect(false);
     const Bytes block = ReadBlock(a.sound);
@@ -87,7 +87,7 @@ TEST_F(ServerDispatchTest, SoundBlocksReachEverySoundConnectionAndOnlyThose) {
     CWAVE().WaveExpand(block, samples);
     EXPECT_LT(*std::min_element(samples, samples + 1600), -1000);
     EXPECT_GT(*std::max_element(samples, samples + 1600), 1000);
-    EXPECT_EQ(Clients[video_only.slot].WaveSock, 0u);
+    EXPECT_EQ(server().Clients[video_only.slot].WaveSock, 0u);
     EXPECT_EQ(Ask(video_only.video).size(), 2u);
 }
 
@@ -96,12 +96,12 @@ TEST_F(ServerDispatchTest, ASecondSoundConnectionForTheSameSlotIsClosedAndLaterO
     const int video2 = ConnectVideo();
     const int sound_a = ConnectSound();  // joins slot 2, the latest filled
     const int sound_b = ConnectSound();  // slot 2 has sound already
-    EXPECT_NE(Clients[2].WaveSock, 0u);
-    EXPECT_EQ(Clients[1].WaveSock, 0u);
+    EXPECT_NE(server().Clients[2].WaveSock, 0u);
+    EXPECT_EQ(server().Clients[1].WaveSock, 0u);
     EXPECT_TRUE(ClosedByServer(sound_b));
     const Receiver third = Connect();
     EXPECT_EQ(third.slot, 3);
-    EXPECT_NE(Clients[3].WaveSock, 0u);
+    EXPECT_NE(server().Clients[3].WaveSock, 0u);
     EXPECT_EQ(ReadBlock(third.sound).size(), 1600u);
     (void)video1;
     (void)video2;
@@ -110,27 +110,27 @@ TEST_F(ServerDispatchTest, ASecondSoundConnectionForTheSameSlotIsClosedAndLaterO
 
 TEST_F(ServerDispatchTest, ASoundConnectionForAFreedSlotIsClosedAndTheSlotGetsSoundLater) {
     const int video = ConnectVideo();
-    ASSERT_EQ(tessaly::LastSlot, 1);
+    ASSERT_EQ(server().LastSlot, 1);
     ::close(video);
     peers_.erase(std::find(peers_.begin(), peers_.end(), video));
-    ASSERT_TRUE(WaitFor([] { return Clients[1].fUse == 0; }));
+    ASSERT_TRUE(WaitFor([this] { return server().Clients[1].fUse == 0; }));
     const int late_sound = ConnectSound();
     EXPECT_TRUE(ClosedByServer(late_sound));
-    EXPECT_EQ(Clients[1].WaveSock, 0u);
+    EXPECT_EQ(server().Clients[1].WaveSock, 0u);
     const Receiver next = Connect();
     EXPECT_EQ(next.slot, 1);
-    EXPECT_NE(Clients[1].WaveSock, 0u);
+    EXPECT_NE(server().Clients[1].WaveSock, 0u);
     EXPECT_EQ(ReadBlock(next.sound).size(), 1600u);
 }
 
 TEST_F(ServerDispatchTest, ACloseNotificationForASocketHeldByAFreeSlotClosesIt) {
     const Receiver r = Connect();
-    const CSock::SOCKET sound = Clients[r.slot].WaveSock;
+    const CSock::SOCKET sound = server().Clients[r.slot].WaveSock;
     // The slot was freed without its sound connection (as after shutdown's closing pass would leave it).
-    Clients[r.slot].fUse = 0;
+    server().Clients[r.slot].fUse = 0;
     ::close(r.sound);
     peers_.erase(std::find(peers_.begin(), peers_.end(), r.sound));
-    EXPECT_TRUE(WaitFor([&] { return Clients[r.slot].WaveSock == 0; }));
+    EXPECT_TRUE(WaitFor([&] { return server().Clients[r.slot].WaveSock == 0; }));
     EXPECT_NE(sound, 0u);
 }
 
@@ -145,23 +145,23 @@ TEST_F(ServerDispatchTest, ResetsOnEitherConnectionFreeTheSlotsAtOnceAndTheOther
         ResetAndForget(video_resets ? crashed[i].video : crashed[i].sound);
         open_ends.push_back(video_resets ? crashed[i].sound : crashed[i].video);
     }
-    EXPECT_TRUE(WaitFor([] { return InUse() == 1; }));
+    EXPECT_TRUE(WaitFor([this] { return InUse() == 1; }));
     for (int fd : open_ends) EXPECT_TRUE(ClosedByServer(fd));
     EXPECT_EQ(Connect().slot, 1) << "a newcomer is placed at once";
-    EXPECT_NE(Clients[alive.slot].fUse, 0);
+    EXPECT_NE(server().Clients[alive.slot].fUse, 0);
     EXPECT_EQ(ReadBlock(alive.sound).size(), 1600u);
     EXPECT_EQ(Ask(alive.video).size(), 2u);
 }
 
 TEST_F(ServerDispatchTest, AFailedFrameSendFreesTheSlotAtOnce) {
     const Receiver dead = Connect();
-    ASSERT_TRUE(tessaly::Capture().Driver().DeliverNextFrame());  // a picture it has not had: sent at once
+    ASSERT_TRUE(server().Capture.Driver().DeliverNextFrame());  // a picture it has not had: sent at once
     ResetAndForget(dead.video);
     // No message is let through: the slot is freed by the failing send itself, not by a later notification.
-    tessaly::HandleRequest(kVideoNextRequest, dead.slot);
-    EXPECT_EQ(Clients[dead.slot].fUse, 0);
-    EXPECT_EQ(Clients[dead.slot].VideoSock, 0u);
-    EXPECT_EQ(Clients[dead.slot].WaveSock, 0u);
+    server().HandleRequest(kVideoNextRequest, dead.slot);
+    EXPECT_EQ(server().Clients[dead.slot].fUse, 0);
+    EXPECT_EQ(server().Clients[dead.slot].VideoSock, 0u);
+    EXPECT_EQ(server().Clients[dead.slot].WaveSock, 0u);
 }
 
 TEST_F(ServerDispatchTest, TheLastReceiverLeavingStopsSoundForwarding) {
@@ -169,11 +169,11 @@ TEST_F(ServerDispatchTest, TheLastReceiverLeavingStopsSoundForwarding) {
     ::close(r.video);
     ::close(r.sound);
     peers_.clear();
-    EXPECT_TRUE(WaitFor([] { return tessaly::fWaveSend == 0; }));
+    EXPECT_TRUE(WaitFor([this] { return server().fWaveSend == 0; }));
     EXPECT_EQ(InUse(), 0);
     // The next receiver starts the sound again.
     const Receiver next = Connect();
-    EXPECT_EQ(tessaly::fWaveSend, platform::kTrue);
+    EXPECT_EQ(server().fWaveSend, platform::kTrue);
     EXPECT_EQ(ReadBlock(next.sound).size(), 1600u);
 }
 
@@ -182,12 +182,12 @@ TEST_F(ServerDispatchTest, ShutdownClosesEverythingAndRemovesTheHook) {
     sv_->mnuEND().UserClick();
     EXPECT_TRUE(sv_->form().Unloaded());
     EXPECT_EQ(sv_->Timer1().Interval(), 0);
-    EXPECT_EQ(tessaly::fWaveSend, 0);
-    EXPECT_EQ(tessaly::Capture().fCapture, 0);
-    EXPECT_EQ(tessaly::Sock().fWsa, 0);
-    EXPECT_EQ(Clients[r.slot].VideoSock, 0u);
-    EXPECT_EQ(Clients[r.slot].WaveSock, 0u);
-    EXPECT_NE(Clients[r.slot].fUse, 0);  // closed, not freed
+    EXPECT_EQ(server().fWaveSend, 0);
+    EXPECT_EQ(server().Capture.fCapture, 0);
+    EXPECT_EQ(server().Sock.fWsa, 0);
+    EXPECT_EQ(server().Clients[r.slot].VideoSock, 0u);
+    EXPECT_EQ(server().Clients[r.slot].WaveSock, 0u);
+    EXPECT_NE(server().Clients[r.slot].fUse, 0);  // closed, not freed
     EXPECT_EQ(hMainWnd, nullptr);
     EXPECT_EQ(sounds_.back(), "close all");
     EXPECT_TRUE(ClosedByServer(r.video));
@@ -199,7 +199,7 @@ TEST_F(ServerDispatchTest, TheCloseBoxRunsTheSameShutdown) {
     EXPECT_TRUE(sv_->form().RequestClose(platform::UnloadMode::kCloseBox));
     EXPECT_TRUE(sv_->fEnd());
     EXPECT_EQ(sv_->Timer1().Interval(), 0);
-    EXPECT_EQ(tessaly::Sock().fWsa, 0);
+    EXPECT_EQ(server().Sock.fWsa, 0);
     EXPECT_EQ(hMainWnd, nullptr);
     EXPECT_EQ(CountSounds("close all"), 1);
     EXPECT_TRUE(ClosedByServer(r.video));
@@ -212,20 +212,20 @@ TEST_F(ServerLifecycleTest, EndBeforeServingStopsSoundAndCaptureAndRemovesTheHoo
     EXPECT_TRUE(sv_->form().Topmost());
     EXPECT_EQ(sv_->Timer1().Interval(), 2000);
     EXPECT_TRUE(sv_->mnUSec().Checked());
-    EXPECT_EQ(tessaly::Codec().敷居, 10);
-    EXPECT_EQ(tessaly::Capture().fCapture, platform::kTrue);
-    EXPECT_EQ(tessaly::Capture().Width, 320);
-    EXPECT_EQ(tessaly::Capture().X, 20);
+    EXPECT_EQ(server().Codec.敷居, 10);
+    EXPECT_EQ(server().Capture.fCapture, platform::kTrue);
+    EXPECT_EQ(server().Capture.Width, 320);
+    EXPECT_EQ(server().Capture.X, 20);
     sv_->mnuEND_Click();
-    EXPECT_EQ(tessaly::Sock().fWsa, 0);
-    EXPECT_EQ(tessaly::Capture().fCapture, 0);
-    EXPECT_FALSE(tessaly::Capture().Driver().Running());
+    EXPECT_EQ(server().Sock.fWsa, 0);
+    EXPECT_EQ(server().Capture.fCapture, 0);
+    EXPECT_FALSE(server().Capture.Driver().Running());
     EXPECT_EQ(hMainWnd, nullptr);
     EXPECT_EQ(sounds_.back(), "close all");
     // A frame that still arrives does nothing.
     std::uint8_t picture[230400] = {};
-    tessaly::FrameCallback({picture, sizeof picture, 0, 1});
-    EXPECT_EQ(tessaly::PressSize(), 0);
+    server().FrameCallback({picture, sizeof picture, 0, 1});
+    EXPECT_EQ(server().PressSize(), 0);
 }
 
 TEST_F(ServerLifecycleTest, ASecondActivationOnlyKeepsTheWindowOnTop) {
@@ -252,7 +252,7 @@ TEST_F(ServerLifecycleTest, ServerIsChosenOnce) {
 namespace {
 
 TEST_F(ServerDispatchTest, AFailureInAHandlerIsReportedOnceAndRepeatsAreCounted) {
-    tessaly::SetSoundCommandObserver([](std::string_view command) {
+    server().SetSoundCommandObserver([](std::string_view command) {
         if (command == "Play in from 0") throw std::runtime_error("the chime failed");
     });
     sv_->mnUSec_Click();  // security mode off: each new connection chimes
@@ -263,7 +263,7 @@ TEST_F(ServerDispatchTest, AFailureInAHandlerIsReportedOnceAndRepeatsAreCounted)
     Settle(50);
     EXPECT_EQ(boxes_.size(), 1u);
     // The server went on: the next connection is placed and served.
-    tessaly::SetSoundCommandObserver({});
+    server().SetSoundCommandObserver({});
     const Receiver r = Connect();
     EXPECT_EQ(Ask(r.video, u"VideoNext|END").size(), 2u);
 }

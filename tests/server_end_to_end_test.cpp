@@ -1,12 +1,13 @@
-// tessaly as a program: started --headless on free ports of 127.0.0.1 with the test picture and a tone,
-// looked at by streamtool probe and by a receiver written here. Every wait is bounded; the server is killed
-// at the end whatever happened.
+// tessaly as a program: started --headless on ports of 127.0.0.1 that the system chooses with the test
+// picture and a tone, looked at by streamtool probe and by a receiver written here. Every wait is bounded;
+// the server is killed at the end whatever happened.
 #include <gtest/gtest.h>
 
 #include <QDir>
 #include <QStringList>
 #include <QTemporaryDir>
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <set>
@@ -26,12 +27,11 @@ class ServerEndToEndTest : public ::testing::Test {
   protected:
     // Starts the server and waits for its listening line.
     bool StartServer() {
-        video_port_ = csock_test::FreePort();
-        do {
-            sound_port_ = csock_test::FreePort();
-        } while (sound_port_ == video_port_);
-        server_ = std::make_unique<Program>("tessaly", program_test::TessalyArgs(video_port_, sound_port_));
-        return server_->Started() && server_->WaitForLine("待機します。(127.0.0.1)", 5000);
+        server_ = std::make_unique<program_test::Tessaly>();
+        if (!server_->WaitForPorts()) return false;
+        video_port_ = server_->GetPorts().video;
+        sound_port_ = server_->GetPorts().sound;
+        return server_->WaitForLine("待機します。(127.0.0.1)", 5000);
     }
     std::string Output() const { return server_ ? server_->Output() : std::string(); }
 
@@ -47,7 +47,7 @@ class ServerEndToEndTest : public ::testing::Test {
         return QString::fromStdString(probe.out);
     }
 
-    std::unique_ptr<Program> server_;
+    std::unique_ptr<program_test::Tessaly> server_;
     std::uint16_t video_port_ = 0;
     std::uint16_t sound_port_ = 0;
 };
@@ -128,29 +128,52 @@ TEST_F(ServerEndToEndTest, AReceiverAskingAsFastAsItCanGetsEachPictureOnceAtAbou
 
 TEST_F(ServerEndToEndTest, SigtermEndsTheServerLikeEnd) {
     ASSERT_TRUE(StartServer()) << Output();
+    EXPECT_NE(video_port_, sound_port_);
+    EXPECT_EQ(server_->GetPorts().http, 0) << "the web page is off";
     server_->Terminate();
     ASSERT_TRUE(server_->WaitForExit(10000));
     EXPECT_EQ(server_->ExitCode(), 0);  // -1 for anything but a normal exit
+}
+
+TEST(ServerPortFileTest, OneThatCannotBeWrittenIsReportedAndTheServerServesAllTheSame) {
+    Program server("tessaly", program_test::TessalyArgs("/nonexistent/ports"));
+    ASSERT_TRUE(server.WaitForErrorLine(
+        "tessaly: cannot write the port file /nonexistent/ports.partial: No such file or directory"))
+        << server.Errors();
+    EXPECT_TRUE(server.WaitForLine("待機します。(127.0.0.1)")) << server.Output();
+    EXPECT_FALSE(std::filesystem::exists("/nonexistent/ports.partial"));
 }
 
 TEST(ServerOptionsTest, DefaultsErrorsAndHelp) {
     tessaly::Options o;
     std::string error;
     std::string out;
-    ASSERT_EQ(tessaly::ParseOptions({"tessaly"}, &o, &error, &out), tessaly::ParseOutcome::kRun);
+    ASSERT_EQ(tessaly::ParseOptions({"tessaly"}, &o, &out, &error), tessaly::ParseOutcome::kRun);
     EXPECT_EQ(o.server.video_port, 8001);
     EXPECT_EQ(o.server.sound_port, 8002);
     EXPECT_EQ(o.server.capture, "auto");
     EXPECT_FALSE(o.headless);
     EXPECT_FALSE(o.serve);
-    EXPECT_EQ(tessaly::ParseOptions({"tessaly", "--video-port", "0"}, &o, &error, &out),
+    EXPECT_EQ(o.server.web.port, 8080);
+    EXPECT_TRUE(o.server.port_file.empty());
+    EXPECT_EQ(tessaly::ParseOptions({"tessaly", "--video-port", "70000"}, &o, &out, &error),
               tessaly::ParseOutcome::kError);
     EXPECT_NE(error.find("video port"), std::string::npos);
-    EXPECT_EQ(tessaly::ParseOptions({"tessaly", "--sound-port", "8001"}, &o, &error, &out),
+    // 0 asks the system for free ports (both may be 0), "any" for the web page's; --port-file tells them.
+    ASSERT_EQ(tessaly::ParseOptions({"tessaly", "--video-port", "0", "--sound-port", "0", "--http-port",
+                                     "any", "--port-file", "ports.txt"},
+                                    &o, &out, &error),
+              tessaly::ParseOutcome::kRun)
+        << error;
+    EXPECT_EQ(o.server.video_port, 0);
+    EXPECT_EQ(o.server.sound_port, 0);
+    EXPECT_TRUE(o.server.web_on_any_port);
+    EXPECT_EQ(o.server.port_file, "ports.txt");
+    EXPECT_EQ(tessaly::ParseOptions({"tessaly", "--sound-port", "8001"}, &o, &out, &error),
               tessaly::ParseOutcome::kError);
-    EXPECT_EQ(tessaly::ParseOptions({"tessaly", "--nonsense"}, &o, &error, &out),
+    EXPECT_EQ(tessaly::ParseOptions({"tessaly", "--nonsense"}, &o, &out, &error),
               tessaly::ParseOutcome::kError);
-    EXPECT_EQ(tessaly::ParseOptions({"tessaly", "--help"}, &o, &error, &out), tessaly::ParseOutcome::kExitOk);
+    EXPECT_EQ(tessaly::ParseOptions({"tessaly", "--help"}, &o, &out, &error), tessaly::ParseOutcome::kExitOk);
     EXPECT_NE(out.find("Tessaly V1.10"), std::string::npos);
     EXPECT_NE(out.find("--bind"), std::string::npos);
 }
@@ -159,15 +182,15 @@ TEST(ServerOptionsTest, AllowListAndResendFrames) {
     tessaly::Options o;
     std::string error;
     std::string out;
-    ASSERT_EQ(tessaly::ParseOptions({"tessaly"}, &o, &error, &out), tessaly::ParseOutcome::kRun);
+    ASSERT_EQ(tessaly::ParseOptions({"tessaly"}, &o, &out, &error), tessaly::ParseOutcome::kRun);
     EXPECT_FALSE(o.server.resend_frames);
     EXPECT_FALSE(o.server.allow.AllowsAnyone());
     EXPECT_TRUE(o.server.allow.Allows(static_cast<std::int32_t>(htonl(0xC0A80105))));  // 192.168.1.5
-    ASSERT_EQ(tessaly::ParseOptions({"tessaly", "--allow", "any", "--resend-frames"}, &o, &error, &out),
+    ASSERT_EQ(tessaly::ParseOptions({"tessaly", "--allow", "any", "--resend-frames"}, &o, &out, &error),
               tessaly::ParseOutcome::kRun);
     EXPECT_TRUE(o.server.allow.AllowsAnyone());
     EXPECT_TRUE(o.server.resend_frames);
-    EXPECT_EQ(tessaly::ParseOptions({"tessaly", "--allow", "10.0.0.0/8,300.1.1.1"}, &o, &error, &out),
+    EXPECT_EQ(tessaly::ParseOptions({"tessaly", "--allow", "10.0.0.0/8,300.1.1.1"}, &o, &out, &error),
               tessaly::ParseOutcome::kError);
     EXPECT_NE(error.find("'300.1.1.1'"), std::string::npos) << error;
 }

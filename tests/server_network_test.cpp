@@ -1,7 +1,7 @@
-// tessaly as a program among receivers that misbehave, on free ports of 127.0.0.1: stalled receivers beside
-// a normal one (streamtool probe), churn of receivers that come and go in every way, and hostile
-// connections. Every wait and loop is bounded; the programs are ended whatever happens.
-// Sizes can be raised for the benchmarks that run these tests (bench/server_stall.sh, bench/server_churn.sh):
+// tessaly as a program among receivers that misbehave, on ports of 127.0.0.1 that the system chooses: stalled
+// receivers beside a normal one (streamtool probe), churn of receivers that come and go in every way, and
+// hostile connections. Every wait and loop is bounded; the programs are ended whatever happens. Sizes can be
+// raised for the benchmarks that run these tests (bench/server_stall.sh, bench/server_churn.sh):
 // STREAM_STALLED_RECEIVERS, STREAM_STALL_SECONDS and STREAM_CHURN_CYCLES.
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -66,12 +66,10 @@ void SendNow(int fd, const std::uint8_t* bytes, std::size_t size) {
 class ServerNetworkTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        video_port_ = csock_test::FreePort();
-        do {
-            sound_port_ = csock_test::FreePort();
-        } while (sound_port_ == video_port_);
-        server_ = std::make_unique<Program>("tessaly", program_test::TessalyArgs(video_port_, sound_port_));
-        ASSERT_TRUE(server_->Started());
+        server_ = std::make_unique<program_test::Tessaly>();
+        ASSERT_TRUE(server_->WaitForPorts()) << server_->Errors();
+        video_port_ = server_->GetPorts().video;
+        sound_port_ = server_->GetPorts().sound;
         ASSERT_TRUE(server_->WaitForLine("待機します。(127.0.0.1)")) << server_->Output();
     }
     void TearDown() override {
@@ -141,7 +139,7 @@ class ServerNetworkTest : public ::testing::Test {
         return last;
     }
 
-    std::unique_ptr<Program> server_;
+    std::unique_ptr<program_test::Tessaly> server_;
     std::uint16_t video_port_ = 0;
     std::uint16_t sound_port_ = 0;
     std::vector<int> peers_;

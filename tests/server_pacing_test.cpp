@@ -19,7 +19,7 @@ class FramePacingTest : public ServerTest {
         ServerTest::SetUp();
         Serve();
     }
-    static bool Deliver() { return tessaly::Capture().Driver().DeliverNextFrame(); }
+    bool Deliver() { return server().Capture.Driver().DeliverNextFrame(); }
     // Bytes are waiting on fd now.
     static bool Pending(int fd) {
         pollfd p{fd, POLLIN, 0};
@@ -31,21 +31,22 @@ TEST_F(FramePacingTest, RequestsWaitForAPictureTheReceiverHasNotHadAndOnePicture
     const Receiver a = Connect();
     const Receiver b = Connect();
     // Before the first picture both wait: no empty frame messages at start-up.
-    tessaly::HandleRequest(kVideoNextRequest, a.slot);
-    tessaly::HandleRequest(kVideoNextRequest, b.slot);
+    server().HandleRequest(kVideoNextRequest, a.slot);
+    server().HandleRequest(kVideoNextRequest, b.slot);
     EXPECT_FALSE(Pending(a.video));
     EXPECT_FALSE(Pending(b.video));
     ASSERT_TRUE(Deliver());
     const Bytes first = ReadFrame(a.video);
-    ASSERT_EQ(first.size(), static_cast<std::size_t>(tessaly::PressSize()) + 2);
+    ASSERT_EQ(first.size(), static_cast<std::size_t>(server().PressSize()) + 2);
     EXPECT_GT(first.size(), 2u);
     EXPECT_EQ(ReadFrame(b.video), first);
 
     // a asks twice with that picture in hand: it waits, and the next picture answers both requests once.
-    tessaly::HandleRequest(kVideoNextRequest, a.slot);
-    tessaly::HandleRequest(kVideoNextRequest, a.slot);
+    server().HandleRequest(kVideoNextRequest, a.slot);
+    server().HandleRequest(kVideoNextRequest, a.slot);
     EXPECT_FALSE(Pending(a.video));
-    EXPECT_EQ(Clients[a.slot].fAlive, platform::kTrue);  // a waiting request still counts for the watchdog
+    EXPECT_EQ(server().Clients[a.slot].fAlive,
+              platform::kTrue);  // a waiting request still counts for the watchdog
     ASSERT_TRUE(Deliver());
     const Bytes second = ReadFrame(a.video);
     EXPECT_NE(second, first);
@@ -80,13 +81,13 @@ TEST_F(FramePacingTest, ANewReceiverGetsTheFrameThatIsThereAtOnce) {
     ASSERT_TRUE(Deliver());
     const Bytes frame = Ask(first.video);
     const Receiver late = Connect();
-    tessaly::HandleRequest(kVideoNextRequest, late.slot);
+    server().HandleRequest(kVideoNextRequest, late.slot);
     EXPECT_EQ(ReadFrame(late.video), frame);
     // A slot freed and filled again starts afresh: its new receiver is not taken for the old one.
     sv_->ClientClose(late.slot);
     const Receiver again = Connect();
     ASSERT_EQ(again.slot, late.slot);
-    tessaly::HandleRequest(kVideoNextRequest, again.slot);
+    server().HandleRequest(kVideoNextRequest, again.slot);
     EXPECT_EQ(ReadFrame(again.video), frame);
 }
 
@@ -99,14 +100,14 @@ TEST_F(ResendFramesTest, EveryRequestIsAnsweredAtOnceWithTheCurrentFrame) {
     const Receiver r = Connect();
     // Before any picture: the end marker alone, once per request. Sent within the calls: nothing runs the
     // loop meanwhile.
-    for (int i = 0; i < 3; ++i) tessaly::HandleRequest(kVideoNextRequest, r.slot);
+    for (int i = 0; i < 3; ++i) server().HandleRequest(kVideoNextRequest, r.slot);
     EXPECT_EQ(csock_test::ReadExactly(r.video, 6), Bytes(6, 0xFF));
     // Three requests for one picture: three copies of it.
     ASSERT_TRUE(Deliver());
-    Bytes frame(tessaly::PressBuf.begin(), tessaly::PressBuf.begin() + tessaly::PressSize());
+    Bytes frame(server().PressBuf.begin(), server().PressBuf.begin() + server().PressSize());
     frame.insert(frame.end(), {0xFF, 0xFF});
     ASSERT_GT(frame.size(), 2u);
-    for (int i = 0; i < 3; ++i) tessaly::HandleRequest(kVideoNextRequest, r.slot);
+    for (int i = 0; i < 3; ++i) server().HandleRequest(kVideoNextRequest, r.slot);
     const Bytes got = csock_test::ReadExactly(r.video, 3 * frame.size());
     Bytes copies;
     for (int i = 0; i < 3; ++i) copies.insert(copies.end(), frame.begin(), frame.end());

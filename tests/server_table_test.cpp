@@ -46,7 +46,7 @@ TEST_F(ServerTableTest, TheEleventhReceiverIsClosedAtOnceWithoutChime) {
     EXPECT_EQ(eleventh.slot, 0);
     EXPECT_TRUE(ClosedByServer(eleventh.video));
     EXPECT_TRUE(ClosedByServer(eleventh.sound));
-    EXPECT_EQ(Clients[0].WaveSock, 0u);
+    EXPECT_EQ(server().Clients[0].WaveSock, 0u);
     EXPECT_EQ(CountSounds("Play in from 0"), 10);
     sv_->Timer1().Fire();
     EXPECT_EQ(sv_->List1().Items().back(), "Connect=10  /Max:10");
@@ -60,14 +60,14 @@ TEST_F(ServerTableTest, WatchdogDropsAReceiverAfterAWholeTickWithoutRequest) {
     sv_->Timer1().Fire();  // the quiet one is dropped now, its row still listed
     EXPECT_EQ(sv_->List1().ListCount(), 3);
     EXPECT_EQ(sv_->List1().Items().back(), "Connect=2  /Max:10");
-    EXPECT_EQ(Clients[quiet.slot].fUse, 0);
-    EXPECT_EQ(Clients[quiet.slot].LastTick, 0);
-    EXPECT_NE(Clients[asking.slot].fUse, 0);
+    EXPECT_EQ(server().Clients[quiet.slot].fUse, 0);
+    EXPECT_EQ(server().Clients[quiet.slot].LastTick, 0);
+    EXPECT_NE(server().Clients[asking.slot].fUse, 0);
     EXPECT_TRUE(ClosedByServer(quiet.video));
     sv_->Timer1().Fire();  // one more tick: its row is gone; the asking one missed a tick and goes too
     const std::vector<std::string> rows = {"2 127.0.0.1 2", "Connect=1  /Max:10"};
     EXPECT_EQ(sv_->List1().Items(), rows);
-    EXPECT_EQ(Clients[asking.slot].fUse, 0);
+    EXPECT_EQ(server().Clients[asking.slot].fUse, 0);
 }
 
 TEST_F(ServerTableTest, DoubleClickDropsTheSlotThatBeginsTheRowAfterConfirmation) {
@@ -79,17 +79,17 @@ TEST_F(ServerTableTest, DoubleClickDropsTheSlotThatBeginsTheRowAfterConfirmation
     ASSERT_EQ(boxes_.size(), 1u);
     EXPECT_EQ(boxes_[0], "Disconnect=2 127.0.0.1 1");
     EXPECT_EQ(box_titles_[0], "Tessaly");
-    EXPECT_NE(Clients[2].fUse, 0);
+    EXPECT_NE(server().Clients[2].fUse, 0);
     answer_ = platform::MsgBoxResult::kOk;
     sv_->List1().UserDblClickRow(0);
-    EXPECT_EQ(Clients[2].fUse, 0);
-    EXPECT_NE(Clients[3].fUse, 0);
+    EXPECT_EQ(server().Clients[2].fUse, 0);
+    EXPECT_NE(server().Clients[3].fUse, 0);
     // The summary row never drops anyone; neither does "drop" for a slot that has no row.
     sv_->List1().UserDblClickRow(sv_->List1().ListCount() - 1);
     EXPECT_EQ(boxes_.size(), 2u);
     EXPECT_FALSE(sv_->DropSlot(7));
     EXPECT_TRUE(sv_->DropSlot(3));
-    EXPECT_EQ(Clients[3].fUse, 0);
+    EXPECT_EQ(server().Clients[3].fUse, 0);
 }
 
 TEST_F(ServerTableTest, AnEmptyListHoldsOnlyTheSummaryRowAndIgnoresDoubleClicks) {
@@ -100,31 +100,31 @@ TEST_F(ServerTableTest, AnEmptyListHoldsOnlyTheSummaryRowAndIgnoresDoubleClicks)
 }
 
 TEST_F(ServerTableTest, FramesAreCompressedOnlyWhileSomeoneIsConnected) {
-    auto& driver = tessaly::Capture().Driver();
+    auto& driver = server().Capture.Driver();
     ASSERT_TRUE(driver.DeliverNextFrame());
-    EXPECT_EQ(tessaly::fEncode, 0);
-    EXPECT_EQ(tessaly::PressSize(), 0);  // copied only
+    EXPECT_EQ(server().fEncode, 0);
+    EXPECT_EQ(server().PressSize(), 0);  // copied only
     // Before any frame was compressed, a request waits its longest for one, then gets the end marker alone.
     const Receiver r = Connect();
-    EXPECT_EQ(tessaly::fEncode, platform::kTrue);
+    EXPECT_EQ(server().fEncode, platform::kTrue);
     EXPECT_EQ(Ask(r.video), (Bytes{0xFF, 0xFF}));
     ASSERT_TRUE(driver.DeliverNextFrame());
-    const std::int32_t size = tessaly::PressSize();
+    const std::int32_t size = server().PressSize();
     EXPECT_GE(size, 1800);
     EXPECT_EQ(Ask(r.video).size(), static_cast<std::size_t>(size) + 2);
     sv_->ClientClose(r.slot);
-    EXPECT_EQ(tessaly::fEncode, platform::kTrue);  // ClientClose leaves it
+    EXPECT_EQ(server().fEncode, platform::kTrue);  // ClientClose leaves it
     sv_->Timer1().Fire();
-    EXPECT_EQ(tessaly::fEncode, 0);
-    const Bytes kept(tessaly::PressBuf.begin(), tessaly::PressBuf.begin() + size);
+    EXPECT_EQ(server().fEncode, 0);
+    const Bytes kept(server().PressBuf.begin(), server().PressBuf.begin() + size);
     ASSERT_TRUE(driver.DeliverNextFrame());
-    EXPECT_EQ(tessaly::PressSize(), size);
-    EXPECT_TRUE(std::equal(kept.begin(), kept.end(), tessaly::PressBuf.begin()));
+    EXPECT_EQ(server().PressSize(), size);
+    EXPECT_TRUE(std::equal(kept.begin(), kept.end(), server().PressBuf.begin()));
 }
 
 TEST_F(ServerTableTest, AFrameDecodesToTheCapturedPicture) {
     const Receiver r = Connect();
-    ASSERT_TRUE(tessaly::Capture().Driver().DeliverNextFrame());
+    ASSERT_TRUE(server().Capture.Driver().DeliverNextFrame());
     const Bytes frame = Ask(r.video);
     ASSERT_GT(frame.size(), 2u);
     CCODEC decoder;
@@ -135,19 +135,52 @@ TEST_F(ServerTableTest, AFrameDecodesToTheCapturedPicture) {
 }
 
 TEST_F(ServerTableTest, ThePreviewShowsTheCapturedPictureUpright) {
-    tessaly::SetPreviewPainting(true);
-    ASSERT_TRUE(tessaly::Capture().Driver().DeliverNextFrame());
+    server().Capture.SetPreviewPainting(true);
+    ASSERT_TRUE(server().Capture.Driver().DeliverNextFrame());
     const auto* box = sv_->form().Find<platform::PictureBox>(tessaly::CCapture::kCaptureWindowName);
     ASSERT_NE(box, nullptr);
     EXPECT_TRUE(box->Visible());
     EXPECT_EQ(box->GetPlace(), (platform::Place{20, 20, 320, 240}));
     // The buffer is bottom-up: its last row is the top line of the preview, its first row the bottom line.
     for (int x : {0, 100, 319}) {
-        const std::uint8_t* top = tessaly::CapBuf.data() + 239 * 960 + x * 3;
-        const std::uint8_t* bottom = tessaly::CapBuf.data() + x * 3;
+        const std::uint8_t* top = server().CapBuf.data() + 239 * 960 + x * 3;
+        const std::uint8_t* bottom = server().CapBuf.data() + x * 3;
         EXPECT_EQ(box->GetSurface().PixelAt(x, 0), platform::Rgb(top[2], top[1], top[0]));
         EXPECT_EQ(box->GetSurface().PixelAt(x, 239), platform::Rgb(bottom[2], bottom[1], bottom[0]));
     }
+}
+
+}  // namespace
+
+namespace {
+
+// The one fan-out of what the server captures: a consumer added beside the server's own gets every picture
+// once, whole and with its capture time, and every sound block that the receivers get.
+TEST_F(ServerTableTest, AnAddedConsumerGetsEveryPictureWithItsTimeAndTheSoundBlocksTheReceiversGet) {
+    std::vector<Bytes> pictures;
+    std::vector<std::int64_t> times;
+    std::vector<Bytes> blocks;
+    server().pictures.Add([&](const tessaly::CapturedPicture& p) {
+        pictures.emplace_back(p.bottom_up_bgr.begin(), p.bottom_up_bgr.end());
+        times.push_back(p.capture_micros);
+    });
+    server().sounds.Add(
+        [&](const tessaly::CapturedSound& s) { blocks.emplace_back(s.block.begin(), s.block.end()); });
+    const Receiver r = Connect();
+    for (int i = 0; i < 2; ++i) ASSERT_TRUE(server().Capture.Driver().DeliverNextFrame());
+    ASSERT_EQ(pictures.size(), 2u);
+    EXPECT_NE(pictures[0], pictures[1]);
+    for (std::size_t i = 0; i < pictures.size(); ++i) {
+        ASSERT_EQ(pictures[i].size(), 230400u);
+        EXPECT_EQ(platform::ReadTimeStamp(pictures[i].data()), times[i]) << "the time it was taken";
+    }
+    EXPECT_TRUE(std::equal(pictures[1].begin(), pictures[1].end(), server().CapBuf.begin()));
+    EXPECT_EQ(Ask(r.video).size(), static_cast<std::size_t>(server().PressSize()) + 2) << "still compressed";
+    // The receiver's first block is the first one handed out.
+    const Bytes first = ReadBlock(r.sound);
+    ASSERT_EQ(first.size(), 1600u);
+    ASSERT_FALSE(blocks.empty());
+    EXPECT_EQ(blocks[0], first);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
-// Shared by the server's suites: a running server (main window loaded and activated, capture delivered by
-// hand, the sound input on a tone, the sounds on the null output) listening on free ports of 127.0.0.1,
-// and receivers written here as plain sockets. The server runs on this thread, so every wait pumps its loop.
+// Shared by the server's suites: a fresh server for each test (main window loaded and activated, capture
+// delivered by hand, the sound input on a tone, the sounds on the null output) listening on ports of
+// 127.0.0.1 that the system chooses, and receivers written here as plain sockets. The server runs on this
+// thread, so every wait pumps its loop.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -17,15 +18,11 @@
 #include "platform/wave/wave.h"
 #include "platform/window/msgbox.h"
 #include "platform/window/window.h"
-#include "server/CCapture.h"
 #include "server/StreamingVideo.h"
-#include "server/server_module.h"
-#include "server/window_proc.h"
 
 namespace server_test {
 
 using Bytes = std::vector<std::uint8_t>;
-using tessaly::Clients;
 
 inline Bytes Utf16(std::u16string_view text) {
     Bytes out;
@@ -46,8 +43,6 @@ class ServerTest : public csock_test::EventLoopTest {
   protected:
     void SetUp() override {
         hMainWnd = nullptr;
-        tessaly::ResetServerModule();
-        tessaly::ResetCapture();
         previous_in_ = platform::WaveInBackend();
         previous_out_ = platform::WaveOutBackend();
         ASSERT_TRUE(platform::SetWaveInBackend("tone"));
@@ -60,17 +55,15 @@ class ServerTest : public csock_test::EventLoopTest {
                 box_titles_.push_back(title);
                 return answer_;
             });
-        tessaly::SetSoundCommandObserver([this](std::string_view c) { sounds_.emplace_back(c); });
         settings_.capture = "testpattern";
         settings_.bind = "127.0.0.1";
-        settings_.video_port = csock_test::FreePort();
-        do {
-            settings_.sound_port = csock_test::FreePort();
-        } while (settings_.sound_port == settings_.video_port);
+        settings_.video_port = 0;  // ports of the system's choosing, kept by the server's listening sockets
+        settings_.sound_port = 0;
         Configure(settings_);
         sv_ = std::make_unique<tessaly::StreamingVideo>(settings_);
-        tessaly::SetPreviewPainting(false);
-        tessaly::Capture().Driver().SetManualDelivery(true);
+        server().SetSoundCommandObserver([this](std::string_view c) { sounds_.emplace_back(c); });
+        server().Capture.SetPreviewPainting(false);
+        server().Capture.Driver().SetManualDelivery(true);
         sv_->Form_Load();
         sv_->form().Activate();
         Watch();
@@ -80,12 +73,9 @@ class ServerTest : public csock_test::EventLoopTest {
         for (int fd : peers_) ::close(fd);
         if (!sv_->fEnd()) sv_->ThisExit();
         sv_.reset();
-        tessaly::ResetCapture();
-        tessaly::ResetServerModule();
         while (winsock::WSACleanup() == 0) {
         }
         hMainWnd = nullptr;
-        tessaly::SetSoundCommandObserver({});
         platform::SetMessageBoxHandler(previous_box_);
         platform::SetMessageBoxOkCancelHandler(previous_ok_cancel_);
         platform::SetWaveInBackend(previous_in_);
@@ -94,16 +84,23 @@ class ServerTest : public csock_test::EventLoopTest {
 
     // A suite's own choices of the command line, before the server is made.
     virtual void Configure(tessaly::ServerSettings&) {}
-    void Serve() { sv_->mnuServer_Click(); }
+    void Serve() {
+        sv_->mnuServer_Click();
+        video_port_ = CSock::ListenPort(server().ListenSock[0]);
+        sound_port_ = CSock::ListenPort(server().ListenSock[1]);
+        ASSERT_NE(video_port_, 0);
+        ASSERT_NE(sound_port_, 0);
+    }
 
     int Keep(int fd) {
         peers_.push_back(fd);
         return fd;
     }
 
-    static int InUse() {
+    tessaly::Server& server() { return sv_->server(); }
+    int InUse() {
         int n = 0;
-        for (int slot = 1; slot <= 10; ++slot) n += Clients[slot].fUse != 0;
+        for (int slot = 1; slot <= 10; ++slot) n += server().Clients[slot].fUse != 0;
         return n;
     }
     int CountSounds(std::string_view command) const {
@@ -116,7 +113,7 @@ class ServerTest : public csock_test::EventLoopTest {
     // has taken it (placed or refused).
     int ConnectVideo(std::uint32_t from = 0) {
         const int handled = accepts_seen_ + 1;
-        const int fd = Keep(csock_test::PeerConnect(settings_.video_port, 0, from));
+        const int fd = Keep(csock_test::PeerConnect(video_port_, 0, from));
         WaitFor([&] { return AcceptsHandled() >= handled; });
         accepts_seen_ = handled;
         return fd;
@@ -124,7 +121,7 @@ class ServerTest : public csock_test::EventLoopTest {
     // Opens a sound connection and waits until the server has accepted it.
     int ConnectSound(std::uint32_t from = 0) {
         const int before = SoundAccepts();
-        const int fd = Keep(csock_test::PeerConnect(settings_.sound_port, 0, from));
+        const int fd = Keep(csock_test::PeerConnect(sound_port_, 0, from));
         WaitFor([&] { return SoundAccepts() > before; });
         return fd;
     }
@@ -132,7 +129,7 @@ class ServerTest : public csock_test::EventLoopTest {
     Receiver Connect(bool with_sound = true) {
         Receiver r;
         r.video = ConnectVideo();
-        r.slot = tessaly::LastSlot;
+        r.slot = server().LastSlot;
         if (with_sound) r.sound = ConnectSound();
         return r;
     }
@@ -190,16 +187,18 @@ class ServerTest : public csock_test::EventLoopTest {
     std::vector<std::string> box_titles_;
     platform::MsgBoxResult answer_ = platform::MsgBoxResult::kOk;
     std::vector<int> peers_;
+    std::uint16_t video_port_ = 0;
+    std::uint16_t sound_port_ = 0;
 
   private:
     // Video accepts handled so far: every placed connection sets LastSlot and fills a slot, every refused
     // one sets LastSlot to 0; both are counted by watching the listening socket's accepts through the
     // window procedure.
-    int AcceptsHandled() { return Count(tessaly::ListenSock[0]); }
-    int SoundAccepts() { return Count(tessaly::ListenSock[1]); }
+    int AcceptsHandled() { return Count(server().ListenSock[0]); }
+    int SoundAccepts() { return Count(server().ListenSock[1]); }
     int Count(CSock::SOCKET listener) {
         Watch();
-        return listener == tessaly::ListenSock[0] ? video_accepts_ : sound_accepts_;
+        return listener == server().ListenSock[0] ? video_accepts_ : sound_accepts_;
     }
     void Watch() {
         if (watching_ || hMainWnd == nullptr) return;
@@ -210,8 +209,8 @@ class ServerTest : public csock_test::EventLoopTest {
                                               platform::LPARAM l) -> platform::LRESULT {
             const platform::LRESULT r = inner(h, m, w, l);
             if (m == platform::WM_SOCKET && l == winsock::FD_ACCEPT) {
-                if (w == tessaly::ListenSock[0]) ++video_accepts_;
-                if (w == tessaly::ListenSock[1]) ++sound_accepts_;
+                if (w == server().ListenSock[0]) ++video_accepts_;
+                if (w == server().ListenSock[1]) ++sound_accepts_;
             }
             return r;
         });

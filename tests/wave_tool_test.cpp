@@ -85,6 +85,6 @@ TEST(StreamtoolSound, MakeSoundsWritesTheServersTwoFiles) {
     QTemporaryDir dir;
     const QString folder = dir.filePath("sounds");
     ASSERT_EQ(Streamtool({"make-sounds", folder}).status, 0);
-    EXPECT_EQ(wave_test::ReadSamples((folder + "/stream.wav").toStdString()), platform::MakeChimeSamples());
-    EXPECT_EQ(wave_test::ReadSamples((folder + "/danger.wav").toStdString()), platform::MakeAlarmSamples());
+    EXPECT_EQ(wave_test::ReadSamples((folder + "/stream.wav").toStdString()), tessaly::MakeChimeSamples());
+    EXPECT_EQ(wave_test::ReadSamples((folder + "/danger.wav").toStdString()), tessaly::MakeAlarmSamples());
 }

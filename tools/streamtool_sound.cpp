@@ -124,7 +124,7 @@ int MakeSounds(const std::vector<std::string>& args) {
     std::error_code ec;
     std::filesystem::create_directories(args[0], ec);
     std::string error;
-    if (!platform::WriteServerSounds(args[0], &error)) return Fail("make-sounds", error);
+    if (!tessaly::WriteServerSounds(args[0], &error)) return Fail("make-sounds", error);
     std::printf("wrote %s/stream.wav and %s/danger.wav\n", args[0].c_str(), args[0].c_str());
     return 0;
 }
