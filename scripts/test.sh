@@ -27,7 +27,7 @@ cmake --build "$root/build-tsan" --target suite_tests
 # server to its full pace beside many stalled or hostile connections run in the other builds only: under the
 # checker their figures say how fast this machine is. The children that QProcess starts exec at once
 # (die_after_fork=0).
-export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:die_after_fork=0:suppressions=$root/tests/tsan_suppressions.txt"
+export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:die_after_fork=0"
 (cd "$root/build-tsan" && ctest --output-on-failure \
   -R '^(Server|ResendFrames|FramePacing|AllowList|RefusalLog|Web|Quillon|Brondel|Receiver|RawOutput|InitItems|Probe)' \
   -E '^ServerNetworkTest\.(Stalled|Hostile)')
