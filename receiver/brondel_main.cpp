@@ -98,7 +98,7 @@ int main(int argc, char** argv) {
     bool raw_to_stdout = false;
     receiver::ReceiverStart start{
         "brondel",
-        receiver::BrondelWindow::kCaption,
+        "Brondel",
         "Brondel, the two-server receiver: shows two servers side by side and plays the sound of one.\n"
         "Without a window, standard input takes: connect 1|2, sound 1|2, alarm, snap 1|2, quit.",
         {

@@ -4,6 +4,8 @@
 #include <filesystem>
 
 #include "platform/window/paths.h"
+#include "platform/winsock/winsock.h"
+#include "receiver/status_text.h"
 
 namespace receiver {
 
@@ -53,15 +55,30 @@ void BrondelWindow::BuildControls() {
         Option1[i] = &form_.AddOptionButton(Indexed("Option1", i), i == 0 ? "音声１" : "音声２",
                                             {232 + left, 304, 57, 25}, "Option1");
         Option1[i]->SetBackColor(kWindowColor);
+        Label1[i] = &form_.AddLabel(Indexed("Label1", i), "", {14 + i * 320, 14, 130, 16});
+        Label1[i]->SetVisible(false);
         Command3[i]->OnClick([this, i] { Command3_Click(i); });
         Option1[i]->OnClick([this, i] { Option1_Click(i); });
         mnuCon[i]->OnClick([this, i] { mnuCon_Click(i); });
-        keepers_[i].OnLost([this, i] { EndSession(i, "切断しました。"); });
+        keepers_[i].OnEstablished([this, i] { Established(i); });
+        keepers_[i].OnLost([this, i] { EndSession(i, kDisconnectedText); });
+        keepers_[i].OnTimedOut([this, i] { EndSession(i, ConnectFailedText(winsock::WSAETIMEDOUT)); });
+        keepers_[i].OnRetryWaiting([this, i](int attempt) { Text1[i]->SetText(RetryText(attempt)); });
         keepers_[i].OnRetry([this, i](int attempt) { Reconnect(i, attempt); });
         keepers_[i].OnPauseOver([this, i] { fNext[i] = platform::kTrue; });
     }
     mnu_Danger.OnClick([this] { mnu_Danger_Click(); });
     mnuEnd.OnClick([this] { mnuEnd_Click(); });
+    BindKeys();
+}
+
+void BrondelWindow::BindKeys() {
+    for (int i = 0; i < kServers; ++i) {
+        ShowConnectItem(i, false);
+        Command3[i]->SetKeys({0, "Ctrl+" + Digit(i)});
+    }
+    mnu_Danger.SetKeys({'W', {}});
+    mnuEnd.SetKeys({'X', "Ctrl+Q"});
 }
 
 BrondelWindow::~BrondelWindow() {
@@ -98,12 +115,16 @@ void BrondelWindow::SetReconnect(bool on) {
 
 void BrondelWindow::ReadInitFile() {
     const std::string path = platform::InProgramFolder("init.txt");
-    const bool read = ReadInitItems(path, Items, {}) >= 0;
     const bool given = item_options_.Any();
+    // Items on the command line give what a missing file would have given.
+    if (!given && !std::filesystem::exists(path) &&
+        !AskForInitFile(path, {"サーバー1のアドレス:", "サーバー2のアドレス (なければ空欄):"},
+                        "," + std::to_string(kDesignInterval), "--server1"))
+        return;
+    const bool read = ReadInitItems(path, Items, {}) >= 0;
     if (!read) {
         Items = {};  // a broken file names no server
-        // Items on the command line give what a missing file would have given.
-        if (!given || std::filesystem::exists(path)) ReportError(kInitFileError);
+        if (std::filesystem::exists(path)) ReportError(InitFileErrorText(path));
         if (!given) return;
     }
     for (int i = 0; i < kServers; ++i) {
@@ -130,23 +151,27 @@ void BrondelWindow::mnuCon_Click(int i) {
     platform::DoEvents();
     if (fCon[i] == platform::kFalse) {
         fCon[i] = platform::kTrue;
-        links_[i].Connect(ports_, Text2[i]->Text());
-        mnuCon[i]->SetCaption("切断" + Digit(i));
+        Text1[i]->SetText(kConnectingText);
+        ShowConnectItem(i, true);
         fShow[i] = platform::kTrue;
+        StartAttempt(i);
         return;
     }
     keepers_[i].Stop();
-    Command3[i]->SetEnabled(false);
-    links_[i].CloseBoth();
-    ShowItemAsConnect(i);
+    CloseSession(i, kDisconnectedText);
+    ShowConnectItem(i, false);
     fCon[i] = platform::kFalse;
     fShow[i] = platform::kFalse;
-    Text1[i]->SetText("切断しました。");
-    EnableExitWhenBothVideoClosed();
 }
 
-void BrondelWindow::ShowItemAsConnect(int i) {
-    mnuCon[i]->SetCaption("接続" + Digit(i));
+void BrondelWindow::ShowConnectItem(int i, bool connected) {
+    mnuCon[i]->SetCaption((connected ? "切断" : "接続") + Digit(i));
+    mnuCon[i]->SetKeys({Digit(i)[0], {}});
+}
+
+void BrondelWindow::StartAttempt(int i) {
+    keepers_[i].Connecting();
+    links_[i].Connect(ports_, Text2[i]->Text());
 }
 
 void BrondelWindow::EnableExitWhenBothVideoClosed() {
@@ -214,15 +239,16 @@ void BrondelWindow::OnConnect(SOCKET sock) {
     ServerLink& link = links_[found.index];
     if (found.kind == ServerLink::Kind::kVideo) {
         link.VideoConnected(sock);
-        keepers_[found.index].Connected();
     } else {
         link.SoundConnected(sock);
-        Text1[found.index]->SetText("接続しました。");
-        keepers_[found.index].Established();
     }
     mnuEnd.SetEnabled(false);
-    Command3[found.index]->SetEnabled(true);
     Wave.fLOGIN = platform::kTrue;
+}
+
+void BrondelWindow::Established(int i) {
+    Text1[i]->SetText(kConnectedText);
+    Command3[i]->SetEnabled(true);
 }
 
 void BrondelWindow::OnConnectFailed(SOCKET sock, int error) {
@@ -231,24 +257,37 @@ void BrondelWindow::OnConnectFailed(SOCKET sock, int error) {
     EndSession(found.index, ConnectFailedText(error));
 }
 
-void BrondelWindow::EndSession(int i, const std::string& status) {
+void BrondelWindow::CloseSession(int i, const std::string& status) {
     links_[i].CloseBoth();
     fNext[i] = platform::kFalse;
     Text1[i]->SetText(status);
     Command3[i]->SetEnabled(false);
     EnableExitWhenBothVideoClosed();
+    ShowPictureAsOld(i);
+}
+
+void BrondelWindow::EndSession(int i, const std::string& status) {
+    CloseSession(i, status);
     if (keepers_[i].ScheduleRetry()) {
-        mnuCon[i]->SetCaption("切断" + Digit(i));  // it stops the attempts
+        ShowConnectItem(i, true);  // 切断 stops the attempts
         return;
     }
-    ShowItemAsConnect(i);
+    ShowConnectItem(i, false);
     fCon[i] = platform::kFalse;
     fShow[i] = platform::kFalse;
 }
 
 void BrondelWindow::Reconnect(int i, int attempt) {
     Text1[i]->SetText(RetryText(attempt));
-    links_[i].Connect(ports_, Text2[i]->Text());
+    StartAttempt(i);
+}
+
+void BrondelWindow::ShowPictureAsOld(int i) {
+    if (frames_[i] == 0 || picture_old_[i]) return;
+    picture_old_[i] = true;
+    Picture2.Dim({kPictureLeft[i], 10, kPictureWidth, kPictureHeight});
+    Label1[i]->SetCaption(OldPictureText(picture_time_[i]));
+    Label1[i]->SetVisible(true);
 }
 
 void BrondelWindow::OnWrite(SOCKET sock) {
@@ -304,6 +343,9 @@ void BrondelWindow::FrameArrived(int i) {
             std::fprintf(stderr, "brondel: %s\n", error.c_str());
     }
     ++frames_[i];
+    picture_old_[i] = false;
+    picture_time_[i] = std::time(nullptr);
+    Label1[i]->SetVisible(false);
     RecvBitMapShow();
     CountPaintedFrame(link.BmpBuf.data());
 }
@@ -311,31 +353,24 @@ void BrondelWindow::FrameArrived(int i) {
 void BrondelWindow::OnClose(SOCKET sock) {
     const Found found = Locate(sock);
     if (found.index < 0) return;
-    if (found.kind == ServerLink::Kind::kVideo) return EndSession(found.index, "切断しました。");
-    SoundClosed(found.index);
-}
-
-void BrondelWindow::SoundClosed(int i) {
-    links_[i].WaveClient.CloseSock();
-    Command3[i]->SetEnabled(false);
-    EnableExitWhenBothVideoClosed();
-    Text1[i]->SetText("切断しました。");
-    ShowItemAsConnect(i);
+    // Either connection ends the session (the sound alone could not come back; see Quillon's window). A
+    // server that closes before sending anything turned the receiver away.
+    EndSession(found.index, keepers_[found.index].Established() ? kDisconnectedText : kTurnedAwayText);
 }
 
 void BrondelWindow::RecvBitMapShow() {
     if (fBusy != platform::kFalse) return;
     fBusy = platform::kTrue;
     for (int i = 0; i < kServers; ++i) {
-        if (fShow[i] == platform::kFalse) continue;
+        if (fShow[i] == platform::kFalse || picture_old_[i]) continue;  // an old picture stays grey
         PaintPicture(Picture2, kPictureLeft[i] - DrawWidth, 10, DrawWidth, DrawHeight, links_[i].BmpBuf);
     }
     fBusy = platform::kFalse;
     if (fSnap == platform::kFalse) return;
     fSnap = platform::kFalse;
     std::string error;
-    const std::string name = "PICTUTE" + std::to_string(SnapIndex) + ".BMP";
-    if (!WriteSnapshot(platform::InProgramFolder(name), links_[SnapIndex].BmpBuf, &error)) ReportError(error);
+    const std::string path = platform::InProgramFolder("PICTUTE" + std::to_string(SnapIndex) + ".BMP");
+    if (!WriteSnapshot(path, links_[SnapIndex].BmpBuf, &error)) ReportError(SnapshotFailedText(path));
 }
 
 }  // namespace receiver

@@ -1,13 +1,16 @@
 // Brondel's main window: two servers side by side, each with its own pair of connections, decoder,
 // buffers, menu item, address box, status box and snapshot button; the sound of the server whose option
 // button is selected; frame requests paced by Timer1 (after each server's first request, the next one
-// goes out at the next tick after a frame was shown). Each server's session ends, as Quillon's does, when
-// its video connection closes or resets, when it stops answering or cannot be reached: both of its
-// connections close, its status reads why, and its 接続 item connects again with one click (with
-// reconnecting on, its keeper tries again instead).
+// goes out at the next tick after a frame was shown). Each server's session runs as Quillon's does: 接続中…
+// until its first frame or sound block, then 接続しました。; it ends when either of its connections closes
+// or resets, when it stops answering, sends nothing within 10 s or cannot be reached: both of its
+// connections close, its status reads why, its half of the picture turns grey under the time it was shown
+// (and is no longer repainted), and its 接続 item connects again with one click (with reconnecting on, its
+// keeper tries again instead).
 #pragma once
 
 #include <array>
+#include <ctime>
 #include <string>
 
 #include "platform/window/timer.h"
@@ -74,6 +77,7 @@ class BrondelWindow : public ReceiverWindow {
     std::array<platform::Button*, kServers> Command3;
     std::array<platform::TextBox*, kServers> Text1;
     std::array<platform::OptionButton*, kServers> Option1;
+    std::array<platform::Label*, kServers> Label1;  // over an old picture: when it was shown
     platform::Timer Timer1;
     platform::Menu& mnu_Danger;
     std::array<platform::Menu*, kServers> mnuCon;
@@ -99,12 +103,16 @@ class BrondelWindow : public ReceiverWindow {
     void SendAlarm(const Found& from);
     void RequestFrame(int i);
     void FrameArrived(int i);
-    void SoundClosed(int i);
-    // Closes both of server i's connections and shows status; then either waits for the next attempt or
-    // returns its item to 接続.
+    void StartAttempt(int i);
+    void Established(int i);
+    // Closes both of server i's connections and shows status and its picture as old.
+    void CloseSession(int i, const std::string& status);
+    // CloseSession, then either waits for the next attempt or returns its item to 接続.
     void EndSession(int i, const std::string& status);
     void Reconnect(int i, int attempt);
-    void ShowItemAsConnect(int i);
+    void ShowConnectItem(int i, bool connected);
+    void ShowPictureAsOld(int i);
+    void BindKeys();
     void EnableExitWhenBothVideoClosed();
 
     ItemOptions item_options_;
@@ -112,6 +120,8 @@ class BrondelWindow : public ReceiverWindow {
     std::array<LinkKeeper, kServers> keepers_;
     std::array<RawOut*, kServers> raw_out_{};
     std::array<long, kServers> frames_{};
+    std::array<bool, kServers> picture_old_{};
+    std::array<std::time_t, kServers> picture_time_{};
 };
 
 }  // namespace receiver

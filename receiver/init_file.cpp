@@ -4,6 +4,7 @@
 #include "receiver/init_file.h"
 
 #include <cctype>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 
@@ -70,6 +71,35 @@ int ReadInitItems(const std::string& path, InitItems& Items,
         if (after_item) after_item(index);
         if (reader.AtEnd()) return index + 1;
     }
+}
+
+std::string InitFileErrorText(const std::string& path) {
+    std::error_code ec;
+    if (std::filesystem::is_regular_file(path, ec) && std::filesystem::file_size(path, ec) == 0 && !ec)
+        return "INIT.TXT ファイルが空です。";
+    return kInitFileError;
+}
+
+std::string NoInitFileText(const std::string& folder, const std::string& option) {
+    return "no init.txt in " + folder + ": name the server with " + option +
+           " HOST, or write its address into " + folder + "/init.txt";
+}
+
+bool IsInitAddress(const std::string& address) {
+    return !address.empty() && address.find_first_of(" \t,\"") == std::string::npos;
+}
+
+std::string BadAddressText(const std::string& address) {
+    return "アドレスに使えない文字があります: " + address;
+}
+
+bool WriteInitFile(const std::string& path, const std::string& line, std::string* error) {
+    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    file << line << "\r\n";
+    file.close();
+    if (file) return true;
+    *error = "INIT.TXT を書き込めません: " + path;
+    return false;
 }
 
 int SizeItemValue(const std::string& item) {

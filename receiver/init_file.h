@@ -13,8 +13,19 @@ namespace receiver {
 inline constexpr int kInitItems = 11;
 using InitItems = std::array<std::string, kInitItems>;
 
-// The message shown when the file is missing, unreadable or holds more than 11 items.
+// The message shown when the file is unreadable or holds more than 11 items.
 inline constexpr const char* kInitFileError = "INIT.TXT ファイルが見つかりません。";
+
+// Why the file at path, which ReadInitItems could not read, is of no use: empty, or kInitFileError.
+std::string InitFileErrorText(const std::string& path);
+// The one line for a start without init.txt where no dialog can ask (no window): where the file belongs
+// and the option that names a server instead.
+std::string NoInitFileText(const std::string& folder, const std::string& option);
+// Whether an answer can be an address item: not empty, no blanks, commas or quotes.
+bool IsInitAddress(const std::string& address);
+std::string BadAddressText(const std::string& address);
+// Writes a new init.txt holding line (and a line end); false with a one-line error.
+bool WriteInitFile(const std::string& path, const std::string& line, std::string* error);
 
 // Reads the items of the file at path into Items, calling after_item(index) after each one (the callers
 // act on an item at once, as it is read). Returns the number of items read, or -1 on an error: the file

@@ -4,21 +4,18 @@
 
 namespace receiver {
 
-std::string RetryText(int attempt) {
-    return "再接続中 (" + std::to_string(attempt) + " 回目)";
-}
-
 LinkKeeper::LinkKeeper() : clock_([] { return platform::MonotonicMicros(); }) {
     watchdog_timer_.SetHandler([this] { CheckSilence(); });
     retry_timer_.SetHandler([this] { RetryDue(); });
     pause_timer_.SetHandler([this] { PauseOver(); });
+    connect_timer_.SetHandler([this] { ConnectTimedOut(); });
+    notice_timer_.SetHandler([this] { NoticeOver(); });
 }
 
-void LinkKeeper::Connected() {
-    watching_ = true;
-    outstanding_ = 0;
-    last_sound_ = clock_();
-    watchdog_timer_.SetInterval(kWatchdogTickMs);
+void LinkKeeper::Connecting() {
+    StopWatching();
+    notice_timer_.SetInterval(0);
+    connect_timer_.SetInterval(kConnectLimitMs);
 }
 
 void LinkKeeper::RequestSent() {
@@ -28,10 +25,28 @@ void LinkKeeper::RequestSent() {
 void LinkKeeper::FrameAnswered() {
     if (outstanding_ > 0) --outstanding_;
     waiting_since_ = clock_();  // a request still out is counted from this answer on
+    DataArrived();
 }
 
 void LinkKeeper::SoundArrived() {
     last_sound_ = clock_();
+    DataArrived();
+}
+
+void LinkKeeper::DataArrived() {
+    if (watching_ || !connect_timer_.Running()) return;
+    connect_timer_.SetInterval(0);
+    watching_ = true;
+    attempts_ = 0;
+    last_sound_ = clock_();
+    if (outstanding_ == 0) waiting_since_ = clock_();
+    watchdog_timer_.SetInterval(kWatchdogTickMs);
+    if (on_established_) on_established_();
+}
+
+void LinkKeeper::ConnectTimedOut() {
+    connect_timer_.SetInterval(0);
+    if (on_timed_out_) on_timed_out_();
 }
 
 void LinkKeeper::CheckSilence() {
@@ -44,14 +59,22 @@ void LinkKeeper::CheckSilence() {
 
 bool LinkKeeper::ScheduleRetry() {
     StopWatching();
+    connect_timer_.SetInterval(0);
     pause_timer_.SetInterval(0);
     if (!reconnect_) return false;
     retry_timer_.SetInterval(kRetryMs);
+    notice_timer_.SetInterval(kFailureShownMs);
     return true;
+}
+
+void LinkKeeper::NoticeOver() {
+    notice_timer_.SetInterval(0);
+    if (on_retry_waiting_) on_retry_waiting_(attempts_ + 1);
 }
 
 void LinkKeeper::RetryDue() {
     retry_timer_.SetInterval(0);
+    notice_timer_.SetInterval(0);
     if (on_retry_) on_retry_(++attempts_);
 }
 
@@ -59,6 +82,8 @@ void LinkKeeper::Stop() {
     StopWatching();
     retry_timer_.SetInterval(0);
     pause_timer_.SetInterval(0);
+    connect_timer_.SetInterval(0);
+    notice_timer_.SetInterval(0);
     attempts_ = 0;
 }
 

@@ -43,7 +43,7 @@ int main(int argc, char** argv) {
     bool connect = false;
     receiver::ReceiverStart start{
         "quillon",
-        receiver::QuillonWindow::kCaption,
+        "Quillon",
         "Quillon, the single-server receiver: shows and plays what one server sends.\n"
         "Without a window, standard input takes: connect, alarm, snap, size 0|1, quit.",
         {

@@ -4,6 +4,8 @@
 #include <filesystem>
 
 #include "platform/window/paths.h"
+#include "platform/winsock/winsock.h"
+#include "receiver/status_text.h"
 
 namespace receiver {
 
@@ -32,6 +34,7 @@ QuillonWindow::QuillonWindow(Ports ports)
       Text2(form_.AddTextBox("Text2", {272, 512, 217, 25}, kDefaultAddress)),
       Text3(form_.AddTextBox("Text3", {8, 544, 400, 25})),
       Label1(form_.AddLabel("Label1", "サイズ", {512, 520, 37, 11})),
+      Label2(form_.AddLabel("Label2", "", {14, 14, 130, 16})),
       Combo1(form_.AddComboBox("Combo1", {560, 512, 97, 20})),
       Command3(form_.AddButton("Command3", "撮影", {432, 544, 57, 25})),
       mnu_Danger(form_.AddMenu("mnu_Danger", "警告")),
@@ -40,6 +43,11 @@ QuillonWindow::QuillonWindow(Ports ports)
     Picture2.SetBackColor(kPictureColor);
     Picture2.Cls();
     Label1.SetBackColor(kWindowColor);
+    Label2.SetVisible(false);
+    ShowConnectItem(false);
+    mnu_Danger.SetKeys({'W', {}});
+    mnuEnd.SetKeys({'X', "Ctrl+Q"});
+    Command3.SetKeys({0, "Ctrl+S"});
     Text1.MarkAsStatus();
     Text1.SetLocked(true);
     mnuConnect.OnClick([this] { mnuConnect_Click(); });
@@ -47,7 +55,10 @@ QuillonWindow::QuillonWindow(Ports ports)
     mnuEnd.OnClick([this] { mnuEnd_Click(); });
     Command3.OnClick([this] { Command3_Click(); });
     Combo1.OnClick([this] { Combo1_Click(); });
-    keeper_.OnLost([this] { EndSession("切断しました。"); });
+    keeper_.OnEstablished([this] { Established(); });
+    keeper_.OnLost([this] { EndSession(kDisconnectedText); });
+    keeper_.OnTimedOut([this] { EndSession(ConnectFailedText(winsock::WSAETIMEDOUT)); });
+    keeper_.OnRetryWaiting([this](int attempt) { Text1.SetText(RetryText(attempt)); });
     keeper_.OnRetry([this](int attempt) { Reconnect(attempt); });
     keeper_.OnPauseOver([this] { RequestFrame(); });
 }
@@ -83,6 +94,9 @@ void QuillonWindow::Form_Load() {
 
 void QuillonWindow::ReadInitFile() {
     const std::string path = platform::InProgramFolder("init.txt");
+    if (server_.empty() && !std::filesystem::exists(path) &&
+        !AskForInitFile(path, {"サーバーのアドレス:"}, "", "--server"))
+        return;
     const int read = ReadInitItems(path, Items, [this](int index) {
         const std::string& item = Items[index];
         if (item.find("SIZE") == std::string::npos) return;
@@ -94,13 +108,16 @@ void QuillonWindow::ReadInitFile() {
     if (!server_.empty()) Text2.SetText(server_);
     if (read < 0) {
         // --server gives what a missing file would have given.
-        if (server_.empty() || std::filesystem::exists(path)) ReportError(kInitFileError);
+        if (std::filesystem::exists(path)) ReportError(InitFileErrorText(path));
         return;
     }
     if (server_.empty()) Text2.SetText(Items[0]);
 }
 
 void QuillonWindow::SetPictureSize(int size) {
+    // A picture drawn in the other layout is not the one to show as old.
+    picture_shown_ = false;
+    Label2.SetVisible(false);
     if (size == 1) {
         SetOuterSizeTwips(form_, 5595, 6555);
         Picture2.Cls();
@@ -111,6 +128,7 @@ void QuillonWindow::SetPictureSize(int size) {
         Combo1.Move(248, 288, 100, 20);
         Label1.Move(192, 296);
         Command3.Move(168, 320);
+        Label2.Move(24, 24);
         Combo1.SetText(kSize320);
         return;
     }
@@ -123,6 +141,13 @@ void QuillonWindow::SetPictureSize(int size) {
     Combo1.Move(560, 512, 97, 20);
     Label1.Move(512, 520);
     Command3.Move(432, 544);
+    Label2.Move(14, 14);
+}
+
+platform::Place QuillonWindow::PictureRect() const {
+    // Where RecvBitMapShow paints: 320 x 240 at (20, 20), or doubled at (10, 10).
+    if (PictureSize == 1) return {20, 20, 320, 240};
+    return {10, 10, 640, 480};
 }
 
 void QuillonWindow::Combo1_Click() {
@@ -135,13 +160,26 @@ void QuillonWindow::mnuConnect_Click() {
     if (fCon == platform::kFalse) {
         fCon = platform::kTrue;
         fStarted = platform::kTrue;
-        link.Connect(ports_, Text2.Text());
-        mnuConnect.SetCaption("切断");
+        Text1.SetText(kConnectingText);
+        ShowConnectItem(true);
+        StartAttempt();
         return;
     }
-    Command3.SetEnabled(false);
-    ThisExit();
-    Text1.SetText("切断しました。");
+    // The user's 切断: attempts stop too, and the item connects again.
+    keeper_.Stop();
+    CloseSession(kDisconnectedText);
+    fCon = platform::kFalse;
+    ShowConnectItem(false);
+}
+
+void QuillonWindow::ShowConnectItem(bool connected) {
+    mnuConnect.SetCaption(connected ? "切断" : "接続");
+    mnuConnect.SetKeys({connected ? 'D' : 'C', {}});
+}
+
+void QuillonWindow::StartAttempt() {
+    keeper_.Connecting();
+    link.Connect(ports_, Text2.Text());
 }
 
 void QuillonWindow::mnu_Danger_Click() {
@@ -155,7 +193,8 @@ void QuillonWindow::Command3_Click() {
 }
 
 void QuillonWindow::mnuEnd_Click() {
-    if (fStarted == platform::kFalse) ThisExit();
+    // The item is enabled only while no session runs; the teardown is the same whether one ran or not.
+    ThisExit();
     form_.Unload();
 }
 
@@ -182,18 +221,19 @@ void QuillonWindow::OnConnect(SOCKET sock) {
     switch (link.KindOf(sock)) {
         case ServerLink::Kind::kVideo:
             link.VideoConnected(sock);
-            keeper_.Connected();
             break;
         case ServerLink::Kind::kSound:
             link.SoundConnected(sock);
-            Text1.SetText("接続しました。");
             Wave.fLOGIN = platform::kTrue;
-            keeper_.Established();
             break;
         case ServerLink::Kind::kNone:
             return;  // a connect queued for a socket closed meanwhile
     }
     mnuEnd.SetEnabled(false);
+}
+
+void QuillonWindow::Established() {
+    Text1.SetText(kConnectedText);
     Command3.SetEnabled(true);
 }
 
@@ -203,20 +243,32 @@ void QuillonWindow::OnConnectFailed(SOCKET sock, int error) {
     EndSession(ConnectFailedText(error));
 }
 
-void QuillonWindow::EndSession(const std::string& status) {
+void QuillonWindow::CloseSession(const std::string& status) {
     link.CloseBoth();
     Text1.SetText(status);
     Command3.SetEnabled(false);
     mnuEnd.SetEnabled(true);
     Wave.fLOGIN = platform::kFalse;
+    ShowPictureAsOld();
+}
+
+void QuillonWindow::EndSession(const std::string& status) {
+    CloseSession(status);
     if (keeper_.ScheduleRetry()) return;  // 切断 stays: it stops the attempts
     fCon = platform::kFalse;
-    mnuConnect.SetCaption("接続");
+    ShowConnectItem(false);
 }
 
 void QuillonWindow::Reconnect(int attempt) {
     Text1.SetText(RetryText(attempt));
-    link.Connect(ports_, Text2.Text());
+    StartAttempt();
+}
+
+void QuillonWindow::ShowPictureAsOld() {
+    if (!picture_shown_ || Label2.Visible()) return;
+    Picture2.Dim(PictureRect());
+    Label2.SetCaption(OldPictureText(picture_time_));
+    Label2.SetVisible(true);
 }
 
 void QuillonWindow::OnWrite(SOCKET sock) {
@@ -271,23 +323,10 @@ void QuillonWindow::WriteRawPicture() {
 }
 
 void QuillonWindow::OnClose(SOCKET sock) {
-    switch (link.KindOf(sock)) {
-        case ServerLink::Kind::kVideo:
-            return EndSession("切断しました。");  // no more pictures: the session is over
-        case ServerLink::Kind::kSound:
-            return SoundClosed();
-        case ServerLink::Kind::kNone:
-            return;  // a close queued for a connection already closed
-    }
-}
-
-void QuillonWindow::SoundClosed() {
-    Text1.SetText("切断しました。");
-    WaveClient.CloseSock();
-    Command3.SetEnabled(false);
-    mnuConnect.SetEnabled(true);
-    mnuEnd.SetEnabled(true);
-    Wave.fLOGIN = platform::kFalse;
+    if (link.KindOf(sock) == ServerLink::Kind::kNone) return;  // a close queued for a closed connection
+    // A server that closes before sending anything turned the receiver away (its allow list, or it is
+    // full).
+    EndSession(keeper_.Established() ? kDisconnectedText : kTurnedAwayText);
 }
 
 void QuillonWindow::RecvBitMapShow() {
@@ -299,11 +338,15 @@ void QuillonWindow::RecvBitMapShow() {
         PaintPicture(Picture2, 330 - DrawWidth, 10, 2 * DrawWidth, 2 * DrawHeight, BmpBuf);
     }
     fBusy = platform::kFalse;
+    picture_shown_ = true;
+    picture_time_ = std::time(nullptr);
+    Label2.SetVisible(false);
     CountPaintedFrame(BmpBuf.data());
     if (fSnap == platform::kFalse) return;
     fSnap = platform::kFalse;
     std::string error;
-    if (!WriteSnapshot(platform::InProgramFolder("PICTUTE.BMP"), BmpBuf, &error)) ReportError(error);
+    const std::string path = platform::InProgramFolder("PICTUTE.BMP");
+    if (!WriteSnapshot(path, BmpBuf, &error)) ReportError(SnapshotFailedText(path));
 }
 
 }  // namespace receiver

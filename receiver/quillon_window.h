@@ -1,12 +1,16 @@
 // Quillon's main window: one server, its picture at 320 x 240 or doubled to 640 x 480 (mirrored left to
 // right), its sound, the alarm request and the snapshot file PICTUTE.BMP. Frames are requested one after
 // another: the next request leaves as soon as a frame has arrived, before it is decoded and painted.
-// The session ends when the server closes or resets the video connection, stops answering (LinkKeeper)
-// or cannot be reached: both connections are closed, the status reads why, and 接続 connects again (with
-// reconnecting on, the keeper tries again instead). A close of the sound connection alone leaves the
-// pictures coming.
+// The status reads 接続中… from the click until the first frame or sound block, then 接続しました。. The
+// session ends when the server closes or resets either connection, stops answering (LinkKeeper), sends
+// nothing within 10 s or cannot be reached: both connections are closed, the status reads why, the last
+// picture turns grey under the time it was shown, and 接続 connects again (with reconnecting on, the
+// keeper tries again instead). A lost sound connection ends the session too: the server pairs a new sound
+// connection with a waiting video connection, never with one that is already paired, so the sound alone
+// could not come back. The user's 切断 ends the session in the same way and the item reads 接続 again.
 #pragma once
 
+#include <ctime>
 #include <string>
 
 #include "receiver/init_file.h"
@@ -62,6 +66,7 @@ class QuillonWindow : public ReceiverWindow {
     platform::TextBox& Text2;
     platform::TextBox& Text3;
     platform::Label& Label1;
+    platform::Label& Label2;  // over an old picture: when it was shown
     platform::ComboBox& Combo1;
     platform::Button& Command3;
     platform::Menu& mnu_Danger;
@@ -81,12 +86,19 @@ class QuillonWindow : public ReceiverWindow {
     void RequestFrame();
     void FrameArrived();
     void WriteRawPicture();
-    void SoundClosed();
-    // Closes both connections and shows status; then either waits for the next attempt or returns the
-    // menu to 接続.
+    void StartAttempt();
+    void Established();
+    // Closes both connections and shows status and the picture as old.
+    void CloseSession(const std::string& status);
+    // CloseSession, then either waits for the next attempt or returns the menu to 接続.
     void EndSession(const std::string& status);
     void Reconnect(int attempt);
+    void ShowConnectItem(bool connected);
+    void ShowPictureAsOld();
+    platform::Place PictureRect() const;
 
+    bool picture_shown_ = false;  // since the window was laid out
+    std::time_t picture_time_ = 0;
     RawOut* raw_out_ = nullptr;
     std::string server_;
     std::string named_server_;

@@ -22,7 +22,7 @@ int RunReceiver(int argc, char** argv, const ReceiverStart& start) {
     const bool windows = !WantsHeadless(argc, argv) && CanShowWindows();
     auto app = MakeApplication(argc, argv, windows);
     QCoreApplication::setApplicationName(start.name);
-    platform::SetProgramTitle(start.caption);
+    platform::SetProgramTitle(start.title);
     std::signal(SIGPIPE, SIG_IGN);  // a closed --raw-out pipe is reported, not fatal
 
     CommonOptions options;
@@ -43,7 +43,7 @@ int RunReceiver(int argc, char** argv, const ReceiverStart& start) {
     return start.run(options, windows);
 }
 
-ReceiverRunner::ReceiverRunner(platform::Form& form, bool windows, std::FILE* status_out) {
+ReceiverRunner::ReceiverRunner(platform::Form& form, bool windows, std::FILE* status_out) : form_(form) {
     if (windows) window_ = MakeWindowFrontend(form);
     if (window_ == nullptr)
         console_ = std::make_unique<platform::ConsoleFrontend>(form, 0, status_out, stderr);
@@ -74,6 +74,7 @@ void ReceiverRunner::OnTerminationSignal(std::function<void()> on_signal) {
 }
 
 int ReceiverRunner::Run() {
+    if (form_.Unloaded()) return 0;
     if (window_) {
         window_->Show();
     } else {

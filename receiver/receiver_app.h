@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/ui/console_frontend.h"
+#include "platform/ui/controls.h"
 #include "platform/window/command_line.h"
 #include "platform/window/signals.h"
 #include "platform/window/timer.h"
@@ -40,11 +41,11 @@ bool ParseServer(const QCommandLineParser& parser, const QString& option, std::s
 // The line --connect prints when no server is named: what to give instead.
 std::string NoServerNamedText(const std::string& which, const std::string& item, const std::string& option);
 
-// What a receiver adds to the start-up both share (RunReceiver): its name, caption and options, the
+// What a receiver adds to the start-up both share (RunReceiver): its name, title and options, the
 // reading of those options, and the running of its window.
 struct ReceiverStart {
-    const char* name;     // "quillon": the application name and the prefix of its error lines
-    const char* caption;  // the window's caption, the title of message boxes
+    const char* name;   // "quillon": the application name and the prefix of its error lines
+    const char* title;  // "Quillon": the title of message boxes, the program's name as the server's are
     QString description;
     QList<QCommandLineOption> options;
     // Reads the program's own options after the common ones; false with a message on a bad one.
@@ -82,10 +83,12 @@ class ReceiverRunner {
     void PrintLine(const std::string& line);
     // SIGINT and SIGTERM call on_signal.
     void OnTerminationSignal(std::function<void()> on_signal);
-    // Shows the window or starts reading commands, then runs the event loop; returns its exit code.
+    // Shows the window or starts reading commands, then runs the event loop; returns its exit code. A
+    // form already unloaded (a signal while the start-up's box was open) returns at once.
     int Run();
 
   private:
+    platform::Form& form_;
     std::unique_ptr<WindowFrontend> window_;
     std::unique_ptr<platform::ConsoleFrontend> console_;
     std::unique_ptr<platform::TerminationSignals> signals_;

@@ -54,7 +54,8 @@ ParseOutcome ParseReceiverOptions(const QStringList& arguments, const ReceiverSt
         *error = parser.errorText().toStdString();
         return ParseOutcome::kError;
     }
-    if (parser.isSet("help")) {
+    // --help-all is Qt's: it would list Qt's own options too, which the programs do not document.
+    if (parser.isSet("help") || parser.isSet("help-all")) {
         *out = parser.helpText().replace("<executable_name>", start.name).toStdString();
         return ParseOutcome::kExitOk;
     }

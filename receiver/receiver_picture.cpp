@@ -20,4 +20,15 @@ bool WriteSnapshot(const std::string& path, const BmpBuffer& BmpBuf, std::string
     return picture_file::WriteFileBytes(path, picture_file::SnapshotBmp(BmpBuf), error);
 }
 
+std::string SnapshotFailedText(const std::string& path) {
+    return "画像を保存できません: " + path;
+}
+
+std::string OldPictureText(std::time_t shown_at) {
+    const std::tm* local = std::localtime(&shown_at);  // the window thread's alone
+    char clock[16] = "--:--:--";
+    if (local != nullptr) std::strftime(clock, sizeof clock, "%H:%M:%S", local);
+    return std::string("最終画像 ") + clock;
+}
+
 }  // namespace receiver

@@ -3,6 +3,7 @@
 
 #include <array>
 #include <cstdint>
+#include <ctime>
 #include <span>
 #include <string>
 
@@ -28,5 +29,10 @@ void PaintPicture(platform::PictureBox& box, int x_dest, int y_dest, int width, 
 // Writes the snapshot file anew (an older, longer file is emptied first): the bitmap headers and all of
 // BmpBuf, 230,455 bytes. On failure returns false with a description in error.
 bool WriteSnapshot(const std::string& path, const BmpBuffer& BmpBuf, std::string* error);
+// What the user is told when the snapshot file at path cannot be written.
+std::string SnapshotFailedText(const std::string& path);
+
+// The text over a picture that is no longer live: when it was shown, in local time.
+std::string OldPictureText(std::time_t shown_at);
 
 }  // namespace receiver

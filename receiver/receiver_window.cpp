@@ -5,6 +5,7 @@
 #include "codec/codec_status.h"
 #include "platform/capture/timestamp.h"
 #include "platform/window/msgbox.h"
+#include "platform/window/paths.h"
 #include "platform/winsock/winsock.h"
 
 namespace receiver {
@@ -15,10 +16,6 @@ constexpr int kFrameWidthPixels = 8;        // the left and right borders
 constexpr int kFrameHeightPixels = 46;      // the borders, the caption and the menu bar
 constexpr std::int32_t kPlaybackDepth = 3;  // target depth of the playback queue in blocks
 }  // namespace
-
-std::string ConnectFailedText(int error) {
-    return "接続できません。(" + std::to_string(error) + ")";
-}
 
 void SetOuterSizeTwips(platform::Form& form, int width_twips, int height_twips) {
     form.SetClientSize(width_twips / kTwipsPerPixel - kFrameWidthPixels,
@@ -109,6 +106,31 @@ void ReceiverWindow::DispatchSocket(SOCKET sock, platform::LPARAM lParam) {
     const int error = static_cast<int>((lParam >> 16) & 0xFFFF);
     if (event == winsock::FD_CONNECT && error != 0) OnConnectFailed(sock, error);
     if (event == winsock::FD_CLOSE) OnClose(sock);
+}
+
+bool ReceiverWindow::AskForInitFile(const std::string& path, const std::vector<std::string>& prompts,
+                                    const std::string& extra, const std::string& option) {
+    if (!platform::CanAskForInput()) {
+        ReportError(NoInitFileText(platform::ProgramFolder(), option));
+        return false;
+    }
+    std::string items;
+    for (std::size_t k = 0; k < prompts.size(); ++k) {
+        const std::optional<std::string> answer = platform::InputBox(prompts[k]);
+        // Without a first address there is nothing to write; a later one may be left out.
+        if (!answer || (k == 0 && answer->empty())) return false;
+        if (k > 0) items += ",";
+        if (answer->empty()) continue;
+        if (!IsInitAddress(*answer)) {
+            ReportError(BadAddressText(*answer));
+            return false;
+        }
+        items += *answer;
+    }
+    std::string error;
+    if (WriteInitFile(path, items + extra, &error)) return true;
+    ReportError(error);
+    return false;
 }
 
 void ReceiverWindow::OpenSoundOutput() {

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "audio/CWAVE.h"
 #include "net/CSock.h"
@@ -15,12 +16,9 @@
 #include "receiver/frame_stats.h"
 #include "receiver/init_file.h"
 #include "receiver/server_link.h"
+#include "receiver/status_text.h"
 
 namespace receiver {
-
-// The status text of a connection that could not be made, with its Winsock error number: short enough to be
-// read whole in the narrowest status box (153 pixels in Quillon's 320X240 layout).
-std::string ConnectFailedText(int error);
 
 // The description of a codec failure (codec::kStatusOverflow or kStatusSubscript) in the words of a run-time
 // error.
@@ -80,6 +78,11 @@ class ReceiverWindow {
     // the queue). Dropped while the output has not reported itself open.
     void PlayBlock(std::span<const std::uint8_t, CSock::kWaveBlockBytes> block);
     void ReportError(const std::string& description) { errors_.Report(description); }
+    // The first start: init.txt at path is missing and no server is named for this run. Asks for one
+    // address per prompt and writes init.txt with the answers, then the items of extra: true when
+    // written. Without a dialog to ask in, the user is told once to name a server with option instead.
+    bool AskForInitFile(const std::string& path, const std::vector<std::string>& prompts,
+                        const std::string& extra, const std::string& option);
     void CountPaintedFrame(const std::uint8_t* picture);
 
     Ports ports_;  // the servers' video and sound ports

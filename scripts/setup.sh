@@ -16,6 +16,7 @@ packages=(
   fonts-ipafont-mincho fonts-ipafont-gothic  # the Japanese user interface
   qt6-translations-l10n                      # Qt's Japanese texts for the message boxes' buttons
   xvfb xauth                                 # screenshots and GUI checks without a display
+  openbox                                    # the GUI checks once more under a window manager
   python3                                    # paced receivers of the server load benchmark
   chromium ffmpeg curl                       # the web page's browser tests, media checks and web benchmark
   iproute2                                   # ss: the bytes on a receiver's connection in receiver_bench

@@ -4,6 +4,7 @@
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <optional>
 
 #include "receiver/brondel_window.h"
 #include "receiver_test_server.h"
@@ -37,9 +38,16 @@ class BrondelSession : public receiver_test::ReceiverTest {
     void StartSecond(bool auto_answer) {
         servers_[1] = std::make_unique<ThreadServer>(auto_answer, ports_.video, ports_.sound, "127.0.0.2");
     }
-    void Connect(int i) {
+    // Connects server i; its status reads 接続中… until something arrives. answered: its server answers
+    // the first request, and the wait is for 接続しました。; otherwise for its connections and that request.
+    void Connect(int i, bool answered = true) {
         ASSERT_TRUE(window_->mnuCon[i]->UserClick());
-        ASSERT_TRUE(WaitFor([&] { return window_->Text1[i]->Text() == "接続しました。"; }));
+        EXPECT_EQ(window_->Text1[i]->Text(), "接続中…");
+        if (answered) {
+            ASSERT_TRUE(WaitFor([&] { return window_->Text1[i]->Text() == "接続しました。"; }));
+            return;
+        }
+        ASSERT_TRUE(WaitFor([&] { return servers_[i]->BothAccepted() && Requests(i, kNext) == 1; }));
     }
     int Requests(int i, const std::u16string& text) const { return servers_[i]->CountRequests(text); }
     // Ticks the timer until done() or the count runs out.
@@ -109,17 +117,36 @@ TEST_F(BrondelSession, FewerItemsAndAMissingFile) {
     BrondelWindow w;
     w.Form_Load();
     ASSERT_EQ(boxes_.size(), 1u);
-    EXPECT_EQ(boxes_[0], "INIT.TXT ファイルが見つかりません。");
+    EXPECT_NE(boxes_[0].find("--server1 HOST"), std::string::npos) << "no dialog can ask: " << boxes_[0];
     EXPECT_EQ(w.Timer1.Interval(), 200);
     EXPECT_FALSE(w.Option1[0]->Value());
     EXPECT_FALSE(w.Option1[1]->Value());
     w.Timer1.SetInterval(0);
+
+    // A window asks for both addresses (the second may stay empty) and writes init.txt.
+    std::vector<std::string> answers = {"127.0.0.5", ""};
+    const platform::InputBoxHandler previous = platform::SetInputBoxHandler(
+        [&](const std::string&, const std::string&, const std::string&) -> std::optional<std::string> {
+            const std::string answer = answers.front();
+            answers.erase(answers.begin());
+            return answer;
+        });
+    BrondelWindow asked;
+    asked.Form_Load();
+    platform::SetInputBoxHandler(previous);
+    asked.Timer1.SetInterval(0);
+    std::ifstream in(PathOf("init.txt"), std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "127.0.0.5,,200\r\n");
+    EXPECT_EQ(asked.NamedServer(0), "127.0.0.5");
+    EXPECT_EQ(asked.NamedServer(1), "");
+    EXPECT_TRUE(asked.Option1[0]->Value());
+    EXPECT_EQ(boxes_.size(), 1u) << "nothing more to report";
 }
 
 TEST_F(BrondelSession, TheTimerPacesEachServersRequests) {
     Start(false);
-    Connect(0);
-    Connect(1);
+    Connect(0, false);
+    Connect(1, false);
     ASSERT_TRUE(WaitFor([&] { return Requests(0, kNext) == 1 && Requests(1, kNext) == 1; }));
     for (int n = 0; n < 3; ++n) window_->Timer1.Fire();
     Settle(200);
@@ -163,14 +190,21 @@ TEST_P(BrondelEnds, OneServerEndingLeavesTheOtherStreamingAndOneClickReconnects)
     EXPECT_EQ(window_->fCon[1], platform::kFalse);
     EXPECT_FALSE(window_->Command3[1]->Enabled());
     EXPECT_FALSE(window_->mnuEnd.Enabled()) << "server 1's video connection is still open";
+    // Its half of the picture is old: grey under the time it was shown, and not painted again in colour.
+    ASSERT_TRUE(window_->Label1[1]->Visible());
+    EXPECT_FALSE(window_->Label1[0]->Visible());
+    EXPECT_EQ(window_->Label1[1]->Caption().rfind("最終画像 ", 0), 0u);
     const long before = window_->FramesOf(0);
     ASSERT_TRUE(TickUntil([&] { return window_->FramesOf(0) >= before + 5; }));
+    const platform::Color old = window_->Picture2.GetSurface().PixelAt(500, 100);
+    EXPECT_TRUE(old.r == old.g && old.g == old.b) << "grey";
 
     servers_[1].reset();
     StartSecond(true);
     Connect(1);
     const long frames2 = window_->FramesOf(1);
     ASSERT_TRUE(TickUntil([&] { return window_->FramesOf(1) > frames2; }));
+    EXPECT_FALSE(window_->Label1[1]->Visible());
 }
 
 INSTANTIATE_TEST_SUITE_P(CloseOrReset, BrondelEnds, ::testing::Bool());
@@ -184,10 +218,17 @@ TEST_F(BrondelSession, OneServersResetSilenceAndReconnectingLeaveTheOtherAlone) 
     Connect(1);
     ASSERT_TRUE(TickUntil([&] { return window_->FramesOf(0) >= 2 && window_->FramesOf(1) >= 2; }));
 
+    // The sound connection alone ends server 1's session: the sound could not come back by itself.
     servers_[0]->ResetSound();
-    ASSERT_TRUE(WaitFor([&] { return window_->WaveClient(0).MySock == 0; }));
+    ASSERT_TRUE(WaitFor([&] { return window_->VideoClient(0).MySock == 0; }));
+    EXPECT_EQ(window_->WaveClient(0).MySock, 0u);
     EXPECT_EQ(window_->Text1[0]->Text(), "切断しました。");
-    EXPECT_NE(window_->VideoClient(0).MySock, 0u) << "its pictures go on";
+    ASSERT_TRUE(window_->Keeper(0).Retrying());
+    EXPECT_EQ(window_->Text1[1]->Text(), "接続しました。");
+    servers_[0].reset();
+    servers_[0] = std::make_unique<ThreadServer>(true, ports_.video, ports_.sound);
+    window_->Keeper(0).RetryTimer().Fire();
+    ASSERT_TRUE(WaitFor([&] { return window_->Text1[0]->Text() == "接続しました。"; }));
 
     // Server 1 stops answering with a request out, and sends no sound.
     servers_[0]->SetAutoAnswer(false);
@@ -222,7 +263,7 @@ TEST_F(BrondelSession, AFailedConnectShowsInItsOwnBoxOnly) {
     Connect(0);
     ASSERT_TRUE(window_->mnuCon[1]->UserClick());
     ASSERT_TRUE(WaitFor([&] { return window_->mnuCon[1]->Caption() == "接続2"; }));
-    EXPECT_NE(window_->Text1[1]->Text().find("10061"), std::string::npos) << window_->Text1[1]->Text();
+    EXPECT_EQ(window_->Text1[1]->Text(), "拒否されました (10061)");
     EXPECT_EQ(window_->fCon[1], platform::kFalse);
     EXPECT_EQ(window_->Text1[0]->Text(), "接続しました。");
     EXPECT_EQ(window_->mnuCon[0]->Caption(), "切断1");
@@ -304,7 +345,7 @@ TEST_F(BrondelSession, TheExitItemWaitsForBothVideoConnections) {
 
 TEST_F(BrondelSession, ABadFrameCostsOneFrameAndTheNextTickAsksAgain) {
     Start(false);
-    Connect(0);
+    Connect(0, false);
     ASSERT_TRUE(WaitFor([&] { return Requests(0, kNext) == 1; }));
     servers_[0]->SendVideoBytes({0x10, 0x20, 0x30, 0x40, 0xFF, 0xFF});
     ASSERT_TRUE(WaitFor([&] { return boxes_.size() == 1; }));
@@ -316,8 +357,8 @@ TEST_F(BrondelSession, ABadFrameCostsOneFrameAndTheNextTickAsksAgain) {
 
 TEST_F(BrondelSession, TheAlarmGoesOnAVideoConnection) {
     Start(false);
-    Connect(0);
-    Connect(1);
+    Connect(0, false);
+    Connect(1, false);
     ASSERT_TRUE(WaitFor([&] { return Requests(0, kNext) == 1 && Requests(1, kNext) == 1; }));
     // A sound block of server 2 brings the read notification: the alarm goes to server 2's video.
     ASSERT_TRUE(window_->mnu_Danger.UserClick());

@@ -102,12 +102,29 @@ TEST_F(QuillonProgram, ConnectWithoutANamedServerConnectsNowhere) {
     Program quillon(program_test::Isolated(
         "quillon", {"--headless", "--connect", "--dir", dir_.string(), "--audio-out", "null"}));
     ASSERT_TRUE(quillon.WaitForErrorLine("no server is named")) << quillon.Errors();
+    EXPECT_NE(quillon.Errors().find("Quillon: no init.txt in " + dir_.string() +
+                                    ": name the server with --server HOST"),
+              std::string::npos)
+        << "one line names the folder and the option: " << quillon.Errors();
     quillon.WaitForLine("接続", 1000);
     EXPECT_EQ(quillon.Output().find("接続"), std::string::npos) << "no attempt: " << quillon.Output();
     quillon.Send("connect");
     ASSERT_TRUE(quillon.WaitForLine(receiver::ConnectFailedText(10051))) << quillon.Output();
     quillon.Send("quit");
     EXPECT_TRUE(quillon.WaitForExit());
+}
+
+TEST_F(QuillonProgram, SIGTERMEndsItWhileTheStartUpBoxIsOpen) {
+    WriteInit("127.0.0.1,2,3,4,5,6,7,8,9,10,11,12\n");  // a broken file: the designed box opens
+    const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    Program quillon("quillon", {"--dir", dir_.string(), "--audio-out", "none"});
+    qputenv("QT_QPA_PLATFORM", platform);
+    ASSERT_TRUE(quillon.Started());
+    EXPECT_FALSE(quillon.WaitForExit(1500)) << "the box waits for OK: " << quillon.Errors();
+    quillon.Terminate();
+    ASSERT_TRUE(quillon.WaitForExit(5000)) << "SIGTERM was lost";
+    EXPECT_EQ(quillon.ExitCode(), 0) << quillon.Errors();
 }
 
 // The tone of the server's sound input, found in the receiver's recording: its samples swing well away

@@ -5,6 +5,7 @@
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <optional>
 
 #include "receiver_test_util.h"
 
@@ -127,12 +128,37 @@ TEST_F(QuillonWindowTest, QuotedItemsAndTheItemLimit) {
     }
 }
 
-TEST_F(QuillonWindowTest, AMissingInitFileIsReportedOnce) {
+TEST_F(QuillonWindowTest, AMissingInitFileIsAskedForAndAnEmptyOneIsSaidToBeEmpty) {
+    // No dialog can ask (no window): one line names the option and the folder.
+    {
+        QuillonWindow& w = Load(nullptr);
+        ASSERT_EQ(boxes_.size(), 1u);
+        EXPECT_NE(boxes_[0].find("--server HOST"), std::string::npos) << boxes_[0];
+        EXPECT_NE(boxes_[0].find(PathOf("init.txt")), std::string::npos) << boxes_[0];
+        EXPECT_EQ(w.Text2.Text(), "192.168.0.100");
+        EXPECT_EQ(w.NamedServer(), "") << "the built-in default is the user's own choice only";
+    }
+    // A window asks for the address and writes init.txt; a cancelled question writes nothing.
+    std::vector<std::optional<std::string>> answers = {std::nullopt, "127.0.0.5"};
+    const platform::InputBoxHandler previous =
+        platform::SetInputBoxHandler([&](const std::string&, const std::string&, const std::string&) {
+            std::optional<std::string> answer = answers.front();
+            answers.erase(answers.begin());
+            return answer;
+        });
+    boxes_.clear();
+    Load(nullptr);
+    EXPECT_FALSE(std::filesystem::exists(PathOf("init.txt")));
     QuillonWindow& w = Load(nullptr);
+    platform::SetInputBoxHandler(previous);
+    EXPECT_EQ(w.NamedServer(), "127.0.0.5");
+    EXPECT_EQ(w.Text2.Text(), "127.0.0.5");
+    EXPECT_TRUE(boxes_.empty());
+    EXPECT_EQ(Load(nullptr).NamedServer(), "127.0.0.5") << "the next start reads the file";
+
+    Load("");
     ASSERT_EQ(boxes_.size(), 1u);
-    EXPECT_EQ(boxes_[0], "INIT.TXT ファイルが見つかりません。");
-    EXPECT_EQ(w.Text2.Text(), "192.168.0.100");
-    EXPECT_EQ(w.NamedServer(), "") << "the built-in default is the user's own choice only";
+    EXPECT_EQ(boxes_[0], "INIT.TXT ファイルが空です。");
 }
 
 TEST_F(QuillonWindowTest, TheServerOptionStandsInForTheFirstItem) {
@@ -227,7 +253,7 @@ TEST_F(QuillonWindowTest, ASnapshotThatCannotBeWrittenIsReportedAndSpent) {
     w.Command3_Click();
     w.RecvBitMapShow();
     ASSERT_EQ(boxes_.size(), 1u);
-    EXPECT_NE(boxes_[0].find("PICTUTE.BMP"), std::string::npos);
+    EXPECT_EQ(boxes_[0], "画像を保存できません: " + PathOf("PICTUTE.BMP"));
     EXPECT_EQ(w.fSnap, platform::kFalse);
     w.RecvBitMapShow();
     EXPECT_EQ(boxes_.size(), 1u);

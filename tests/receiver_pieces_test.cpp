@@ -161,6 +161,9 @@ TEST(ReceiverOptions, OutcomesOfHelpVersionBadAndGoodCommandLines) {
     std::string error, out, server;
     EXPECT_EQ(ParseReceiver({"--help"}, &options, &error, &out), receiver::ParseOutcome::kExitOk);
     EXPECT_NE(out.find("--server <HOST>"), std::string::npos) << out;
+    out.clear();
+    EXPECT_EQ(ParseReceiver({"--help-all"}, &options, &error, &out), receiver::ParseOutcome::kExitOk);
+    EXPECT_NE(out.find("--server <HOST>"), std::string::npos) << "help, not a start: " << out;
     EXPECT_EQ(ParseReceiver({"--version"}, &options, &error, &out), receiver::ParseOutcome::kExitOk);
     EXPECT_EQ(out.rfind("quillon ", 0), 0u) << out;
     EXPECT_EQ(ParseReceiver({"--no-such"}, &options, &error, &out), receiver::ParseOutcome::kError);

@@ -56,6 +56,12 @@ void Control::SetEnabled(bool enabled) {
     Notify(Property::kEnabled);
 }
 
+void Control::SetKeys(KeyChoice keys) {
+    if (keys == keys_) return;
+    keys_ = std::move(keys);
+    Notify(Property::kKeys);
+}
+
 void Control::SetVisible(bool visible) {
     if (visible == visible_) return;
     visible_ = visible;
@@ -217,6 +223,11 @@ void PictureBox::Cls() {
     Notify(Property::kPicture);
 }
 
+void PictureBox::Dim(const Place& place) {
+    surface_.DimToGrey(place.left, place.top, place.width, place.height);
+    Notify(Property::kPicture);
+}
+
 int PictureBox::StretchDIBits(int x_dest, int y_dest, int dest_width, int dest_height, int x_src, int y_src,
                               int src_width, int src_height, const void* bits,
                               const BitmapInfoHeader& header) {
@@ -232,6 +243,12 @@ void Menu::SetCaption(std::string caption) {
     if (caption == caption_) return;
     caption_ = std::move(caption);
     Notify(Property::kText);
+}
+
+void Menu::SetKeys(KeyChoice keys) {
+    if (keys == keys_) return;
+    keys_ = std::move(keys);
+    Notify(Property::kKeys);
 }
 
 void Menu::SetEnabled(bool enabled) {

@@ -57,6 +57,16 @@ enum class Property {
     kClientSize,  // form only
     kTopmost,     // form only
     kUnloaded,    // form only: the window is gone and the program is to end
+    kKeys,        // access key or shortcut
+};
+
+// The keys that choose a menu or press a button: an access key, a letter or digit pressed with Alt (the
+// mnemonic of a caption, without changing the caption's visible text), and a shortcut such as "Ctrl+S".
+// Either may be empty.
+struct KeyChoice {
+    char access = 0;
+    std::string shortcut;
+    friend bool operator==(const KeyChoice&, const KeyChoice&) = default;
 };
 
 // A list of change listeners. A listener may subscribe or unsubscribe others (or itself) while it runs.
@@ -122,6 +132,9 @@ class Control : public Observable {
     // Without a colour of its own a control shows the front-end's usual one (labels: the form's).
     const std::optional<Color>& BackColor() const { return back_color_; }
     void SetBackColor(Color color);
+    // Buttons: the keys that press the button.
+    const KeyChoice& Keys() const { return keys_; }
+    void SetKeys(KeyChoice keys);
 
     void OnClick(std::function<void()> handler) { on_click_ = std::move(handler); }
     void OnDblClick(std::function<void()> handler) { on_dbl_click_ = std::move(handler); }
@@ -150,6 +163,7 @@ class Control : public Observable {
     Place place_;
     FontChoice font_;
     std::optional<Color> back_color_;
+    KeyChoice keys_;
     std::function<void()> on_click_;
     std::function<void()> on_dbl_click_;
     std::function<void()> on_change_;
@@ -260,6 +274,8 @@ class PictureBox : public Control {
     Color Background() const;
     // Clears the whole surface to the background.
     void Cls();
+    // Shows what is drawn in place as old: grey and darker (see Surface::DimToGrey).
+    void Dim(const Place& place);
 
     // Draws a 24-bit device-independent bitmap into a destination rectangle of the surface, stretching
     // or shrinking the source rectangle to fit. A negative destination width shows the picture mirrored
@@ -291,6 +307,8 @@ class Menu : public Observable {
     void SetChecked(bool checked);
     bool Visible() const { return visible_; }
     void SetVisible(bool visible);
+    const KeyChoice& Keys() const { return keys_; }
+    void SetKeys(KeyChoice keys);
 
     Menu& AddItem(std::string name, std::string caption);
     const std::vector<std::unique_ptr<Menu>>& Items() const { return items_; }
@@ -305,6 +323,7 @@ class Menu : public Observable {
     bool enabled_ = true;
     bool checked_ = false;
     bool visible_ = true;
+    KeyChoice keys_;
     std::vector<std::unique_ptr<Menu>> items_;
     std::function<void()> on_click_;
 };

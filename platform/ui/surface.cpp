@@ -24,6 +24,21 @@ void Surface::Fill(Color color) {
     std::fill(pixels_.begin(), pixels_.end(), Pack(color));
 }
 
+void Surface::DimToGrey(int left, int top, int width, int height) {
+    const int x0 = std::max(left, 0);
+    const int x1 = std::min(left + width, width_);
+    for (int y = std::max(top, 0); y < std::min(top + height, height_); ++y) {
+        std::uint32_t* row = Row(y);
+        for (int x = x0; x < x1; ++x) {
+            const Color c = Unpack(row[x]);
+            // Luma weights in hundredths, then half the brightness over a dark floor.
+            const int grey = (c.r * 30 + c.g * 59 + c.b * 11) / 100;
+            const int dim = 32 + grey / 2;
+            row[x] = Pack(Rgb(dim, dim, dim));
+        }
+    }
+}
+
 Color Surface::PixelAt(int x, int y) const {
     if (x < 0 || y < 0 || x >= width_ || y >= height_) return Color{};
     return Unpack(Row(y)[x]);

@@ -49,6 +49,9 @@ class Surface {
     // Changes the size, keeping the pixels that still fit and filling new ones with fill.
     void Resize(int width, int height, Color fill);
     void Fill(Color color);
+    // Turns the pixels of a rectangle (clipped to the surface) grey and darker, so that a picture left
+    // there reads as old.
+    void DimToGrey(int left, int top, int width, int height);
 
     int Width() const { return width_; }
     int Height() const { return height_; }

@@ -15,6 +15,11 @@ MessageBoxOkCancelHandler& OkCancelHandler() {
     return handler;
 }
 
+InputBoxHandler& InputHandler() {
+    static InputBoxHandler handler;
+    return handler;
+}
+
 std::string& Title() {
     static std::string title;
     return title;
@@ -60,7 +65,27 @@ MessageBoxOkCancelHandler SetMessageBoxOkCancelHandler(MessageBoxOkCancelHandler
     return previous;
 }
 
-void SetProgramTitle(std::string title) { Title() = std::move(title); }
-const std::string& ProgramTitle() { return Title(); }
+std::optional<std::string> InputBox(std::string_view prompt, std::string_view initial) {
+    if (!InputHandler()) return std::nullopt;
+    InputBoxHandler h = InputHandler();
+    return h(std::string(prompt), Title(), std::string(initial));
+}
+
+bool CanAskForInput() {
+    return static_cast<bool>(InputHandler());
+}
+
+InputBoxHandler SetInputBoxHandler(InputBoxHandler handler) {
+    InputBoxHandler previous = std::move(InputHandler());
+    InputHandler() = std::move(handler);
+    return previous;
+}
+
+void SetProgramTitle(std::string title) {
+    Title() = std::move(title);
+}
+const std::string& ProgramTitle() {
+    return Title();
+}
 
 }  // namespace platform

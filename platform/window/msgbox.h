@@ -3,6 +3,7 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -27,6 +28,15 @@ MsgBoxResult MessageBoxOkCancel(std::string_view text, std::string_view title = 
 
 // Replaces the way OK/Cancel boxes are shown and returns the previous way; empty restores the default.
 MessageBoxOkCancelHandler SetMessageBoxOkCancelHandler(MessageBoxOkCancelHandler handler);
+
+// Asks for one line of text (starting from initial) with OK and Cancel: the text on OK, nothing on Cancel.
+using InputBoxHandler = std::function<std::optional<std::string>(
+    const std::string& prompt, const std::string& title, const std::string& initial)>;
+std::optional<std::string> InputBox(std::string_view prompt, std::string_view initial = {});
+// Whether InputBox can ask at all: only a GUI front-end installs a handler; without one it answers nothing.
+bool CanAskForInput();
+// Replaces the way the question is asked and returns the previous way; empty: none can be asked.
+InputBoxHandler SetInputBoxHandler(InputBoxHandler handler);
 
 // The title that boxes carry by default (the program's name).
 void SetProgramTitle(std::string title);

@@ -7,6 +7,7 @@
 #include <QComboBox>
 #include <QFontInfo>
 #include <QFontMetrics>
+#include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -314,6 +315,13 @@ TEST(GuiFrontend, MessageBoxesAreModalDialogsWithTheProgramsTitleAndJapaneseButt
         MessageBox("waveInOpen() で失敗しました");
         answer_when_open(QMessageBox::Ok);
         MessageBox("BINDできません。", "Quillon Ver1.10");
+        QTimer::singleShot(0, [] {
+            auto* input = qobject_cast<QInputDialog*>(QApplication::activeModalWidget());
+            ASSERT_NE(input, nullptr);
+            input->setTextValue(" 127.0.0.5 ");
+            input->accept();
+        });
+        EXPECT_EQ(InputBox("サーバーのアドレス:"), "127.0.0.5");
     }
     SetProgramTitle({});
     EXPECT_EQ(seen, (std::vector<std::string>{"Tessaly|Disconnect=1 127.0.0.1 0|OK,キャンセル",

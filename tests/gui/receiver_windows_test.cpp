@@ -4,12 +4,17 @@
 // keeps pictures of the windows there.
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QGuiApplication>
 #include <QLineEdit>
 #include <QMainWindow>
+#include <QMessageBox>
+#include <QScreen>
 #include <QTest>
+#include <QTimer>
 #include <QWidget>
 #include <QWindow>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -62,7 +67,7 @@ class ReceiverWindows : public receiver_test::ReceiverTest {
 
 TEST_F(ReceiverWindows, ConnectFailureIsReadWholeInEveryStatusBox) {
     const receiver::Ports nobody{csock_test::FreePort(), csock_test::FreePort()};
-    const std::string refused = "接続できません。(10061)";
+    const std::string refused = "拒否されました (10061)";
     WriteInit("127.0.0.1,127.0.0.1,200\n");
     {
         receiver::QuillonWindow w(nobody);
@@ -75,8 +80,15 @@ TEST_F(ReceiverWindows, ConnectFailureIsReadWholeInEveryStatusBox) {
         w.Combo1.UserSelect(1);  // the 320X240 layout's box is narrower
         ASSERT_EQ(w.Text1.GetPlace().width, 153);
         EXPECT_TRUE(StatusReadsWhole(gui, w.Text1, refused)) << "320X240 layout";
-        w.Text1.SetText(receiver::RetryText(12));  // --reconnect's attempts
-        EXPECT_TRUE(StatusReadsWhole(gui, w.Text1, receiver::RetryText(12)));
+        // Every state and reason the status box can show.
+        std::vector<std::string> texts = {receiver::RetryText(12), receiver::kConnectingText,
+                                          receiver::kTurnedAwayText, receiver::ConnectFailedText(12345)};
+        for (int error : {10013, 10049, 10050, 10051, 10053, 10054, 10055, 10060, 10064, 10065, 11001})
+            texts.push_back(receiver::ConnectFailedText(error));
+        for (const std::string& text : texts) {
+            w.Text1.SetText(text);
+            EXPECT_TRUE(StatusReadsWhole(gui, w.Text1, text)) << text;
+        }
         Keep(gui, "quillon_refused.png");
         w.Quit();
     }
@@ -113,6 +125,39 @@ TEST_F(ReceiverWindows, OneNativeWindowBeforeAndAfterTheFirstActivation) {
     EXPECT_TRUE(gui.Window()->windowHandle()->flags() & Qt::WindowStaysOnTopHint);
 }
 
+TEST_F(ReceiverWindows, TheStartUpBoxOpensAboveAnotherAlwaysOnTopWindow) {
+    if (QGuiApplication::platformName() != "xcb")
+        GTEST_SKIP() << "needs an X server (ctest -R gui_tests_x11)";
+    // Another program's always-on-top window over the whole screen, in red.
+    QWidget cover;
+    cover.setWindowFlags(Qt::Window | Qt::WindowStaysOnTopHint | Qt::FramelessWindowHint);
+    QPalette red = cover.palette();
+    red.setColor(QPalette::Window, Qt::red);
+    cover.setPalette(red);
+    cover.setAutoFillBackground(true);
+    cover.setGeometry(cover.screen()->geometry());
+    cover.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&cover));
+    Settle(200);
+
+    WriteInit("127.0.0.1,2,3,4,5,6,7,8,9,10,11,12\n");  // the designed box at start-up
+    receiver::QuillonWindow w;
+    platform::GuiFrontend gui(w.GetForm());
+    std::optional<QRgb> middle;  // the screen's pixel in the middle of the box
+    QTimer::singleShot(0, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        ASSERT_NE(box, nullptr);
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(box));
+        QTest::qWait(300);  // a window manager stacks it meanwhile
+        const QPoint at = box->frameGeometry().center();
+        middle = box->screen()->grabWindow(0, at.x(), at.y(), 1, 1).toImage().pixel(0, 0);
+        box->accept();
+    });
+    w.Form_Load();
+    ASSERT_TRUE(middle.has_value());
+    EXPECT_NE(*middle, qRgb(255, 0, 0)) << "the box opened under the other window";
+}
+
 TEST_F(ReceiverWindows, QuillonShowsItsPictureMirroredAndDoubled) {
     WriteInit("127.0.0.1\n");
     receiver::QuillonWindow w;
@@ -134,6 +179,41 @@ TEST_F(ReceiverWindows, QuillonShowsItsPictureMirroredAndDoubled) {
     }
     EXPECT_EQ(gui.Window()->windowTitle(), "Quillon Ver1.10");
     Keep(gui, "quillon.png");
+
+    // The session ends (here a refused attempt): the picture turns grey under the time it was shown.
+    EXPECT_FALSE(gui.Widget("Label2")->isVisible());
+    w.mnuConnect_Click();
+    ASSERT_TRUE(WaitFor([&] { return w.Text1.Text() != receiver::kConnectingText; }));
+    QWidget* label = gui.Widget("Label2");
+    EXPECT_TRUE(label->isVisible());
+    const QImage old = gui.Widget("Picture2")->grab().toImage();
+    const QRgb grey = old.pixel(330, 300);
+    EXPECT_TRUE(qRed(grey) == qGreen(grey) && qGreen(grey) == qBlue(grey));
+    Keep(gui, "quillon_old_picture.png");
+}
+
+TEST_F(ReceiverWindows, KeysChooseTheMenusAndTheSnapshotButtonWithoutChangingCaptions) {
+    WriteInit("127.0.0.1\n");
+    receiver::QuillonWindow w({csock_test::FreePort(), csock_test::FreePort()});
+    platform::GuiFrontend gui(w.GetForm());
+    gui.SetQuitOnUnload(false);
+    w.Form_Load();
+    gui.Show();
+    QMainWindow* window = gui.Window();
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+    EXPECT_EQ(gui.Action("mnuConnect")->text(), "接続");
+    QTest::keyClick(window, Qt::Key_C, Qt::AltModifier);
+    EXPECT_EQ(w.Text1.Text(), receiver::kConnectingText) << "Alt+C chose 接続";
+    ASSERT_TRUE(WaitFor([&] { return w.mnuConnect.Caption() == "接続"; }));  // refused
+    w.Command3.SetEnabled(true);
+    QTest::keyClick(window, Qt::Key_S, Qt::ControlModifier);
+    EXPECT_TRUE(WaitFor([&] { return w.fSnap == platform::kTrue; })) << "Ctrl+S pressed 撮影";
+    QTest::keyClick(window, Qt::Key_F10);  // the menu bar, its first item (警告) highlighted
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    EXPECT_EQ(w.fDanger, platform::kTrue) << "F10 and Enter chose 警告";
+    QTest::keyClick(window, Qt::Key_Q, Qt::ControlModifier);
+    EXPECT_TRUE(w.GetForm().Unloaded()) << "Ctrl+Q chose 終了";
 }
 
 TEST_F(ReceiverWindows, BrondelShowsTwoPicturesSideBySide) {

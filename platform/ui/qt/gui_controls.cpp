@@ -204,6 +204,12 @@ void Show(Control& control, const Form& form, QWidget* w, Property what) {
         case Property::kPicture:
             w->update();
             break;
+        case Property::kKeys:
+            if (auto* button = qobject_cast<QAbstractButton*>(w)) {
+                const QList<QKeySequence> keys = KeySequences(control.Keys());
+                button->setShortcut(keys.isEmpty() ? QKeySequence() : keys.front());
+            }
+            break;
         case Property::kClientSize:
         case Property::kTopmost:
         case Property::kUnloaded:
@@ -222,13 +228,20 @@ QFont MakeFont(const FontChoice& choice, const FontChoice& form_font) {
     return font;
 }
 
+QList<QKeySequence> KeySequences(const KeyChoice& keys) {
+    QList<QKeySequence> sequences;
+    if (!keys.shortcut.empty()) sequences.append(QKeySequence(Q(keys.shortcut)));
+    if (keys.access != 0) sequences.append(QKeySequence(QString("Alt+") + QChar(keys.access)));
+    return sequences;
+}
+
 QWidget* BuildControl(Control& control, const Form& form, QWidget* parent,
                       std::function<void()>* unsubscribe) {
     QWidget* w = MakeWidget(control, parent);
     w->setObjectName(Q(control.Name()));
     for (Property p :
          {Property::kPlace, Property::kFont, Property::kBackColor, Property::kItems, Property::kText,
-          Property::kListIndex, Property::kChecked, Property::kLocked, Property::kEnabled}) {
+          Property::kListIndex, Property::kChecked, Property::kLocked, Property::kEnabled, Property::kKeys}) {
         Show(control, form, w, p);
     }
     if (!control.Visible()) w->hide();

@@ -3,12 +3,15 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QInputDialog>
 #include <QLayout>
 #include <QLibraryInfo>
 #include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPointer>
+#include <QShortcut>
 #include <QTimer>
 #include <QTranslator>
 #include <QWindow>
@@ -84,6 +87,8 @@ struct GuiFrontend::Impl {
     std::vector<std::function<void()>> unsubscribes;
     MessageBoxHandler previous_box;
     MessageBoxOkCancelHandler previous_ok_cancel;
+    InputBoxHandler previous_input;
+    QPointer<QDialog> open_box;  // the dialog being shown, closed when the form is unloaded
 
     explicit Impl(Form& f) : form(f) {}
 
@@ -95,6 +100,9 @@ struct GuiFrontend::Impl {
     void InstallMessageBoxes();
     QMessageBox::StandardButton Ask(const std::string& text, const std::string& title,
                                     QMessageBox::StandardButtons buttons);
+    std::optional<std::string> AskLine(const std::string& prompt, const std::string& title,
+                                       const std::string& initial);
+    int RunOnTop(QDialog& box);
 };
 
 std::string GuiFrontend::FontFamilyFor(const std::string& font_name) {
@@ -119,6 +127,17 @@ void GuiFrontend::Impl::BuildWindow() {
     if (form.Topmost()) ApplyTopmost();
 
     for (const auto& menu : form.Menus()) BuildMenu(*menu, window->menuBar(), nullptr);
+    // F10 takes the keyboard to the menu bar, its first item highlighted, as on the usual desktops.
+    auto* f10 = new QShortcut(QKeySequence(Qt::Key_F10), window);
+    QObject::connect(f10, &QShortcut::activated, [this] {
+        QMenuBar* bar = window->menuBar();
+        for (QAction* action : bar->actions()) {
+            if (!action->isVisible() || !action->isEnabled()) continue;
+            bar->setFocus(Qt::MenuBarFocusReason);
+            bar->setActiveAction(action);
+            return;
+        }
+    });
     for (const auto& control : form.Controls()) {
         std::function<void()> unsubscribe;
         widgets[control->Name()] = gui::BuildControl(*control, form, canvas, &unsubscribe);
@@ -162,11 +181,14 @@ void GuiFrontend::Impl::BindMenu(Menu& menu, QAction* action) {
             case Property::kVisible:
                 action->setVisible(menu.Visible());
                 break;
+            case Property::kKeys:
+                action->setShortcuts(gui::KeySequences(menu.Keys()));
+                break;
             default:
                 break;
         }
     };
-    for (Property p : {Property::kEnabled, Property::kChecked, Property::kVisible}) show(p);
+    for (Property p : {Property::kEnabled, Property::kChecked, Property::kVisible, Property::kKeys}) show(p);
     const int id = menu.Subscribe(show);
     unsubscribes.push_back([&menu, id] { menu.Unsubscribe(id); });
 }
@@ -193,6 +215,7 @@ void GuiFrontend::Impl::ShowForm(Property what) {
             ApplyTopmost();
             break;
         case Property::kUnloaded:
+            if (open_box) open_box->reject();  // a signal's Exit ends a program waiting on a box too
             window->unloading = true;
             window->close();
             if (quit_on_unload) QTimer::singleShot(0, qApp, &QCoreApplication::quit);
@@ -220,7 +243,29 @@ QMessageBox::StandardButton GuiFrontend::Impl::Ask(const std::string& text, cons
                                                    QMessageBox::StandardButtons buttons) {
     QMessageBox box(QMessageBox::NoIcon, Q(title), Q(text), buttons, window);
     box.setFont(gui::MakeFont(form.Font(), form.Font()));
-    return static_cast<QMessageBox::StandardButton>(box.exec());
+    return static_cast<QMessageBox::StandardButton>(RunOnTop(box));
+}
+
+std::optional<std::string> GuiFrontend::Impl::AskLine(const std::string& prompt, const std::string& title,
+                                                      const std::string& initial) {
+    QInputDialog box(window);
+    box.setWindowTitle(Q(title));
+    box.setLabelText(Q(prompt));
+    box.setTextValue(Q(initial));
+    box.setFont(gui::MakeFont(form.Font(), form.Font()));
+    if (RunOnTop(box) != QDialog::Accepted) return std::nullopt;
+    return box.textValue().trimmed().toStdString();
+}
+
+int GuiFrontend::Impl::RunOnTop(QDialog& box) {
+    // The program's own window stays on top of others, and a box may open before it is shown: the box
+    // stays on top too, or it would open underneath and the program would seem not to start.
+    box.setWindowFlag(Qt::WindowStaysOnTopHint, true);
+    if (form.Unloaded()) return QDialog::Rejected;
+    open_box = &box;
+    const int result = box.exec();
+    open_box = nullptr;
+    return result;
 }
 
 void GuiFrontend::Impl::InstallMessageBoxes() {
@@ -232,6 +277,9 @@ void GuiFrontend::Impl::InstallMessageBoxes() {
                        ? MsgBoxResult::kOk
                        : MsgBoxResult::kCancel;
         });
+    previous_input =
+        SetInputBoxHandler([this](const std::string& prompt, const std::string& title,
+                                  const std::string& initial) { return AskLine(prompt, title, initial); });
 }
 
 GuiFrontend::GuiFrontend(Form& form) : impl_(std::make_unique<Impl>(form)) {
@@ -243,6 +291,7 @@ GuiFrontend::GuiFrontend(Form& form) : impl_(std::make_unique<Impl>(form)) {
 GuiFrontend::~GuiFrontend() {
     SetMessageBoxHandler(std::move(impl_->previous_box));
     SetMessageBoxOkCancelHandler(std::move(impl_->previous_ok_cancel));
+    SetInputBoxHandler(std::move(impl_->previous_input));
     for (auto& unsubscribe : impl_->unsubscribes) unsubscribe();
     delete impl_->window;
 }

@@ -2,8 +2,10 @@
 // picture boxes' surfaces, caption, client size, background colour, font, topmost) and keeps it in step
 // with the form's changes; the user's clicks, selections and edits go back to the controls. The window keeps
 // one native window for its life (a topmost change is made on it in place). While the front-end exists,
-// message boxes are modal dialogs over the window, with the standard buttons in Japanese (Qt's own
-// translations, loaded by the first front-end). The close box asks the form's close handler.
+// message boxes and the one-line input box are modal dialogs that stay on top (above the window, which may
+// itself stay on top of others), with the standard buttons in Japanese (Qt's own translations, loaded by the
+// first front-end); unloading the form closes an open one. Menus and buttons take their keys from the form
+// (Alt with an access key, shortcuts). The close box asks the form's close handler.
 // Needs a QApplication; the form must outlive the front-end and have all its controls and menus in place.
 #pragma once
 
