@@ -116,9 +116,14 @@ ParseOutcome ParseOptions(const QStringList& arguments, Options* options, std::s
         "Ask web clients for the user name and password in FILE (one line USER:PASSWORD; HTTP Basic "
         "authentication over plain HTTP: for a trusted network only).",
         "FILE");
-    parser.addOptions({help, headless, serve, capture, audio_in, audio_out, bind, video_port, sound_port, dir,
-                       allow, resend_frames, port_file, http_port, jpeg_quality, http_max_viewers,
-                       http_password_file});
+    const QCommandLineOption commands(
+        "commands",
+        "With --headless, read the commands from FILE (a file or FIFO) instead of standard input. With "
+        "--capture raw:- standard input carries the frames, so commands come only from here.",
+        "FILE");
+    parser.addOptions({help, headless, commands, serve, capture, audio_in, audio_out, bind, video_port,
+                       sound_port, dir, allow, resend_frames, port_file, http_port, jpeg_quality,
+                       http_max_viewers, http_password_file});
     const QCommandLineOption version = parser.addVersionOption();
 
     if (!parser.parse(arguments)) {
@@ -144,6 +149,7 @@ ParseOutcome ParseOptions(const QStringList& arguments, Options* options, std::s
     options->audio_out = parser.value(audio_out).toStdString();
     options->server.bind = parser.value(bind).toStdString();
     options->dir = parser.value(dir).toStdString();
+    options->commands = parser.value(commands).toStdString();
     options->server.resend_frames = parser.isSet(resend_frames);
     options->server.port_file = parser.value(port_file).toStdString();
     if (parser.isSet(allow)) {

@@ -2,7 +2,7 @@
 //   tessaly [--headless] [--serve] [--capture SRC] [--audio-in SRC] [--audio-out SINK] [--bind ADDR]
 //           [--video-port N] [--sound-port N] [--dir DIR] [--allow LIST] [--resend-frames]
 //           [--port-file FILE] [--http-port N] [--jpeg-quality Q] [--http-max-viewers N]
-//           [--http-password-file FILE]
+//           [--http-password-file FILE] [--commands FILE]
 #pragma once
 
 #include <QStringList>
@@ -19,6 +19,7 @@ struct Options {
     std::string audio_in = "auto";
     std::string audio_out = "auto";
     std::string dir;
+    std::string commands;  // --headless: the file or FIFO of the console's commands; empty: standard input
     ServerSettings server;
 };
 
