@@ -66,7 +66,9 @@ class ReceiverWindows : public receiver_test::ReceiverTest {
 };
 
 TEST_F(ReceiverWindows, ConnectFailureIsReadWholeInEveryStatusBox) {
-    const receiver::Ports nobody{csock_test::FreePort(), csock_test::FreePort()};
+    const csock_test::ReservedPort video;  // nothing listens on either
+    const csock_test::ReservedPort sound;
+    const receiver::Ports nobody{video.Port(), sound.Port()};
     const std::string refused = "拒否されました (10061)";
     WriteInit("127.0.0.1,127.0.0.1,200\n");
     {
@@ -194,7 +196,9 @@ TEST_F(ReceiverWindows, QuillonShowsItsPictureMirroredAndDoubled) {
 
 TEST_F(ReceiverWindows, KeysChooseTheMenusAndTheSnapshotButtonWithoutChangingCaptions) {
     WriteInit("127.0.0.1\n");
-    receiver::QuillonWindow w({csock_test::FreePort(), csock_test::FreePort()});
+    const csock_test::ReservedPort video;  // nothing listens on either
+    const csock_test::ReservedPort sound;
+    receiver::QuillonWindow w({video.Port(), sound.Port()});
     platform::GuiFrontend gui(w.GetForm());
     gui.SetQuitOnUnload(false);
     w.Form_Load();
