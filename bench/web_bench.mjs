@@ -93,7 +93,8 @@ const describe = (latency) =>
   `median ${percentile(latency, 0.5).toFixed(1)} ms, p99 ${percentile(latency, 0.99).toFixed(1)} ms (${latency.length} pictures)`;
 
 const {browser, reason} = await launchChromium();
-const server = await Tessaly.start({extra: ['--http-max-viewers', String(viewerCount + 5)]});
+// Every viewer comes from 127.0.0.1: one address may hold them all.
+const server = await Tessaly.start({extra: ['--http-max-viewers', String(viewerCount + 5), '--http-per-address', String(2 * viewerCount + 16)]});
 const pid = server.child.pid;
 const videoPort = Number(server.child.spawnargs[server.child.spawnargs.indexOf('--video-port') + 1]);
 const soundPort = Number(server.child.spawnargs[server.child.spawnargs.indexOf('--sound-port') + 1]);

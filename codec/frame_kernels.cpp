@@ -5,8 +5,18 @@
 
 #include "codec/frame_kernels_x86.h"
 
+// ThreadSanitizer cannot run the load-time resolvers of function clones (its runtime is not up yet when
+// they run): under it the strip loops are built once, for the baseline instruction set.
+#if defined(__SANITIZE_THREAD__)
+#define CODEC_THREAD_SANITIZER 1
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define CODEC_THREAD_SANITIZER 1
+#endif
+#endif
+
 // The strip loops run once for the baseline instruction set and once for AVX2, chosen at load time.
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__)) && !defined(CODEC_THREAD_SANITIZER)
 #define CODEC_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
 #else
 #define CODEC_VECTOR_CLONES

@@ -47,7 +47,7 @@ void Put16(uint8_t* p, uint16_t v) {
 }
 
 // Reads the next header field of a PPM: a decimal number after white space and comments.
-bool PpmNumber(const std::vector<uint8_t>& bytes, size_t& pos, long& value) {
+bool PpmNumber(std::span<const uint8_t> bytes, size_t& pos, long& value) {
     while (pos < bytes.size()) {
         if (bytes[pos] == '#') {
             while (pos < bytes.size() && bytes[pos] != '\n') ++pos;
@@ -64,7 +64,7 @@ bool PpmNumber(const std::vector<uint8_t>& bytes, size_t& pos, long& value) {
     return true;
 }
 
-bool DecodePpm(const std::string& path, const std::vector<uint8_t>& bytes, std::vector<uint8_t>& picture,
+bool DecodePpm(const std::string& path, std::span<const uint8_t> bytes, std::vector<uint8_t>& picture,
                std::string* error) {
     if (bytes.size() < 2 || bytes[0] != 'P' || bytes[1] != '6') {
         *error = path + ": not a binary PPM file (P6)";
@@ -95,7 +95,7 @@ bool DecodePpm(const std::string& path, const std::vector<uint8_t>& bytes, std::
     return true;
 }
 
-bool DecodeBmp(const std::string& path, const std::vector<uint8_t>& bytes, std::vector<uint8_t>& picture,
+bool DecodeBmp(const std::string& path, std::span<const uint8_t> bytes, std::vector<uint8_t>& picture,
                std::string* error) {
     if (bytes.size() < kBmpHeaderBytes || bytes[0] != 'B' || bytes[1] != 'M' || Read32(&bytes[14]) < 40) {
         *error = path + ": not a Windows bitmap file";
@@ -108,7 +108,8 @@ bool DecodeBmp(const std::string& path, const std::vector<uint8_t>& bytes, std::
         *error = path + ": only 24-bit uncompressed bitmaps are supported";
         return false;
     }
-    if (width != kWidth || std::abs(height) != kHeight) {
+    // Compared both ways round: the magnitude of the smallest int32 height does not exist.
+    if (width != kWidth || (height != kHeight && height != -kHeight)) {
         *error = SizeError(path, width, std::abs(static_cast<long>(height)));
         return false;
     }
@@ -187,14 +188,22 @@ bool ReadPicture(const std::string& path, std::vector<uint8_t>& picture, std::st
         return false;
     }
     std::vector<uint8_t> bytes;
-    if (!ReadFileBytes(path, bytes, error)) return false;
-    if (format == Format::kPpm) return DecodePpm(path, bytes, picture, error);
-    if (format == Format::kBmp) return DecodeBmp(path, bytes, picture, error);
-    if (bytes.size() != kPictureBytes) {
-        *error = path + ": " + std::to_string(bytes.size()) + " bytes; a .bgr picture holds exactly 230400";
+    return ReadFileBytes(path, bytes, error) && DecodePicture(path, format, bytes, &picture, error);
+}
+
+bool DecodePicture(const std::string& name, Format format, std::span<const uint8_t> bytes,
+                   std::vector<uint8_t>* picture, std::string* error) {
+    if (format == Format::kPpm) return DecodePpm(name, bytes, *picture, error);
+    if (format == Format::kBmp) return DecodeBmp(name, bytes, *picture, error);
+    if (format == Format::kUnknown) {
+        *error = name + ": unknown picture type (use a .bgr, .ppm or .bmp file)";
         return false;
     }
-    picture = std::move(bytes);
+    if (bytes.size() != kPictureBytes) {
+        *error = name + ": " + std::to_string(bytes.size()) + " bytes; a .bgr picture holds exactly 230400";
+        return false;
+    }
+    picture->assign(bytes.begin(), bytes.end());
     return true;
 }
 

@@ -27,6 +27,9 @@ Format FormatOf(const std::string& path);
 
 // Reads a 320 x 240 picture. On failure returns false and sets *error to a sentence naming the problem.
 bool ReadPicture(const std::string& path, std::vector<uint8_t>& picture, std::string* error);
+// The picture that a file's bytes hold in the given format; name (the file's) begins the error line.
+bool DecodePicture(const std::string& name, Format format, std::span<const uint8_t> bytes,
+                   std::vector<uint8_t>* picture, std::string* error);
 // Writes a picture (at least 230,400 bytes) in the format of the path's extension.
 bool WritePicture(const std::string& path, std::span<const uint8_t> picture, std::string* error);
 

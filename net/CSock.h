@@ -35,6 +35,8 @@
 #include <string>
 #include <string_view>
 
+#include "net/frame_collector.h"
+#include "net/request_words.h"
 #include "platform/window/timer.h"
 #include "platform/window/window.h"
 #include "platform/winsock/winsock.h"
@@ -139,18 +141,14 @@ class CSock {
     void SetSendStallLimitMs(int ms) { send_stall_limit_ms_ = ms; }
 
   private:
-    struct VideoCollector {
-        std::int32_t count = 0;
-        std::array<std::uint8_t, kMaxMsgBufBound + 1> buf;
-    };
     struct WaveCollector {
         std::int32_t count = 0;
         std::array<std::uint8_t, kWaveBlockBytes> buf;
     };
     // The receive state of the instance and a scratch buffer for requests, allocated once.
     struct Buffers {
-        VideoCollector video_sock;
-        VideoCollector video;
+        FrameCollector video_sock;
+        FrameCollector video;
         WaveCollector wave_sock;
         WaveCollector wave;
         std::array<std::uint8_t, kMaxMsgBufBound + 1> scratch;
@@ -163,7 +161,7 @@ class CSock {
     void ResetReceiveState();
 
     std::int32_t ReadRequest(SOCKET sock, std::u16string& RecvData);
-    void CollectVideo(VideoCollector& c, SOCKET sock, std::span<std::uint8_t> Data);
+    void CollectVideo(FrameCollector& c, SOCKET sock, std::span<std::uint8_t> Data);
     void CollectWave(WaveCollector& c, SOCKET sock, std::span<std::uint8_t> WOut);
     bool SendAll(SOCKET sock, const std::uint8_t* data, std::int32_t size);
     void WatchStalls();
@@ -180,7 +178,3 @@ class CSock {
     int send_stall_limit_ms_ = kDefaultSendStallLimitMs;
     std::unique_ptr<platform::Timer> stall_check_;  // runs while some connection has pending output
 };
-
-// The request texts of the video connection.
-inline constexpr std::u16string_view kVideoNextRequest = u"VideoNext|END";
-inline constexpr std::u16string_view kDangerRequest = u"MSG_DANGER|END";

@@ -31,7 +31,6 @@ std::int32_t CSock::ReadRequest(SOCKET sock, std::u16string& RecvData) {
     std::uint8_t* in = buffers_->scratch.data();
     const int n = winsock::recv(sock, reinterpret_cast<char*>(in), msg_buf_bound_ - 1, 0);
     if (n == winsock::SOCKET_ERROR) return -1;
-    RecvData.resize(static_cast<std::size_t>(n / 2));  // an odd last byte is dropped
-    for (int k = 0; k < n / 2; ++k) RecvData[k] = static_cast<char16_t>(in[2 * k] | (in[2 * k + 1] << 8));
+    DecodeRequest(std::span<const std::uint8_t>(in, static_cast<std::size_t>(n)), RecvData);
     return 0;
 }

@@ -129,8 +129,8 @@ void CSock::CloseSock() {
 }
 
 void CSock::ResetReceiveState() {
-    buffers_->video_sock.count = 0;
-    buffers_->video.count = 0;
+    buffers_->video_sock.Clear();
+    buffers_->video.Clear();
     buffers_->wave_sock.count = 0;
     buffers_->wave.count = 0;
 }

@@ -23,23 +23,21 @@ void CSock::RecvVideoData(std::span<std::uint8_t> Data) {
     CollectVideo(buffers_->video, MySock, Data);
 }
 
-void CSock::CollectVideo(VideoCollector& c, SOCKET sock, std::span<std::uint8_t> Data) {
+void CSock::CollectVideo(FrameCollector& c, SOCKET sock, std::span<std::uint8_t> Data) {
     if (Data.size() < static_cast<std::size_t>(msg_buf_bound_)) return;
-    const int k =
-        winsock::recv(sock, reinterpret_cast<char*>(c.buf.data() + c.count), msg_buf_bound_ - c.count, 0);
-    if (k > 0) c.count += k;
-    // Only one frame is in flight on a connection, so its end is also the end of some receive.
-    if (c.count >= 2 && c.buf[c.count - 2] == 0xFF && c.buf[c.count - 1] == 0xFF) {
-        std::copy_n(c.buf.begin(), c.count, Data.begin());
-        last_video_size_ = c.count;
-        FLG = platform::kTrue;
-        c.count = 0;
-        return;
-    }
-    if (c.count >= msg_buf_bound_) {
-        // A full buffer without an end marker: every later receive would ask for nothing and the stream
-        // would stall for good. The peer is broken; its bytes are dropped and the owner closes it.
-        c.count = 0;
-        Broken(sock, Failure::kOverlongVideoMessage);
+    const std::span<std::uint8_t> room = c.Room(msg_buf_bound_);
+    const int k = winsock::recv(sock, reinterpret_cast<char*>(room.data()), static_cast<int>(room.size()), 0);
+    switch (c.Received(k, msg_buf_bound_)) {
+        case FrameCollector::Step::kComplete:
+            std::copy(c.Message().begin(), c.Message().end(), Data.begin());
+            last_video_size_ = static_cast<std::int32_t>(c.Message().size());
+            FLG = platform::kTrue;
+            break;
+        case FrameCollector::Step::kOverlong:
+            // The peer is broken; its bytes are dropped and the owner closes it.
+            Broken(sock, Failure::kOverlongVideoMessage);
+            break;
+        case FrameCollector::Step::kMore:
+            break;
     }
 }

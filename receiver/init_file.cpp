@@ -63,6 +63,10 @@ int ReadInitItems(const std::string& path, InitItems& Items,
     if (!file) return -1;
     std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
     if (file.bad()) return -1;
+    return ParseInitItems(std::move(text), Items, after_item);
+}
+
+int ParseInitItems(std::string text, InitItems& Items, const std::function<void(int index)>& after_item) {
     ItemReader reader(std::move(text));
     for (int index = 0;; ++index) {
         // Reading past the end, and a twelfth item, are the file's errors.

@@ -33,6 +33,9 @@ bool WriteInitFile(const std::string& path, const std::string& line, std::string
 int ReadInitItems(const std::string& path, InitItems& Items,
                   const std::function<void(int index)>& after_item);
 
+// The same for the file's text.
+int ParseInitItems(std::string text, InitItems& Items, const std::function<void(int index)>& after_item);
+
 // The value of an item containing "SIZE": its last character as a digit, 0 when it is no digit.
 int SizeItemValue(const std::string& item);
 

@@ -6,12 +6,13 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 
 packages=(
   cmake ninja-build g++ pkg-config           # the build
-  clang libclang-rt-14-dev                   # the decoder fuzz target (libFuzzer)
+  clang libclang-rt-14-dev                   # the clang build and the fuzz targets (libFuzzer)
   qt6-base-dev                               # event loop (Qt Core) and windows (Qt Widgets)
   libasound2-dev                             # sound devices (ALSA)
   libv4l-dev                                 # cameras (V4L2 through libv4l2)
   libgtest-dev libgmock-dev                  # tests
   libmicrohttpd-dev libturbojpeg0-dev        # Tessaly's web face: HTTP server and JPEG
+  libgnutls28-dev                            # the web face's TLS: checking and making certificates
   libbenchmark-dev                           # benchmarks
   fonts-ipafont-mincho fonts-ipafont-gothic  # the Japanese user interface
   qt6-translations-l10n                      # Qt's Japanese texts for the message boxes' buttons

@@ -29,33 +29,93 @@ bool ParseNumber(const QString& text, int low, int high, int* number) {
 
 constexpr int kMostViewers = 1000;
 
+// The web face's options.
+struct WebOptions {
+    QCommandLineOption port{"http-port",
+                            "Port of the web page and streams (default 8080; 0: off; any: a free port).", "N",
+                            QString::number(web::kDefaultPort)};
+    QCommandLineOption quality{"jpeg-quality", "JPEG quality of the web streams (1 to 100, default 80).", "Q",
+                               QString::number(web::kDefaultJpegQuality)};
+    QCommandLineOption viewers{"http-max-viewers", "Web streams open at once (default 20; then 503).", "N",
+                               QString::number(web::kDefaultMaxViewers)};
+    QCommandLineOption per_address{"http-per-address",
+                                   "Web connections at once from one address (default 8).", "N",
+                                   QString::number(web::kDefaultPerAddressLimit)};
+    QCommandLineOption hosts{"http-host",
+                             "Further names that web requests may carry in Host (beside IP addresses, "
+                             "localhost, this machine's name and NAME.local); others get 421.",
+                             "NAME[,NAME...]"};
+    QCommandLineOption password_file{
+        "http-password-file",
+        "Ask web clients for the user name and password in FILE (one line USER:PASSWORD; send it over "
+        "HTTPS: without TLS anyone on the network can read it).",
+        "FILE"};
+    QCommandLineOption certificate{"https-cert", "Serve the web face over HTTPS with this certificate (PEM).",
+                                   "FILE"};
+    QCommandLineOption key{"https-key", "The private key (PEM) of --https-cert.", "FILE"};
+    QCommandLineOption self_signed{"https-self-signed",
+                                   "Serve HTTPS with a self-signed certificate kept in DIR (made on first "
+                                   "start; its SHA-256 fingerprint is printed at every start).",
+                                   "DIR"};
+    QList<QCommandLineOption> All() const {
+        return {port, quality, viewers, per_address, hosts, password_file, certificate, key, self_signed};
+    }
+};
+
+bool ParseTlsOptions(const QCommandLineParser& parser, const WebOptions& o, const std::string& bind,
+                     web::Settings* web, std::string* error) {
+    const bool given = parser.isSet(o.certificate) || parser.isSet(o.key);
+    if (given && parser.isSet(o.self_signed)) {
+        *error = "--https-self-signed cannot go with --https-cert and --https-key";
+        return false;
+    }
+    if (given && !(parser.isSet(o.certificate) && parser.isSet(o.key))) {
+        *error = "--https-cert and --https-key go together";
+        return false;
+    }
+    if (given) {
+        return web::LoadTlsIdentity(parser.value(o.certificate).toStdString(),
+                                    parser.value(o.key).toStdString(), &web->tls, error);
+    }
+    if (!parser.isSet(o.self_signed)) return true;
+    std::vector<std::string> names = web->host_names;
+    if (!bind.empty()) names.push_back(bind);
+    return web::SelfSignedTlsIdentity(parser.value(o.self_signed).toStdString(), names, &web->tls,
+                                      &web->tls_made_now, error);
+}
+
 // The web face's options; false with *error set when one is wrong.
-bool ParseWebOptions(const QCommandLineParser& parser, const QCommandLineOption& port,
-                     const QCommandLineOption& quality, const QCommandLineOption& viewers,
-                     const QCommandLineOption& password_file, web::Settings* web, bool* any_port,
-                     std::string* error) {
+bool ParseWebOptions(const QCommandLineParser& parser, const WebOptions& o, const std::string& bind,
+                     web::Settings* web, bool* any_port, std::string* error) {
     int number = 0;
-    *any_port = parser.value(port) == "any";
-    if (!*any_port && !ParseNumber(parser.value(port), 0, 65535, &number)) {
-        *error = "bad HTTP port '" + parser.value(port).toStdString() +
+    *any_port = parser.value(o.port) == "any";
+    if (!*any_port && !ParseNumber(parser.value(o.port), 0, 65535, &number)) {
+        *error = "bad HTTP port '" + parser.value(o.port).toStdString() +
                  "' (0 to 65535, or any for a free port; 0 turns the web page off)";
         return false;
     }
     web->port = static_cast<std::uint16_t>(number);
-    if (!ParseNumber(parser.value(quality), 1, 100, &web->jpeg_quality)) {
-        *error = "bad JPEG quality '" + parser.value(quality).toStdString() + "' (1 to 100)";
+    if (!ParseNumber(parser.value(o.quality), 1, 100, &web->jpeg_quality)) {
+        *error = "bad JPEG quality '" + parser.value(o.quality).toStdString() + "' (1 to 100)";
         return false;
     }
-    if (!ParseNumber(parser.value(viewers), 1, kMostViewers, &web->max_viewers)) {
-        *error = "bad number of web viewers '" + parser.value(viewers).toStdString() + "' (1 to " +
+    if (!ParseNumber(parser.value(o.viewers), 1, kMostViewers, &web->max_viewers)) {
+        *error = "bad number of web viewers '" + parser.value(o.viewers).toStdString() + "' (1 to " +
                  std::to_string(kMostViewers) + ")";
         return false;
     }
-    if (parser.isSet(password_file) &&
-        !web::LoadPasswordFile(parser.value(password_file).toStdString(), &web->credentials, error)) {
+    if (!ParseNumber(parser.value(o.per_address), 1, kMostViewers, &web->per_address_limit)) {
+        *error = "bad number of web connections per address '" + parser.value(o.per_address).toStdString() +
+                 "' (1 to " + std::to_string(kMostViewers) + ")";
         return false;
     }
-    return true;
+    for (const QString& name : parser.values(o.hosts).join(',').split(',', Qt::SkipEmptyParts))
+        web->host_names.push_back(name.trimmed().toStdString());
+    if (parser.isSet(o.password_file) &&
+        !web::LoadPasswordFile(parser.value(o.password_file).toStdString(), &web->credentials, error)) {
+        return false;
+    }
+    return ParseTlsOptions(parser, o, bind, web, error);
 }
 
 }  // namespace
@@ -102,28 +162,15 @@ ParseOutcome ParseOptions(const QStringList& arguments, Options* options, std::s
     const QCommandLineOption resend_frames(
         "resend-frames",
         "Answer every frame request at once, even when that receiver has the picture already.");
-    const QCommandLineOption http_port(
-        "http-port", "Port of the web page and streams (default 8080; 0: off; any: a free port).", "N",
-        QString::number(web::kDefaultPort));
-    const QCommandLineOption jpeg_quality("jpeg-quality",
-                                          "JPEG quality of the web streams (1 to 100, default 80).", "Q",
-                                          QString::number(web::kDefaultJpegQuality));
-    const QCommandLineOption http_max_viewers("http-max-viewers",
-                                              "Web streams open at once (default 20; then 503).", "N",
-                                              QString::number(web::kDefaultMaxViewers));
-    const QCommandLineOption http_password_file(
-        "http-password-file",
-        "Ask web clients for the user name and password in FILE (one line USER:PASSWORD; HTTP Basic "
-        "authentication over plain HTTP: for a trusted network only).",
-        "FILE");
     const QCommandLineOption commands(
         "commands",
         "With --headless, read the commands from FILE (a file or FIFO) instead of standard input. With "
         "--capture raw:- standard input carries the frames, so commands come only from here.",
         "FILE");
+    const WebOptions web_options;
     parser.addOptions({help, headless, commands, serve, capture, audio_in, audio_out, bind, video_port,
-                       sound_port, dir, allow, resend_frames, port_file, http_port, jpeg_quality,
-                       http_max_viewers, http_password_file});
+                       sound_port, dir, allow, resend_frames, port_file});
+    parser.addOptions(web_options.All());
     const QCommandLineOption version = parser.addVersionOption();
 
     if (!parser.parse(arguments)) {
@@ -171,8 +218,8 @@ ParseOutcome ParseOptions(const QStringList& arguments, Options* options, std::s
         *error = "the video and sound ports must differ";
         return ParseOutcome::kError;
     }
-    if (!ParseWebOptions(parser, http_port, jpeg_quality, http_max_viewers, http_password_file,
-                         &options->server.web, &options->server.web_on_any_port, error)) {
+    if (!ParseWebOptions(parser, web_options, options->server.bind, &options->server.web,
+                         &options->server.web_on_any_port, error)) {
         return ParseOutcome::kError;
     }
     const std::uint16_t web_port = options->server.web.port;

@@ -2,7 +2,8 @@
 //   tessaly [--headless] [--serve] [--capture SRC] [--audio-in SRC] [--audio-out SINK] [--bind ADDR]
 //           [--video-port N] [--sound-port N] [--dir DIR] [--allow LIST] [--resend-frames]
 //           [--port-file FILE] [--http-port N] [--jpeg-quality Q] [--http-max-viewers N]
-//           [--http-password-file FILE] [--commands FILE]
+//           [--http-per-address N] [--http-host NAME[,NAME...]] [--http-password-file FILE]
+//           [--https-cert FILE --https-key FILE | --https-self-signed DIR] [--commands FILE]
 #pragma once
 
 #include <QStringList>

@@ -241,8 +241,9 @@ void Server::HandleRequest(std::u16string_view text, std::int32_t Num) {
     c.LastRequestMs = now_ms;
     // One read may carry two requests that arrived together (an alarm sent right before a frame request):
     // each word is acted on, so that neither is lost.
-    if (text.find(u"MSG_DANGER") != std::u16string_view::npos && Num == AlarmHolder(now_ms)) SoundAlarm();
-    if (text.find(u"VideoNext") != std::u16string_view::npos) {
+    const RequestWords words = ScanRequest(text);
+    if (words.alarm && Num == AlarmHolder(now_ms)) SoundAlarm();
+    if (words.next_frame) {
         c.LastTick = TickCount;
         c.fAlive = platform::kTrue;
         pacing.Request(Num);

@@ -31,4 +31,5 @@ break_rule "platform/capture needs no other platform room" '#include "platform/(
     platform/capture
 break_rule "the shared classes build on no program" '#include "(server|receiver|tools)/' codec media net audio
 break_rule "the receivers build on no tool" '#include "tools/' receiver
+break_rule "web/ builds on the shared classes and platform/ only" '#include "(server|receiver|tools)/' web
 exit $status

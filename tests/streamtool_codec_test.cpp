@@ -132,10 +132,19 @@ TEST_F(StreamtoolCodec, ErrorsAreOneLineAndStatusOne) {
                                       2,   3,   4,    5,   6,   7,   8,    9,   10,  11,  12});
     WriteAll(Path("short.bgr"), Bytes(1000, 7));
     WriteAll(Path("cut.frame"), Bytes(500, 0x7F));
+    // A bitmap whose height is the smallest 32-bit number, which has no magnitude of its own.
+    Bytes bottomless(54 + 230401, 0);
+    bottomless[0] = 'B';
+    bottomless[1] = 'M';
+    for (const auto& [at, value] :
+         {std::pair{10, 54u}, {14, 40u}, {18, 320u}, {22, 0x80000000u}, {26, 1u | 24u << 16}})
+        for (int k = 0; k < 4; ++k) bottomless[at + k] = static_cast<uint8_t>(value >> 8 * k);
+    WriteAll(Path("bottomless.bmp"), bottomless);
     const std::vector<std::pair<QStringList, std::string>> cases = {
         {{"encode", Path("missing.ppm"), Path("x")}, "cannot open"},
         {{"encode", Path("small.ppm"), Path("x")}, "only 320 x 240"},
         {{"encode", Path("short.bgr"), Path("x")}, "exactly 230400"},
+        {{"encode", Path("bottomless.bmp"), Path("x")}, "only 320 x 240"},
         {{"encode", Path("x.png"), Path("x")}, "unknown picture type"},
         {{"decode", Path("cut.frame"), Path("x.bgr")}, "not a compressed frame"},
         {{"decode", Path("cut.frame"), Path("x.gif")}, "unknown picture type"},

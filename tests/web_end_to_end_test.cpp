@@ -1,6 +1,7 @@
 // tessaly's web face end to end: the program started --headless on ports of 127.0.0.1 that it reports, looked
 // at by a real quillon, streamtool probe and the plain HTTP client of the web tests. Every wait is bounded.
 #include <cmath>
+#include <filesystem>
 #include <fstream>
 #include <future>
 #include <iterator>
@@ -9,6 +10,7 @@
 #include "program_process.h"
 #include "receiver_test_util.h"
 #include "web/sound_exchange.h"
+#include "web/tls_identity.h"
 #include "web_test_util.h"
 
 using program_test::Program;
@@ -18,7 +20,8 @@ namespace {
 class WebEndToEnd : public receiver_test::ReceiverTest {
   protected:
     // Starts tessaly serving `capture` and a tone; waits for its page address.
-    void StartServer(const std::string& capture, const std::vector<std::string>& extra = {}) {
+    void StartServer(const std::string& capture, const std::vector<std::string>& extra = {},
+                     const std::string& scheme = "http") {
         std::vector<std::string> args = {"--capture",   capture, "--audio-out", "null:" + PathOf("OUT.wav"),
                                          "--http-port", "any"};
         args.insert(args.end(), extra.begin(), extra.end());
@@ -27,7 +30,7 @@ class WebEndToEnd : public receiver_test::ReceiverTest {
         video_port_ = server_->GetPorts().video;
         sound_port_ = server_->GetPorts().sound;
         http_port_ = server_->GetPorts().http;
-        ASSERT_TRUE(server_->WaitForLine("web: http://127.0.0.1:" + std::to_string(http_port_) + "/"))
+        ASSERT_TRUE(server_->WaitForLine("web: " + scheme + "://127.0.0.1:" + std::to_string(http_port_) + "/"))
             << server_->Output() << server_->Errors();
     }
 
@@ -123,12 +126,40 @@ TEST_F(WebEndToEnd, AlarmFollowsTheSecurityMode) {
     EXPECT_EQ(server_->ExitCode(), 0);
 }
 
+TEST_F(WebEndToEnd, HttpsWithAGivenCertificateCarriesThePasswordAndShowsTheFingerprint) {
+    web::TlsIdentity identity;
+    bool made = false;
+    std::string error;
+    ASSERT_TRUE(web::SelfSignedTlsIdentity(PathOf("tls"), {}, &identity, &made, &error)) << error;
+    std::ofstream(PathOf("password.txt")) << "viewer:kagi\n";
+    std::filesystem::permissions(PathOf("password.txt"), std::filesystem::perms::owner_read);
+    StartServer("testpattern",
+                {"--https-cert", PathOf("tls/certificate.pem"), "--https-key", PathOf("tls/key.pem"),
+                 "--http-password-file", PathOf("password.txt")},
+                "https");
+    EXPECT_TRUE(server_->WaitForLine("web: certificate SHA-256 " + identity.fingerprint))
+        << server_->Output();
+    const std::string url = "https://127.0.0.1:" + std::to_string(http_port_) + "/status.json";
+    program_test::Program curl(program_test::Command{
+        "curl",
+        {"-sS", "--max-time", "10", "--cacert", PathOf("tls/certificate.pem"), "-u", "viewer:kagi", url}});
+    ASSERT_TRUE(curl.WaitForExit());
+    EXPECT_EQ(curl.ExitCode(), 0) << curl.Errors();
+    EXPECT_NE(curl.Output().find("\"security_mode\":true"), std::string::npos) << curl.Output();
+    // Plain HTTP on the same port gets no answer; no warning about a password over plain HTTP.
+    EXPECT_EQ(web_test::Get(http_port_, "/status.json").status, 0);
+    EXPECT_EQ(server_->Output().find("plain HTTP"), std::string::npos);
+}
+
 TEST_F(WebEndToEnd, WebOptionsAreCheckedAndAPortInUseLeavesTheServerServing) {
     for (const auto& [args, complaint] : std::vector<std::pair<std::vector<std::string>, std::string>>{
              {{"--http-port", "70000"}, "bad HTTP port"},
              {{"--jpeg-quality", "0"}, "bad JPEG quality"},
              {{"--http-max-viewers", "none"}, "bad number of web viewers"},
              {{"--http-password-file", PathOf("missing.txt")}, "cannot read the password file"},
+             {{"--https-cert", PathOf("missing.pem"), "--https-key", PathOf("missing.pem")},
+              "cannot read the TLS certificate " + PathOf("missing.pem")},
+             {{"--https-cert", PathOf("missing.pem")}, "--https-cert and --https-key go together"},
              {{"--http-port", "8001"}, "must differ"}}) {
         Program bad("tessaly", args);
         ASSERT_TRUE(bad.WaitForExit());

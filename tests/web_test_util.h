@@ -69,9 +69,10 @@ inline std::vector<std::string> MjpegParts(const std::string& body) {
     std::size_t at = 0;
     for (;;) {
         const std::size_t length_at = body.find("Content-Length: ", at);
-        if (length_at == std::string::npos) break;
+        const std::size_t head_end = body.find("\r\n\r\n", length_at);
+        if (length_at == std::string::npos || head_end == std::string::npos) break;
         const std::size_t length = std::stoul(body.substr(length_at + 16));
-        const std::size_t start = body.find("\r\n\r\n", length_at) + 4;
+        const std::size_t start = head_end + 4;
         if (start + length > body.size()) break;
         parts.push_back(body.substr(start, length));
         at = start + length;

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -117,7 +118,9 @@ class WinsockTest : public ::testing::Test {
 };
 
 TEST_F(WinsockTest, ReadIsPostedOncePerArrivalAndAnUnreadSocketLeavesTheProcessIdle) {
-    auto [s, peer] = Pair(ws::FD_READ | ws::FD_CLOSE);
+    ws::SOCKET s = 0;
+    int peer = -1;
+    std::tie(s, peer) = Pair(ws::FD_READ | ws::FD_CLOSE);
     ASSERT_EQ(::send(peer, "abcdefgh", 8, 0), 8);
     ASSERT_TRUE(RunUntil([&] { return Count(s, ws::FD_READ) == 1; }, 2000));
 
@@ -194,7 +197,9 @@ TEST_F(WinsockTest, RefusedConnectCarriesTheErrorInTheHighWordOnce) {
 }
 
 TEST_F(WinsockTest, WriteIsPostedAgainOnlyAfterASendWouldBlockAndRoomCameBack) {
-    auto [s, peer] = Pair(ws::FD_READ | ws::FD_WRITE | ws::FD_CLOSE, 4096);
+    ws::SOCKET s = 0;
+    int peer = -1;
+    std::tie(s, peer) = Pair(ws::FD_READ | ws::FD_WRITE | ws::FD_CLOSE, 4096);
     ASSERT_TRUE(RunUntil([&] { return Count(s, ws::FD_WRITE) == 1; }, 2000));
     const std::int16_t small = 4096;  // a two-byte value, as the programs pass their options
     ws::setsockopt(s, SOL_SOCKET, SO_SNDBUF, reinterpret_cast<const char*>(&small), 2);
@@ -218,7 +223,9 @@ TEST_F(WinsockTest, WriteIsPostedAgainOnlyAfterASendWouldBlockAndRoomCameBack) {
 }
 
 TEST_F(WinsockTest, PeerCloseIsPostedOnceEvenWithUnreadData) {
-    auto [s, peer] = Pair(ws::FD_READ | ws::FD_CLOSE);
+    ws::SOCKET s = 0;
+    int peer = -1;
+    std::tie(s, peer) = Pair(ws::FD_READ | ws::FD_CLOSE);
     ASSERT_EQ(::send(peer, "last words", 10, 0), 10);
     ::close(peer);
     peers_.clear();
@@ -236,7 +243,9 @@ TEST_F(WinsockTest, PeerCloseIsPostedOnceEvenWithUnreadData) {
 }
 
 TEST_F(WinsockTest, PeerResetIsPostedOnceWithConnectionReset) {
-    auto [s, peer] = Pair(ws::FD_READ | ws::FD_CLOSE);
+    ws::SOCKET s = 0;
+    int peer = -1;
+    std::tie(s, peer) = Pair(ws::FD_READ | ws::FD_CLOSE);
     linger hard{1, 0};
     ::setsockopt(peer, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
     ::close(peer);
@@ -247,8 +256,12 @@ TEST_F(WinsockTest, PeerResetIsPostedOnceWithConnectionReset) {
 }
 
 TEST_F(WinsockTest, NoCloseIsPostedAfterOurOwnShutdownOrClosesocket) {
-    auto [closed, peer1] = Pair(ws::FD_READ | ws::FD_CLOSE);
-    auto [shut, peer2] = Pair(ws::FD_READ | ws::FD_CLOSE);
+    ws::SOCKET closed = 0;
+    int peer1 = -1;
+    std::tie(closed, peer1) = Pair(ws::FD_READ | ws::FD_CLOSE);
+    ws::SOCKET shut = 0;
+    int peer2 = -1;
+    std::tie(shut, peer2) = Pair(ws::FD_READ | ws::FD_CLOSE);
     EXPECT_EQ(ws::closesocket(closed), 0);
     EXPECT_EQ(ws::shutdown(shut, ws::SD_BOTH), 0);
     ::close(peer1);
@@ -262,7 +275,9 @@ TEST_F(WinsockTest, NoCloseIsPostedAfterOurOwnShutdownOrClosesocket) {
 }
 
 TEST_F(WinsockTest, ABrokenConnectionGetsOnePlainCloseAndItsPeerSeesTheEnd) {
-    auto [s, peer] = Pair(ws::FD_READ | ws::FD_CLOSE);
+    ws::SOCKET s = 0;
+    int peer = -1;
+    std::tie(s, peer) = Pair(ws::FD_READ | ws::FD_CLOSE);
     EXPECT_EQ(ws::BrokenReason(s), 0);
     EXPECT_EQ(ws::ReportBroken(s, 0), ws::SOCKET_ERROR) << "a broken connection needs a reason";
     EXPECT_EQ(ws::ReportBroken(s, 7), 0);

@@ -1,10 +1,10 @@
 #include "web/http_routes.h"
 
-#include <algorithm>
-#include <cctype>
+#include <memory>
 #include <string>
 
 #include "platform/capture/timestamp.h"
+#include "web/host_rule.h"
 #include "web/http_reply.h"
 #include "web/http_streams.h"
 #include "web/page_files.h"
@@ -37,18 +37,21 @@ MHD_Result NotAllowed(MHD_Connection* connection, const char* allow) {
     return result;
 }
 
+MHD_Result NoPictureYet(MHD_Connection* connection) {
+    return ReplyText(connection, MHD_HTTP_SERVICE_UNAVAILABLE, "503 画像がまだありません。\n");
+}
+
 MHD_Result Snapshot(MHD_Connection* connection, WebContext& context, bool bmp) {
     if (bmp) {
-        const std::vector<std::uint8_t> file = context.pictures.NewestSnapshotBmp();
-        if (file.empty())
-            return ReplyText(connection, MHD_HTTP_SERVICE_UNAVAILABLE, "503 画像がまだありません。\n");
-        return Reply(connection, MHD_HTTP_OK, "image/bmp", file);
+        auto file = std::make_shared<const std::vector<std::uint8_t>>(context.pictures.NewestSnapshotBmp());
+        if (file->empty()) return NoPictureYet(connection);
+        const std::span<const std::uint8_t> bytes(*file);
+        return ReplyShared(connection, "image/bmp", std::move(file), bytes);
     }
-    std::vector<std::uint8_t> jpeg(JpegEncoder::MaxJpegBytes());
-    std::uint64_t sequence = 0;
-    const std::size_t size = context.pictures.CopyNewestJpeg(jpeg, &sequence);
-    if (size == 0) return ReplyText(connection, MHD_HTTP_SERVICE_UNAVAILABLE, "503 画像がまだありません。\n");
-    return Reply(connection, MHD_HTTP_OK, "image/jpeg", std::span<const std::uint8_t>(jpeg).first(size));
+    std::shared_ptr<const SharedJpeg> jpeg = context.pictures.NewestJpeg();
+    if (!jpeg) return NoPictureYet(connection);
+    const std::span<const std::uint8_t> bytes = jpeg->Bytes();
+    return ReplyShared(connection, "image/jpeg", std::move(jpeg), bytes);
 }
 
 MHD_Result Status(MHD_Connection* connection, WebContext& context) {
@@ -80,24 +83,7 @@ MHD_Result Alarm(MHD_Connection* connection, WebContext& context) {
                      std::string("{\"played\":") + (*played ? "true" : "false") + "}", kJsonType);
 }
 
-MHD_Result SoundStream(MHD_Connection* connection, WebContext& context) {
-    ServerHooks& hooks = context.hooks;
-    context.bridge.Tell([&hooks] { hooks.WantSound(); });
-    return QueueWavStream(connection, context);
-}
-
-std::string Lower(std::string_view text) {
-    std::string out(text);
-    std::transform(out.begin(), out.end(), out.begin(), [](unsigned char c) { return std::tolower(c); });
-    return out;
-}
-
 }  // namespace
-
-bool SameOrigin(const char* origin, const char* host) {
-    if (origin == nullptr) return true;
-    return host != nullptr && Lower(origin) == "http://" + Lower(host);
-}
 
 MHD_Result Route(MHD_Connection* connection, WebContext& context, std::string_view method,
                  std::string_view url) {
@@ -109,8 +95,8 @@ MHD_Result Route(MHD_Connection* connection, WebContext& context, std::string_vi
                        url == "/snapshot.bmp" || url == "/status.json" || FindPageFile(url) != nullptr;
     if (!known) return ReplyText(connection, MHD_HTTP_NOT_FOUND, "404\n");
     if (!IsGet(method)) return NotAllowed(connection, "GET, HEAD");
-    if (url == "/stream.mjpg") return QueueMjpegStream(connection, context);
-    if (url == "/sound.wav") return SoundStream(connection, context);
+    if (url == "/stream.mjpg") return QueueMjpegStream(connection, context, method);
+    if (url == "/sound.wav") return QueueWavStream(connection, context, method);
     if (url == "/snapshot.jpg") return Snapshot(connection, context, false);
     if (url == "/snapshot.bmp") return Snapshot(connection, context, true);
     if (url == "/status.json") return Status(connection, context);

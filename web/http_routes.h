@@ -14,8 +14,4 @@ namespace web {
 MHD_Result Route(MHD_Connection* connection, WebContext& context, std::string_view method,
                  std::string_view url);
 
-// Whether a request's Origin header (null when absent) names this server itself: the Host it was sent to,
-// over http. A request without one (a script) is served; one from another site is not.
-bool SameOrigin(const char* origin, const char* host);
-
 }  // namespace web

@@ -1,10 +1,13 @@
 // The two endless answers: /stream.mjpg (multipart/x-mixed-replace, one JPEG part per captured picture)
 // and /sound.wav (a WAV header, then the expanded sound blocks). Each open stream takes one of the
 // max_viewers places; beyond them the answer is 503. A stream that cannot keep up skips to the newest
-// picture or, for sound, to the oldest block still kept; nothing queues without bound.
+// picture or, for sound, to the oldest block still kept; nothing queues without bound. HEAD gets the
+// headers alone and takes no place.
 #pragma once
 
 #include <microhttpd.h>
+
+#include <string_view>
 
 #include "web/web_context.h"
 
@@ -12,7 +15,7 @@ namespace web {
 
 inline constexpr const char* kMjpegBoundary = "tessalyframe";
 
-MHD_Result QueueMjpegStream(MHD_Connection* connection, WebContext& context);
-MHD_Result QueueWavStream(MHD_Connection* connection, WebContext& context);
+MHD_Result QueueMjpegStream(MHD_Connection* connection, WebContext& context, std::string_view method);
+MHD_Result QueueWavStream(MHD_Connection* connection, WebContext& context, std::string_view method);
 
 }  // namespace web

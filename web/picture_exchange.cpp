@@ -15,15 +15,18 @@ constexpr std::int64_t kRateWindowMicros = 2'000'000;
 }  // namespace
 
 PictureExchange::PictureExchange(int jpeg_quality)
-    : jpeg_(JpegEncoder::MaxJpegBytes()), encoder_(jpeg_quality), encode_out_(JpegEncoder::MaxJpegBytes()) {
+    : newest_(std::make_shared<Picture>()), back_(std::make_shared<Picture>()), encoder_(jpeg_quality) {
     server_codec_.敷居 = codec::kServerThreshold;
     receiver_codec_.敷居 = codec::kReceiverThreshold;
 }
 
 void PictureExchange::Offer(const std::uint8_t* bottom_up_bgr, std::int64_t capture_micros) {
+    // An encoder may still read the picture before last: then it keeps that one and a new buffer is made.
+    if (back_.use_count() > 1) back_ = std::make_shared<Picture>();
+    std::copy_n(bottom_up_bgr, back_->size(), back_->begin());
     {
         std::lock_guard lock(mutex_);
-        std::copy_n(bottom_up_bgr, newest_.size(), newest_.begin());
+        newest_.swap(back_);
         ++newest_sequence_;
         capture_times_[newest_sequence_ % kRateSamples] = capture_micros;
     }
@@ -37,46 +40,44 @@ std::uint64_t PictureExchange::WaitNewer(std::uint64_t seen, int wait_ms) {
     return closed_ ? 0 : newest_sequence_;
 }
 
-bool PictureExchange::CopyNewestPicture(Picture& into, std::uint64_t* sequence) const {
+std::shared_ptr<const PictureExchange::Picture> PictureExchange::NewestPicture(
+    std::uint64_t* sequence) const {
     std::lock_guard lock(mutex_);
-    if (newest_sequence_ == 0) return false;
-    into = newest_;
+    if (newest_sequence_ == 0) return nullptr;
     *sequence = newest_sequence_;
-    return true;
+    return newest_;
 }
 
-std::size_t PictureExchange::CopyNewestJpeg(std::span<std::uint8_t> out, std::uint64_t* sequence) {
+std::shared_ptr<const SharedJpeg> PictureExchange::NewestJpeg() {
+    std::lock_guard encoding(encode_mutex_);
+    std::uint64_t sequence = 0;
+    const std::shared_ptr<const Picture> picture = NewestPicture(&sequence);
+    if (!picture) return nullptr;
     {
-        std::lock_guard encoding(encode_mutex_);
-        bool stale = false;
-        std::uint64_t source_sequence = 0;
-        {
-            std::lock_guard lock(mutex_);
-            stale = newest_sequence_ != 0 && jpeg_sequence_ != newest_sequence_;
-        }
-        if (stale && CopyNewestPicture(encode_source_, &source_sequence)) {
-            const std::size_t size = encoder_.Encode(encode_source_.data(), encode_out_);
-            std::lock_guard lock(mutex_);
-            ++jpeg_encodes_;
-            if (size > 0) {
-                jpeg_.swap(encode_out_);
-                jpeg_size_ = size;
-                jpeg_sequence_ = source_sequence;
-            }
-        }
+        std::lock_guard lock(mutex_);
+        if (jpeg_ && jpeg_->sequence == sequence) return jpeg_;
     }
+    if (!spare_jpeg_ || spare_jpeg_.use_count() > 1) {
+        spare_jpeg_ = std::make_shared<SharedJpeg>();
+        spare_jpeg_->bytes.resize(JpegEncoder::MaxJpegBytes());
+    }
+    spare_jpeg_->size = encoder_.Encode(picture->data(), spare_jpeg_->bytes);
+    spare_jpeg_->sequence = sequence;
     std::lock_guard lock(mutex_);
-    if (jpeg_size_ == 0 || out.size() < jpeg_size_) return 0;
-    std::copy_n(jpeg_.begin(), jpeg_size_, out.begin());
-    *sequence = jpeg_sequence_;
-    return jpeg_size_;
+    ++jpeg_encodes_;
+    if (spare_jpeg_->size == 0) return jpeg_;
+    std::shared_ptr<const SharedJpeg> made = std::move(spare_jpeg_);
+    spare_jpeg_ = std::const_pointer_cast<SharedJpeg>(jpeg_);  // used again once its viewers let it go
+    jpeg_ = made;
+    return made;
 }
 
 std::vector<std::uint8_t> PictureExchange::NewestSnapshotBmp() {
     std::lock_guard lock(snapshot_mutex_);
     std::uint64_t sequence = 0;
-    if (!CopyNewestPicture(snapshot_source_, &sequence)) return {};
-    if (server_codec_.EncodeDCTPress(snapshot_source_, snapshot_frame_) != 0) return {};
+    const std::shared_ptr<const Picture> picture = NewestPicture(&sequence);
+    if (!picture) return {};
+    if (server_codec_.EncodeDCTPress(*picture, snapshot_frame_) != 0) return {};
     const auto frame = std::span<const std::uint8_t>(snapshot_frame_)
                            .first(static_cast<std::size_t>(server_codec_.SendDataSize));
     // The byte behind the picture stays 0, as in a receiver's picture buffer.

@@ -39,11 +39,6 @@ void SoundExchange::Close() {
     arrived_.notify_all();
 }
 
-bool SoundExchange::Closed() const {
-    std::lock_guard lock(mutex_);
-    return closed_;
-}
-
 namespace {
 
 void PutLe(std::uint8_t* at, std::uint32_t value, int bytes) {

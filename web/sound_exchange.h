@@ -31,7 +31,6 @@ class SoundExchange {
     bool Take(std::uint64_t* number, Block& out, int wait_ms);
 
     void Close();
-    bool Closed() const;
 
   private:
     mutable std::mutex mutex_;

@@ -4,8 +4,11 @@
 #pragma once
 
 #include <atomic>
+#include <string>
 
 #include "audio/CWAVE.h"
+#include "web/guess_throttle.h"
+#include "web/host_rule.h"
 #include "web/picture_exchange.h"
 #include "web/sound_exchange.h"
 #include "web/web_face.h"
@@ -14,7 +17,8 @@
 namespace web {
 
 struct WebContext {
-    WebContext(const Settings& s, ServerHooks& h) : settings(s), hooks(h), pictures(s.jpeg_quality) {}
+    WebContext(const Settings& s, ServerHooks& h, const std::string& machine_name)
+        : settings(s), hooks(h), host_rule(machine_name, s.host_names), pictures(s.jpeg_quality) {}
 
     // Takes one of the max_viewers stream places; false when all are taken.
     bool TakeStreamPlace() {
@@ -28,6 +32,8 @@ struct WebContext {
 
     const Settings settings;
     ServerHooks& hooks;  // window thread only: reached through the bridge
+    const HostRule host_rule;
+    GuessThrottle guesses;
     PictureExchange pictures;
     SoundExchange sound;
     const CWAVE sound_expander;  // only its const expansion is used, from any thread

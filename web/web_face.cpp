@@ -1,12 +1,16 @@
 #include "web/web_face.h"
 
+#include <cstdio>
+
+#include "platform/winsock/plain_listener.h"
 #include "web/http_server.h"
 #include "web/web_context.h"
 
 namespace web {
 
 struct WebFace::Live {
-    Live(const Settings& settings, ServerHooks& hooks) : context(settings, hooks), server(context) {}
+    Live(const Settings& settings, ServerHooks& hooks)
+        : context(settings, hooks, winsock::MachineHostName()), server(context) {}
     WebContext context;
     HttpServer server;
 };
@@ -22,7 +26,29 @@ bool WebFace::Start(const Settings& settings, std::string* error) {
     auto live = std::make_unique<Live>(settings, hooks_);
     if (!live->server.Start(error)) return false;
     live_ = std::move(live);
+    NoteStart(settings);
     return true;
+}
+
+void ServerHooks::Note(const std::string& line) {
+    std::fputs((line + "\n").c_str(), stdout);
+    std::fflush(stdout);
+}
+
+void WebFace::NoteStart(const Settings& settings) {
+    const Credentials& c = settings.credentials;
+    if (!settings.tls.Empty()) {
+        if (settings.tls_made_now) hooks_.Note("web: made a new self-signed certificate");
+        hooks_.Note("web: certificate SHA-256 " + settings.tls.fingerprint);
+    } else if (!c.Empty()) {
+        hooks_.Note(
+            "web: warning: the password goes over plain HTTP, readable on the network "
+            "(turn TLS on with --https-cert and --https-key, or --https-self-signed DIR)");
+    }
+    if (c.others_can_read) {
+        hooks_.Note("web: warning: other users can read the password file " + c.file + " (chmod 600 " +
+                    c.file + ")");
+    }
 }
 
 void WebFace::Stop() {
@@ -43,7 +69,8 @@ bool WebFace::Running() const {
 
 std::string WebFace::PageAddress() const {
     if (!live_) return {};
-    return "http://" + live_->context.settings.bind_address + ":" + std::to_string(Port()) + "/";
+    const Settings& s = live_->context.settings;
+    return (s.tls.Empty() ? "http://" : "https://") + s.bind_address + ":" + std::to_string(Port()) + "/";
 }
 
 std::uint16_t WebFace::Port() const {

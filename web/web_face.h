@@ -45,6 +45,9 @@ class ServerHooks {
     virtual void WantSound() = 0;
     // A connection from address was turned away (Settings::allows said no), for the server to report.
     virtual void Refused(std::int32_t address) = 0;
+    // A line for the server's log (the certificate's fingerprint, warnings, failed passwords); printed on
+    // standard output unless the server keeps its log elsewhere.
+    virtual void Note(const std::string& line);
 };
 
 class WebFace {
@@ -60,7 +63,7 @@ class WebFace {
     // Ends every stream and the listening; waits for the HTTP threads to finish (bounded by the library).
     void Stop();
     bool Running() const;
-    // "http://ADDRESS:PORT/" while running.
+    // "http://ADDRESS:PORT/" (https with TLS) while running.
     std::string PageAddress() const;
     // The port listened on while running (the system's choice when the settings' port was 0), else 0.
     std::uint16_t Port() const;
@@ -75,6 +78,8 @@ class WebFace {
 
   private:
     struct Live;
+    // The start's notes: the certificate's fingerprint, or the warnings about the password.
+    void NoteStart(const Settings& settings);
     ServerHooks& hooks_;
     std::unique_ptr<Live> live_;
 };

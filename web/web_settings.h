@@ -4,6 +4,9 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
+
+#include "web/tls_identity.h"
 
 namespace web {
 
@@ -11,6 +14,8 @@ namespace web {
 struct Credentials {
     std::string user;
     std::string password;
+    bool others_can_read = false;  // the file it came from may be read by other users of the machine
+    std::string file;
     bool Empty() const { return user.empty() && password.empty(); }
 };
 
@@ -20,7 +25,12 @@ struct Settings {
     int jpeg_quality = 80;                   // 1 to 100
     int max_viewers = 20;                    // open picture and sound streams at once
     int idle_timeout_s = 10;                 // a connection that moves no byte for this long is closed
+    int request_deadline_s = 5;              // a request must arrive whole within this of its connection
+    int per_address_limit = 8;               // connections at once from one address
+    std::vector<std::string> host_names;     // names that Host may carry beside the built-in ones
     Credentials credentials;
+    TlsIdentity tls;            // empty: plain HTTP
+    bool tls_made_now = false;  // the self-signed pair was made at this start
     // Whether a peer (its IPv4 address as the socket layer holds it, network order) may connect; empty lets
     // everyone in. Called on the HTTP library's thread: it must only read.
     std::function<bool(std::int32_t address)> allows;
@@ -29,10 +39,11 @@ struct Settings {
 inline constexpr std::uint16_t kDefaultPort = 8080;
 inline constexpr int kDefaultJpegQuality = 80;
 inline constexpr int kDefaultMaxViewers = 20;
+inline constexpr int kDefaultPerAddressLimit = 8;
 
 // Reads a password file: its first line is USER:PASSWORD (the password may hold further colons; a line end
-// of \n or \r\n is not part of it). False, with a sentence in *error, when it cannot be read or holds no
-// user name and password.
+// of \n or \r\n is not part of it). Only that line is read, and no more than a line can hold. False, with a
+// sentence in *error, when it cannot be read, is too big or holds no user name and password.
 bool LoadPasswordFile(const std::string& path, Credentials* credentials, std::string* error);
 
 // Compares two texts in a time that depends only on their lengths, so that timing does not tell a guesser

@@ -40,8 +40,16 @@ bool WindowBridge::Run(std::function<void()> fn, int wait_ms) {
     std::shared_ptr<Job> job = Queue(std::move(fn));
     if (!job) return false;
     std::unique_lock lock(mutex_);
-    return done_.wait_for(lock, std::chrono::milliseconds(wait_ms), [&] { return job->done || closed_; }) &&
-           job->done;
+    if (done_.wait_for(lock, std::chrono::milliseconds(wait_ms), [&] { return job->done || closed_; }))
+        return job->done;
+    // Too late: a job that has not started never will, so that the asker's "no answer" stays true. One
+    // that the window thread is running already is waited for: it is running now, not waiting on a client.
+    if (!job->started) {
+        job->cancelled = true;
+        return false;
+    }
+    done_.wait(lock, [&] { return job->done || closed_; });
+    return job->done;
 }
 
 bool WindowBridge::Tell(std::function<void()> fn) {
@@ -56,6 +64,11 @@ void WindowBridge::RunQueued() {
         jobs.swap(jobs_);
     }
     for (const auto& job : jobs) {
+        {
+            std::lock_guard lock(mutex_);
+            if (job->cancelled) continue;
+            job->started = true;
+        }
         job->fn();
         std::lock_guard lock(mutex_);
         job->done = true;

@@ -1,7 +1,8 @@
 // Runs jobs of the HTTP threads on the window thread, where all of the server's state lives. A job goes
 // through a window message of the web face's own window (the platform's thread-safe post), so the window
 // thread runs it between its other messages and never waits for an HTTP client. The asking thread may
-// wait for the answer, bounded; an answer that comes too late is dropped with its job's shared slot.
+// wait for the answer, bounded; a job whose asker stopped waiting before it started is never run, so that
+// an asker told "no answer" knows that nothing happened.
 #pragma once
 
 #include <condition_variable>
@@ -25,8 +26,8 @@ class WindowBridge {
     WindowBridge(const WindowBridge&) = delete;
     WindowBridge& operator=(const WindowBridge&) = delete;
 
-    // Any thread: runs fn on the window thread and returns its result, or nothing when it did not run
-    // within wait_ms, too many jobs wait already, or the bridge is closed.
+    // Any thread: runs fn on the window thread and returns its result, or nothing when it did not start
+    // within wait_ms (it then never runs), too many jobs wait already, or the bridge is closed.
     template <typename R>
     std::optional<R> Ask(std::function<R()> fn, int wait_ms) {
         auto answer = std::make_shared<std::optional<R>>();
@@ -44,6 +45,8 @@ class WindowBridge {
   private:
     struct Job {
         std::function<void()> fn;
+        bool started = false;
+        bool cancelled = false;
         bool done = false;
     };
 

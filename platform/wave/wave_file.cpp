@@ -90,8 +90,14 @@ void DecodeSamples(const unsigned char* p, std::size_t bytes, const Format& f,
 bool ReadWavFile(const std::string& path, WavSound& sound, std::string* error) {
     std::ifstream in(path, std::ios::binary);
     if (!in) return SetError(error, path + ": " + std::strerror(errno));
-    std::vector<unsigned char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    const std::string what = path + ": not a usable WAV file: ";
+    const std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)),
+                                          std::istreambuf_iterator<char>());
+    return DecodeWav(path, bytes, sound, error);
+}
+
+bool DecodeWav(const std::string& name, std::span<const std::uint8_t> bytes, WavSound& sound,
+               std::string* error) {
+    const std::string what = name + ": not a usable WAV file: ";
     if (bytes.size() < 12 || std::memcmp(bytes.data(), "RIFF", 4) != 0 ||
         std::memcmp(bytes.data() + 8, "WAVE", 4) != 0) {
         return SetError(error, what + "no RIFF/WAVE header");

@@ -20,6 +20,10 @@ struct WavSound {
 // Reads a PCM WAV file (8 or 16 bits, 1 or 2 channels). On failure returns false and says why in *error.
 bool ReadWavFile(const std::string& path, WavSound& sound, std::string* error);
 
+// The sound that a WAV file's bytes hold, as ReadWavFile reads it; name (the file's) begins the error line.
+bool DecodeWav(const std::string& name, std::span<const std::uint8_t> bytes, WavSound& sound,
+               std::string* error);
+
 // Writes a 16-bit mono WAV file. On failure returns false and says why in *error.
 bool WriteWavFile(const std::string& path, std::uint32_t rate, std::span<const std::int16_t> samples,
                   std::string* error);

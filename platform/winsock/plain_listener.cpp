@@ -1,11 +1,15 @@
 #include "platform/winsock/plain_listener.h"
 
 #include <arpa/inet.h>
+#include <linux/sockios.h>
+#include <linux/tcp.h>
 #include <netinet/in.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstddef>
 #include <cstring>
 
 namespace winsock {
@@ -49,6 +53,34 @@ bool PeerIPv4Address(const void* peer, std::size_t length, std::int32_t* address
     if (in->sin_family != AF_INET) return false;
     std::memcpy(address, &in->sin_addr, sizeof *address);
     return true;
+}
+
+void ShutdownPlainSocket(int descriptor) {
+    if (descriptor >= 0) ::shutdown(descriptor, SHUT_RDWR);
+}
+
+bool LimitSendBuffer(int descriptor, int bytes) {
+    return ::setsockopt(descriptor, SOL_SOCKET, SO_SNDBUF, &bytes, sizeof bytes) == 0;
+}
+
+bool PeerBacklog(int descriptor, std::uint32_t* queued, std::uint32_t* peer_room) {
+    int outq = 0;
+    tcp_info info{};
+    socklen_t length = sizeof info;
+    if (::ioctl(descriptor, SIOCOUTQ, &outq) != 0 ||
+        ::getsockopt(descriptor, IPPROTO_TCP, TCP_INFO, &info, &length) != 0 ||
+        length < offsetof(tcp_info, tcpi_snd_wnd) + sizeof info.tcpi_snd_wnd) {
+        return false;
+    }
+    *queued = static_cast<std::uint32_t>(outq);
+    *peer_room = info.tcpi_snd_wnd;
+    return true;
+}
+
+std::string MachineHostName() {
+    char name[256] = {};
+    if (::gethostname(name, sizeof name - 1) != 0) return {};
+    return name;
 }
 
 }  // namespace winsock

@@ -18,4 +18,17 @@ std::uint16_t LocalPort(int descriptor);
 // that is not IPv4. peer points to the system's socket address of the given length.
 bool PeerIPv4Address(const void* peer, std::size_t length, std::int32_t* address);
 
+// Ends both directions of a connection that another thread owns: its reads see the end at once, and the
+// owner closes the descriptor as usual.
+void ShutdownPlainSocket(int descriptor);
+// Fixes the kernel's send buffer of a connection at about `bytes` (no automatic growth), so that what a
+// slow peer has not taken yet stays small; false when the system refused.
+bool LimitSendBuffer(int descriptor, int bytes);
+// How much of what was sent a connection's peer has not taken: *queued bytes not yet sent or not yet
+// acknowledged, and *peer_room the room its receive buffer last advertised (it shrinks while the peer's
+// program leaves bytes unread). False when the system does not tell.
+bool PeerBacklog(int descriptor, std::uint32_t* queued, std::uint32_t* peer_room);
+// This machine's host name; empty when the system does not tell.
+std::string MachineHostName();
+
 }  // namespace winsock

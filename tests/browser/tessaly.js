@@ -33,12 +33,14 @@ function readPortFile(file) {
 // A running tessaly: its HTTP port, its standard output so far, commands on its standard input. It listens
 // on ports that the system chooses and writes them to its port file, so that no two runs race for a port.
 export class Tessaly {
-  static async start({capture = 'testpattern', audioOut = 'null', extra = []} = {}) {
+  // https: the web face serves TLS (extra names its certificate), so the page address is https.
+  static async start({capture = 'testpattern', audioOut = 'null', extra = [], https = false} = {}) {
     const portFile = path.join(tempDir('ports'), 'ports');
     const args = ['--headless', '--serve', '--capture', capture, '--audio-in', 'tone', '--audio-out', audioOut,
       '--bind', '127.0.0.1', '--video-port', '0', '--sound-port', '0', '--http-port', 'any', '--port-file',
       portFile, ...extra];
-    const server = new Tessaly(spawn(path.join(binDir, 'tessaly'), args, {stdio: ['pipe', 'pipe', 'pipe']}));
+    const server = new Tessaly(spawn(path.join(binDir, 'tessaly'), args, {stdio: ['pipe', 'pipe', 'pipe']}),
+      https ? 'https' : 'http');
     let ports = null;
     const deadline = Date.now() + 10000;
     while (!ports && Date.now() < deadline && server.running()) {
@@ -47,15 +49,16 @@ export class Tessaly {
     }
     fs.rmSync(path.dirname(portFile), {recursive: true, force: true});
     if (ports) server.setPort(Number(ports.http));
-    if (!ports || !(await server.waitFor(`web: ${server.url}`))) {
+    if (!ports || !(await server.waitFor(server.url))) {
       await server.stop();
       throw new Error(`tessaly did not start its web page:\n${server.output}${server.errors}`);
     }
     return server;
   }
 
-  constructor(child) {
+  constructor(child, scheme) {
     this.child = child;
+    this.scheme = scheme;
     this.output = '';
     this.errors = '';
     this.ended = new Promise((resolve) => child.once('exit', resolve));
@@ -65,7 +68,7 @@ export class Tessaly {
 
   setPort(port) {
     this.port = port;
-    this.url = `http://127.0.0.1:${port}/`;
+    this.url = `${this.scheme}://127.0.0.1:${port}/`;
   }
 
   running() {
@@ -94,7 +97,8 @@ export class Tessaly {
 }
 
 // Chromium headless through puppeteer-core, or the reason why it cannot run here.
-export async function launchChromium() {
+// acceptInsecureCerts: only for a server whose certificate is self-signed and made at its start.
+export async function launchChromium({acceptInsecureCerts = false} = {}) {
   if (!fs.existsSync(chromiumPath)) return {reason: `no chromium at ${chromiumPath}`};
   let puppeteer;
   try {
@@ -107,6 +111,7 @@ export async function launchChromium() {
       executablePath: chromiumPath,
       headless: true,
       args: ['--no-sandbox', '--disable-gpu', '--disable-dev-shm-usage', '--no-first-run'],
+      acceptInsecureCerts,
       timeout: 30000
     });
     return {browser};

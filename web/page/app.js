@@ -28,7 +28,7 @@ $('mirror').addEventListener('change', () => {
   localStorage.setItem(mirrorKey, $('mirror').checked ? 'on' : 'off');
 });
 
-// ---- The time stamp strip along the picture's bottom 16 lines (see platform/timestamp.h) ----
+// ---- The time stamp strip along the picture's bottom 16 lines (see platform/capture/timestamp.h) ----
 
 const stamp = {
   blocks: 80,
