@@ -119,7 +119,7 @@ describe('the page with the test picture and a tone', {skip}, () => {
     await pageWait(page, () => document.getElementById('receiver-count').textContent === '接続 0 台／最大 10 台');
     assert.equal(await page.$eval('#receivers', (e) => e.textContent), 'なし');
     assert.match(await page.$eval('#viewers', (e) => e.textContent), /^\d+ 人 \(映像 \d+、音声 \d+\)／最大 20 人$/);
-    assert.match(await page.$eval('body', (e) => getComputedStyle(e).fontFamily), /^"IPAGothic"/);
+    assert.match(await page.$eval('body', (e) => getComputedStyle(e).fontFamily), /^"?IPAGothic\b/);
     await page.setViewport({width: 320, height: 640});
     const security = await page.$eval('#state th', (e) => ({text: e.textContent, lines: e.getClientRects().length,
       height: e.getBoundingClientRect().height, line: parseFloat(getComputedStyle(e).fontSize) * 2}));
