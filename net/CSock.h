@@ -72,6 +72,7 @@ class CSock {
     platform::Flag FLG = platform::kFalse;  // a video frame message is complete; the caller clears it
     std::string SERVER;                     // dotted text of the address the listening sockets are bound to
     platform::Flag fServer = platform::kFalse;
+    std::string ListenFailure;  // the box text of the last SetListenSock that failed; empty after success
     platform::Flag fWsa = platform::kFalse;
 
     int MsgBufBound() const { return msg_buf_bound_; }

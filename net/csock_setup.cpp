@@ -53,6 +53,7 @@ void CSock::WSAClose() {
 
 void CSock::SetListenSock(std::span<const std::uint16_t> PORT, std::span<SOCKET> ListenSock) {
     if (fServer == platform::kTrue) return;
+    ListenFailure.clear();
     WSAOpen();
     const std::int32_t address = ListenAddress();
     for (std::size_t i = 0; i < PORT.size() && i < ListenSock.size(); ++i) {
@@ -75,6 +76,7 @@ bool CSock::OpenListener(std::uint16_t port, std::int32_t address, SOCKET* sock)
         failure = "リスン失敗";
     }
     if (failure == nullptr) return true;
+    ListenFailure = failure;
     platform::MessageBox(failure);
     winsock::closesocket(*sock);
     *sock = 0;

@@ -11,6 +11,8 @@ namespace tessaly {
 namespace {
 
 constexpr int kTimerIntervalMs = 2000;
+// Why the watchdog drops a receiver: no frame request between two of its ticks.
+constexpr const char* kWatchdogReason = "no frame request for 2 s";
 
 // The slot number that begins a list row, 0 when the row does not begin with one.
 std::int32_t SlotOfRow(const std::string& row) {
@@ -18,6 +20,15 @@ std::int32_t SlotOfRow(const std::string& row) {
     const auto [end, error] = std::from_chars(row.data(), row.data() + row.size(), slot);
     if (error != std::errc() || end == row.data()) return 0;
     return slot;
+}
+
+// What the status line says after its own text when the chime or the alarm cannot play (a leading space), or
+// nothing.
+std::string SoundNotice(bool chime, bool alarm) {
+    if (!chime && !alarm) return " stream.wav と danger.wav を開けず、音は鳴りません。";
+    if (!chime) return " stream.wav を開けず、接続音は鳴りません。";
+    if (!alarm) return " danger.wav を開けず、警報は鳴りません。";
+    return {};
 }
 
 }  // namespace
@@ -77,8 +88,11 @@ void StreamingVideo::Form_Activate() {
     s.Capture.SetSource(settings_.capture, settings_.fps);
     s.Capture.InitCapSize240(20, 20);
     s.Capture.SerCapture(form_, [&s](const platform::CaptureFrame& frame) { return s.FrameCallback(frame); });
-    s.SoundCommand("Open stream.wav alias in");  // a missing file is reported by the sound layer: silence
-    s.SoundCommand("Open danger.wav alias danger");
+    // A missing file means silence; the operator is told so once, in the status line.
+    const bool chime = s.SoundCommand("Open stream.wav alias in") == 0;
+    const bool alarm = s.SoundCommand("Open danger.wav alias danger") == 0;
+    sound_notice_ = SoundNotice(chime, alarm);
+    if (!sound_notice_.empty()) text1_->SetText(sound_notice_.substr(1));
     timer1_.SetInterval(kTimerIntervalMs);
     s.Wave.WaveInSet();
     mnu_sec_->SetChecked(true);
@@ -89,8 +103,14 @@ void StreamingVideo::mnuServer_Click() {
     Server& s = *server_;
     mnu_server_->SetEnabled(false);
     s.Sock.SetListenSock(PORT, s.ListenSock);
-    text1_->SetText("待機します。(" + s.Sock.SERVER + ")");
-    if (s.Sock.fServer == platform::kFalse) return;
+    if (s.Sock.fServer == platform::kFalse) {
+        // The failure stays on screen, and サーバー may be chosen again once the port is free.
+        text1_->SetText(s.Sock.ListenFailure + "(" + s.Sock.SERVER + ")");
+        s.Sock.CloseListenSock(s.ListenSock);
+        mnu_server_->SetEnabled(true);
+        return;
+    }
+    text1_->SetText("待機します。(" + s.Sock.SERVER + ")" + sound_notice_);
     if (settings_.web.port != 0 || settings_.web_on_any_port) {
         s.web_link->Start(settings_.web, settings_.allow, s.Sock.SERVER);
     }
@@ -117,8 +137,13 @@ void StreamingVideo::mnuEND_Click() {
     form_.Unload();
 }
 
-// The close box ends the program with the same shutdown as "終了".
-bool StreamingVideo::OnQueryUnload(platform::UnloadMode) {
+// The close box ends the program with the same shutdown as "終了"; with receivers connected it asks first.
+bool StreamingVideo::OnQueryUnload(platform::UnloadMode mode) {
+    if (!f_end_ && mode == platform::UnloadMode::kCloseBox && ConnectedReceivers() > 0 &&
+        !platform::MessageBoxYesNo("受信機が " + std::to_string(ConnectedReceivers()) +
+                                   " 台接続しています。終了しますか？")) {
+        return true;
+    }
     if (!f_end_) {
         f_end_ = true;
         ThisExit();
@@ -162,9 +187,11 @@ void StreamingVideo::Timer1_Timer() {
         list1_->AddItem(std::to_string(slot) + " " +
                         CSock::AdToIP(static_cast<std::int32_t>(c.Addr.sin_addr.s_addr)) + " " +
                         std::to_string(s.TickCount - c.LastTick));
-        if (c.fAlive != platform::kFalse) {
+        // A receiver whose frame waits for its sound to catch up has asked: only the server holds it back.
+        if (c.fAlive != platform::kFalse || s.FrameHeld(slot)) {
             c.fAlive = platform::kFalse;
         } else {
+            s.ReportDrop(slot, kWatchdogReason);
             ClientClose(slot);
         }
     }
@@ -179,6 +206,13 @@ void StreamingVideo::List1_DblClick() {
     if (index < 0 || index == list1_->ListCount() - 1 || list1_->ListCount() <= 1 || row.empty()) return;
     if (platform::MessageBoxOkCancel("Disconnect=" + row, "Tessaly") != platform::MsgBoxResult::kOk) return;
     ClientClose(SlotOfRow(row));
+}
+
+int StreamingVideo::ConnectedReceivers() const {
+    int connected = 0;
+    for (int slot = 1; slot <= server_->MaxClient; ++slot)
+        connected += server_->Clients[slot].fUse != platform::kFalse;
+    return connected;
 }
 
 void StreamingVideo::ClientClose(std::int32_t Num) {

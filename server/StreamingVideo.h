@@ -1,7 +1,8 @@
 // StreamingVideo: the server's main window. It sets the server up when loaded and first activated, starts
 // listening on "サーバー", lists the receivers every 2 seconds and drops those that stopped asking, lets the
 // operator drop one by hand, flips the security mode and shuts everything down in order on "終了" (and on
-// the close box, which runs the same shutdown).
+// the close box, which runs the same shutdown after asking when receivers are connected). Its status line
+// keeps a listening failure on screen and tells once that a missing chime or alarm file means silence.
 #pragma once
 
 #include <cstdint>
@@ -53,6 +54,7 @@ class StreamingVideo {
   private:
     void BuildControls();
     bool OnQueryUnload(platform::UnloadMode mode);
+    int ConnectedReceivers() const;
     // Writes the ports listened on to --port-file, when it was given.
     void WritePorts();
 
@@ -69,6 +71,8 @@ class StreamingVideo {
     platform::Timer timer1_;
     bool f_end_ = false;
     bool activated_ = false;
+    std::string
+        sound_notice_;  // " danger.wav を開けず、警報は鳴りません。" and the like; empty when both play
 };
 
 }  // namespace tessaly

@@ -31,7 +31,8 @@ constexpr int kMostViewers = 1000;
 
 // The web face's options.
 struct WebOptions {
-    QCommandLineOption port{"http-port", "Port of the web page and streams (default 8080; 0: off; any: a free port).", "N",
+    QCommandLineOption port{"http-port",
+                            "Port of the web page and streams (default 8080; 0: off; any: a free port).", "N",
                             QString::number(web::kDefaultPort)};
     QCommandLineOption quality{"jpeg-quality", "JPEG quality of the web streams (1 to 100, default 80).", "Q",
                                QString::number(web::kDefaultJpegQuality)};
@@ -161,9 +162,14 @@ ParseOutcome ParseOptions(const QStringList& arguments, Options* options, std::s
     const QCommandLineOption resend_frames(
         "resend-frames",
         "Answer every frame request at once, even when that receiver has the picture already.");
+    const QCommandLineOption commands(
+        "commands",
+        "With --headless, read the commands from FILE (a file or FIFO) instead of standard input. With "
+        "--capture raw:- standard input carries the frames, so commands come only from here.",
+        "FILE");
     const WebOptions web_options;
-    parser.addOptions({help, headless, serve, capture, audio_in, audio_out, bind, video_port, sound_port, dir,
-                       allow, resend_frames, port_file});
+    parser.addOptions({help, headless, commands, serve, capture, audio_in, audio_out, bind, video_port,
+                       sound_port, dir, allow, resend_frames, port_file});
     parser.addOptions(web_options.All());
     const QCommandLineOption version = parser.addVersionOption();
 
@@ -190,6 +196,7 @@ ParseOutcome ParseOptions(const QStringList& arguments, Options* options, std::s
     options->audio_out = parser.value(audio_out).toStdString();
     options->server.bind = parser.value(bind).toStdString();
     options->dir = parser.value(dir).toStdString();
+    options->commands = parser.value(commands).toStdString();
     options->server.resend_frames = parser.isSet(resend_frames);
     options->server.port_file = parser.value(port_file).toStdString();
     if (parser.isSet(allow)) {

@@ -3,7 +3,7 @@
 //           [--video-port N] [--sound-port N] [--dir DIR] [--allow LIST] [--resend-frames]
 //           [--port-file FILE] [--http-port N] [--jpeg-quality Q] [--http-max-viewers N]
 //           [--http-per-address N] [--http-host NAME[,NAME...]] [--http-password-file FILE]
-//           [--https-cert FILE --https-key FILE | --https-self-signed DIR]
+//           [--https-cert FILE --https-key FILE | --https-self-signed DIR] [--commands FILE]
 #pragma once
 
 #include <QStringList>
@@ -20,6 +20,7 @@ struct Options {
     std::string audio_in = "auto";
     std::string audio_out = "auto";
     std::string dir;
+    std::string commands;  // --headless: the file or FIFO of the console's commands; empty: standard input
     ServerSettings server;
 };
 

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "platform/ui/command_input.h"
 #include "platform/ui/console_frontend.h"
 #include "platform/wave/wave.h"
 #include "platform/window/msgbox.h"
@@ -68,17 +69,37 @@ void AddConsoleCommands(platform::ConsoleFrontend& console, StreamingVideo& sv) 
                        [&](const std::vector<std::string>&) { sv.mnuEND().UserClick(); });
 }
 
+// Where the console's commands come from: --commands, else standard input unless the frames come there.
+bool ChooseCommandInput(const Options& options, platform::CommandInput* input, std::string* error) {
+    if (!options.commands.empty()) {
+        if (input->Open(options.commands, error)) return true;
+        *error = "--commands: " + *error;
+        return false;
+    }
+    if (options.server.capture == "raw:-") {
+        input->Close();
+        std::fprintf(stderr, "tessaly: standard input carries the frames; no commands (see --commands)\n");
+    }
+    return true;
+}
+
 }  // namespace
 
 int RunHeadless(const Options& options, int argc, char** argv) {
     QCoreApplication app(argc, argv);
     if (const int status = PrepareOrExit(options); status != 0) return status;
+    platform::CommandInput commands;
+    std::string error;
+    if (!ChooseCommandInput(options, &commands, &error)) {
+        std::fprintf(stderr, "tessaly: %s\n", error.c_str());
+        return 2;
+    }
     int status = 0;
     {
         StreamingVideo sv(options.server);
         sv.server().Capture.SetPreviewPainting(false);
         sv.Form_Load();
-        platform::ConsoleFrontend console(sv.form());
+        platform::ConsoleFrontend console(sv.form(), commands.Fd());
         AddConsoleCommands(console, sv);
         platform::TerminationSignals termination([&](int) { sv.mnuEND().UserClick(); });
         console.Start();

@@ -33,10 +33,6 @@ void Server::CompressForReceivers(const CapturedPicture& picture) {
     if (Codec.EncodeDCTPress(picture.bottom_up_bgr, PressBuf) == 0) pacing.PictureCompressed();
 }
 
-void Server::AnswerWithFrame(int slot) {
-    if (Clients[slot].fUse != platform::kFalse && Clients[slot].VideoSock != 0) SendFrame(slot);
-}
-
 std::uint32_t Server::SoundCommand(std::string_view command) {
     const platform::MCIERROR error = platform::mciSendString(command);
     if (sound_observer_) sound_observer_(command);

@@ -44,6 +44,7 @@ class Server : public web::ServerHooks {
     std::int32_t MaxClient = kReceiverSlots;
     std::int32_t TickCount = 0;  // ticks of the main window's 2 s timer
     std::int32_t LastSlot = 0;   // the slot that the latest video connection filled, 0 when refused
+    std::uint64_t Joins = 0;     // receivers placed so far: each slot's order of arrival (ClientInfo::Joined)
     SOCKET AcceptSock = 0;
     platform::Flag fWaveSend = platform::kFalse;  // sound capture runs and its blocks are handed out
     platform::Flag fEncode = platform::kFalse;    // pictures are compressed: a receiver is connected
@@ -85,8 +86,17 @@ class Server : public web::ServerHooks {
     void HandleRequest(std::u16string_view text, std::int32_t Num);
     // Sends the current frame on slot Num's video connection; a failed send frees the slot.
     void SendFrame(std::int32_t Num);
+    // Whether slot's answer to a frame request waits for its sound to catch up (sound_first.cpp).
+    bool FrameHeld(int slot) const { return frame_held_[slot]; }
     // Frees slot Num: shuts down and closes both of its connections. A free slot is left alone.
     void ClientClose(std::int32_t Num);
+    // Reports in one line that the server drops the receiver in slot for the reason why.
+    void ReportDrop(int slot, std::string_view why) const;
+    // A receiver that sent no request for this long has stopped asking: the watchdog's tick.
+    static constexpr std::int64_t kAskingWithinMs = 2000;
+    // The slot whose alarm request sounds the alarm at now_ms (0 when none may): slot 1 while its receiver
+    // asks, else the longest-connected receiver that does.
+    int AlarmHolder(std::int64_t now_ms) const;
     // Starts the sound capture that feeds every sound connection (and the web face), once.
     void StartSound();
 
@@ -103,8 +113,8 @@ class Server : public web::ServerHooks {
 
     // The web face's questions (web::ServerHooks).
     web::ServerState State() override;
-    // Plays the alarm when the security mode is on, as a receiver's alarm request from slot 1 does; true when
-    // it played.
+    // Plays the alarm when the security mode is on, as the alarm request of the receiver that holds the
+    // alarm right does; true when it played.
     bool SoundAlarm() override;
     void WantSound() override { StartSound(); }
     void Refused(std::int32_t address) override { admission.ReportRefusal(address); }
@@ -113,8 +123,11 @@ class Server : public web::ServerHooks {
     void AddConsumers();
     void CompressForReceivers(const CapturedPicture& picture);
     void SendSoundToReceivers(const CapturedSound& sound);
-    // Sends the current frame to a slot that pacing answers, unless the slot has gone meanwhile.
+    // Sends the current frame to a slot that pacing answers, unless the slot has gone meanwhile or its sound
+    // lags: then the frame is held until the sound has caught up (SendHeldFrames).
     void AnswerWithFrame(int slot);
+    bool SoundLags(int slot) const;
+    void SendHeldFrames();
     void ForwardSound(platform::LPARAM header);
 
     platform::HWND window_ = nullptr;
@@ -122,6 +135,7 @@ class Server : public web::ServerHooks {
     std::function<bool()> security_mode_;
     std::function<void(std::string_view)> sound_observer_;
     std::array<std::uint8_t, CWAVE::kBlockSamples> sound_block_{};
+    std::array<bool, kClientSlots> frame_held_{};
 };
 
 }  // namespace tessaly

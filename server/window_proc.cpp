@@ -49,10 +49,7 @@ int SlotHolding(const Server& server, SOCKET s) {
 void ReportDropped(const Server& server, int slot, SOCKET s) {
     const CSock::Failure why = CSock::FailureOf(s);
     if (why != CSock::Failure::kSendOverLimit && why != CSock::Failure::kSendStalled) return;
-    const std::string address =
-        CSock::AdToIP(static_cast<std::int32_t>(server.Clients[slot].Addr.sin_addr.s_addr));
-    server.reporter.Report("tessaly: slot " + std::to_string(slot) + " " + address +
-                           " dropped: " + CSock::DescribeFailure(why));
+    server.ReportDrop(slot, CSock::DescribeFailure(why));
 }
 
 // A send the socket layer reports as failed has already shut the connection down; freeing its slot at
@@ -86,6 +83,8 @@ void AcceptVideo(Server& server) {
         c.Addr = peer;
         c.LastTick = server.TickCount;
         c.fAlive = platform::kTrue;
+        c.Joined = ++server.Joins;
+        c.LastRequestMs = platform::MonotonicMicros() / 1000;
         server.pacing.SlotFilled(slot);
         server.LastSlot = slot;
         break;
@@ -99,27 +98,40 @@ void AcceptVideo(Server& server) {
     if (!server.SecurityMode()) server.SoundCommand("Play in from 0");
 }
 
-// A sound connection joins the slot that the latest video connection filled. One that cannot join it (the
-// slot already has sound, or its video connection has gone meanwhile) is accepted and closed at once, so
-// that the next sound connection is still announced and paired.
+// The slot whose video connection came from address earliest and has no sound connection yet, 0 when none
+// waits. Receivers open their sound connection right after their video connection, so among one address the
+// sound connections come in the order of the video ones; receivers elsewhere do not get in between.
+int OldestUnpairedFrom(const Server& server, std::uint32_t address) {
+    int oldest = 0;
+    for (int slot = 1; slot <= server.MaxClient; ++slot) {
+        const ClientInfo& c = server.Clients[slot];
+        if (!InUse(server, slot) || c.VideoSock == 0 || c.WaveSock != 0 || c.Addr.sin_addr.s_addr != address)
+            continue;
+        if (oldest == 0 || c.Joined < server.Clients[oldest].Joined) oldest = slot;
+    }
+    return oldest;
+}
+
+// A sound connection joins the oldest unpaired video connection from its address. One that finds none (no
+// video connection from there, or all of them have sound) is accepted and closed at once, so that the next
+// sound connection is still announced and paired.
 void AcceptSound(Server& server) {
-    const int s = server.LastSlot;
     winsock::SOCKADDR_IN peer{};
     int length = sizeof peer;
     const SOCKET sock =
         winsock::accept(server.ListenSock[1], reinterpret_cast<winsock::SOCKADDR*>(&peer), &length);
     if (sock == winsock::INVALID_SOCKET || sock == 0) return;
-    if (!server.admission.Admitted(static_cast<std::int32_t>(peer.sin_addr.s_addr)) ||
-        server.Clients[s].WaveSock != 0 || (s != 0 && !InUse(server, s))) {
+    if (!server.admission.Admitted(static_cast<std::int32_t>(peer.sin_addr.s_addr))) {
         ShutAndClose(sock);
         return;
     }
-    server.Clients[s].WaveSock = sock;
-    Register(server, sock);
-    if (s == 0) {
+    const int slot = OldestUnpairedFrom(server, peer.sin_addr.s_addr);
+    if (slot == 0) {
         ShutAndClose(sock);
-        server.Clients[0].WaveSock = 0;
+        return;
     }
+    server.Clients[slot].WaveSock = sock;
+    Register(server, sock);
     server.StartSound();
 }
 
@@ -189,6 +201,7 @@ void Server::SendSoundToReceivers(const CapturedSound& sound) {
         const SOCKET s = Clients[slot].WaveSock;
         if (s != 0 && !Sock.SendWaveDataSock(s, sound.block)) DropFailed(*this, s);
     }
+    SendHeldFrames();
 }
 
 void Server::StartSound() {
@@ -223,11 +236,13 @@ void Server::UnhookWindow(platform::HWND hwnd) {
 
 void Server::HandleRequest(std::u16string_view text, std::int32_t Num) {
     if (Num < 1 || Num > MaxClient) return;
+    ClientInfo& c = Clients[Num];
+    const std::int64_t now_ms = platform::MonotonicMicros() / 1000;
+    c.LastRequestMs = now_ms;
     // One read may carry two requests that arrived together (an alarm sent right before a frame request):
     // each word is acted on, so that neither is lost.
     const RequestWords words = ScanRequest(text);
-    if (words.alarm && Num == 1) SoundAlarm();
-    ClientInfo& c = Clients[Num];
+    if (words.alarm && Num == AlarmHolder(now_ms)) SoundAlarm();
     if (words.next_frame) {
         c.LastTick = TickCount;
         c.fAlive = platform::kTrue;
@@ -250,6 +265,30 @@ void Server::ClientClose(std::int32_t Num) {
     c.VideoSock = 0;
     c.WaveSock = 0;
     c.LastTick = 0;
+    c.Joined = 0;
+    frame_held_[Num] = false;
+}
+
+void Server::ReportDrop(int slot, std::string_view why) const {
+    const std::string address = CSock::AdToIP(static_cast<std::int32_t>(Clients[slot].Addr.sin_addr.s_addr));
+    reporter.Report("tessaly: slot " + std::to_string(slot) + " " + address +
+                    " dropped: " + std::string(why));
+}
+
+// Slot 1 holds the alarm right as designed, while its receiver still asks. When slot 1 is empty or silent
+// (a receiver that hung and reconnected lands in another slot while slot 1 waits for the watchdog), the
+// right passes to the longest-connected receiver that still asks.
+int Server::AlarmHolder(std::int64_t now_ms) const {
+    const auto asking = [&](int slot) {
+        const ClientInfo& c = Clients[slot];
+        return c.fUse != platform::kFalse && now_ms - c.LastRequestMs < kAskingWithinMs;
+    };
+    if (asking(1)) return 1;
+    int holder = 0;
+    for (int slot = 2; slot <= MaxClient; ++slot) {
+        if (asking(slot) && (holder == 0 || Clients[slot].Joined < Clients[holder].Joined)) holder = slot;
+    }
+    return holder;
 }
 
 }  // namespace tessaly

@@ -107,9 +107,12 @@ class Program {
         }
     }
     bool Started() const { return started_; }
-    void Send(const std::string& line) {
-        process_.write((line + "\n").c_str());
-        process_.waitForBytesWritten(1000);
+    void Send(const std::string& line) { SendBytes(line + "\n"); }
+    // Writes bytes to the program's standard input (bounded wait for each part to leave).
+    void SendBytes(const std::string& bytes) {
+        process_.write(bytes.data(), static_cast<qint64>(bytes.size()));
+        while (process_.bytesToWrite() > 0 && process_.waitForBytesWritten(1000)) {
+        }
     }
     // Reads output until text has appeared on standard output (the given number of times) or ms have
     // passed; true when found.

@@ -2,10 +2,13 @@
 // and forwarding, the mended pairing and failure cases, and the order of shutdown.
 #include <netinet/in.h>
 
+#include <QTemporaryDir>
+#include <filesystem>
 #include <stdexcept>
 
 #include "audio/CWAVE.h"
 #include "codec/CCODEC.h"
+#include "platform/window/paths.h"
 #include "server_test_rig.h"
 
 using namespace server_test;
@@ -37,7 +40,7 @@ TEST_F(ServerDispatchTest, VideoNextIsFoundAnywhereInTheTextButOnlyInItsOwnCase)
     EXPECT_EQ(CountSounds("Play danger from 0"), 1);
 }
 
-TEST_F(ServerDispatchTest, TheAlarmSoundsOnlyForSlotOneInSecurityMode) {
+TEST_F(ServerDispatchTest, TheAlarmSoundsOnlyForItsHolderInSecurityMode) {
     const Receiver first = Connect();
     const Receiver second = Connect();
     csock_test::WriteAll(second.video, Utf16(kDangerRequest));
@@ -55,6 +58,19 @@ TEST_F(ServerDispatchTest, TheAlarmSoundsOnlyForSlotOneInSecurityMode) {
     // With the security mode off, new connections chime.
     Connect();
     EXPECT_EQ(CountSounds("Play in from 0"), 1);
+    sv_->mnUSec_Click();
+    // The receiver in slot 1 hangs (no request for longer than the watchdog's tick) and reconnects into
+    // slot 4 while slot 1 waits for the watchdog: the longest-connected receiver that asks (slot 2) holds
+    // the right now, and after it leaves the reconnected one does.
+    server().Clients[1].LastRequestMs -= tessaly::Server::kAskingWithinMs;
+    const Receiver reconnected = Connect();
+    ASSERT_EQ(reconnected.slot, 4);
+    csock_test::WriteAll(second.video, Utf16(kDangerRequest));
+    EXPECT_TRUE(WaitFor([&] { return CountSounds("Play danger from 0") == 2; }));
+    sv_->ClientClose(2);
+    sv_->ClientClose(3);
+    csock_test::WriteAll(reconnected.video, Utf16(kDangerRequest));
+    EXPECT_TRUE(WaitFor([&] { return CountSounds("Play danger from 0") == 3; }));
 }
 
 TEST_F(ServerDispatchTest, NotificationsWithAnErrorAndOnSoundConnectionsChangeNothing) {
@@ -91,21 +107,65 @@ TEST_F(ServerDispatchTest, SoundBlocksReachEverySoundConnectionAndOnlyThose) {
     EXPECT_EQ(Ask(video_only.video).size(), 2u);
 }
 
-TEST_F(ServerDispatchTest, ASecondSoundConnectionForTheSameSlotIsClosedAndLaterOnesStillPair) {
-    const int video1 = ConnectVideo();
-    const int video2 = ConnectVideo();
-    const int sound_a = ConnectSound();  // joins slot 2, the latest filled
-    const int sound_b = ConnectSound();  // slot 2 has sound already
+// Two receivers that start at the same moment on two machines (127.0.0.2 and 127.0.0.3) connect interleaved:
+// each sound connection joins the video connection from its own address, and one from an address with no
+// video connection waiting is closed.
+TEST_F(ServerDispatchTest, SoundPairsWithTheOldestUnpairedVideoConnectionFromItsAddress) {
+    constexpr std::uint32_t kA = 0x7F000002;
+    constexpr std::uint32_t kB = 0x7F000003;
+    ConnectVideo(kA);
+    const int video_b = ConnectVideo(kB);
+    const int sound_a = ConnectSound(kA);
+    const int sound_b = ConnectSound(kB);
+    EXPECT_EQ(server().Clients[1].Addr.sin_addr.s_addr, htonl(kA));
+    EXPECT_NE(server().Clients[1].WaveSock, 0u);
     EXPECT_NE(server().Clients[2].WaveSock, 0u);
-    EXPECT_EQ(server().Clients[1].WaveSock, 0u);
-    EXPECT_TRUE(ClosedByServer(sound_b));
-    const Receiver third = Connect();
-    EXPECT_EQ(third.slot, 3);
+    EXPECT_TRUE(ClosedByServer(ConnectSound(kA))) << "A's video connection has its sound already";
+    EXPECT_TRUE(ClosedByServer(ConnectSound(0x7F000004))) << "no video connection from there";
+    // A leaves: B keeps its pictures and its sound.
+    ResetAndForget(sound_a);
+    ASSERT_TRUE(WaitFor([this] { return server().Clients[1].fUse == 0; }));
+    EXPECT_EQ(ReadBlock(sound_b).size(), 1600u);
+    EXPECT_EQ(Ask(video_b).size(), 2u);
+    // Among one address the sound connections pair in the order of the video connections.
+    ConnectVideo();
+    ConnectVideo();
+    ConnectSound();
+    ConnectSound();
+    EXPECT_NE(server().Clients[1].WaveSock, 0u);
     EXPECT_NE(server().Clients[3].WaveSock, 0u);
-    EXPECT_EQ(ReadBlock(third.sound).size(), 1600u);
-    (void)video1;
-    (void)video2;
-    (void)sound_a;
+}
+
+// A receiver on a slow link: its sound is not read, so it waits unsent beside the connection. Once more than
+// half a second of it waits, frames are held (longer than pacing would ever let a request wait); when the
+// receiver has read its sound, the held frame follows.
+TEST_F(ServerDispatchTest, AFrameWaitsWhileMoreThanHalfASecondOfSoundIsUnsent) {
+    const int video = ConnectVideo();
+    const int sound = ConnectSound(0, 2048);
+    const CSock::SOCKET wave = server().Clients[1].WaveSock;
+    const std::array<std::uint8_t, 1600> block{};
+    for (int i = 0; i < 40 && winsock::UnsentOutputBytes(wave) <= 4000; ++i) server().sounds.Hand({block, 0});
+    ASSERT_GT(winsock::UnsentOutputBytes(wave), 4000);
+    ASSERT_TRUE(server().Capture.Driver().DeliverNextFrame());
+    csock_test::WriteAll(video, Utf16(kVideoNextRequest));
+    EXPECT_TRUE(ReadFrame(video, 1000).empty());
+    EXPECT_TRUE(server().FrameHeld(1));
+    sv_->Timer1().Fire();
+    sv_->Timer1().Fire();
+    EXPECT_NE(server().Clients[1].fUse, 0) << "a held frame is no silent receiver for the watchdog";
+    Bytes frame;
+    platform::RunUntil(
+        [&] {
+            std::uint8_t buf[4096];
+            while (::recv(sound, buf, sizeof buf, MSG_DONTWAIT) > 0) {
+            }
+            const ssize_t n = ::recv(video, buf, sizeof buf, MSG_DONTWAIT);
+            if (n > 0) frame.insert(frame.end(), buf, buf + n);
+            return frame.size() > 2 && frame.back() == 0xFF;
+        },
+        3000);
+    EXPECT_GT(frame.size(), 2u);
+    EXPECT_FALSE(server().FrameHeld(1));
 }
 
 TEST_F(ServerDispatchTest, ASoundConnectionForAFreedSlotIsClosedAndTheSlotGetsSoundLater) {
@@ -194,8 +254,14 @@ TEST_F(ServerDispatchTest, ShutdownClosesEverythingAndRemovesTheHook) {
     EXPECT_TRUE(ClosedByServer(r.sound));
 }
 
-TEST_F(ServerDispatchTest, TheCloseBoxRunsTheSameShutdown) {
+TEST_F(ServerDispatchTest, TheCloseBoxAsksWhileReceiversAreConnectedAndRunsTheSameShutdown) {
     const Receiver r = Connect();
+    answer_ = platform::MsgBoxResult::kCancel;  // いいえ: the server goes on
+    EXPECT_FALSE(sv_->form().RequestClose(platform::UnloadMode::kCloseBox));
+    EXPECT_EQ(boxes_, std::vector<std::string>{"受信機が 1 台接続しています。終了しますか？"});
+    EXPECT_FALSE(sv_->fEnd());
+    EXPECT_EQ(Ask(r.video).size(), 2u);
+    answer_ = platform::MsgBoxResult::kOk;  // はい
     EXPECT_TRUE(sv_->form().RequestClose(platform::UnloadMode::kCloseBox));
     EXPECT_TRUE(sv_->fEnd());
     EXPECT_EQ(sv_->Timer1().Interval(), 0);
@@ -245,6 +311,39 @@ TEST_F(ServerLifecycleTest, ServerIsChosenOnce) {
     EXPECT_FALSE(sv_->mnuServer().Enabled());
     EXPECT_FALSE(sv_->mnuServer().UserClick());
     EXPECT_EQ(sv_->Text1().Text(), "待機します。(127.0.0.1)");
+}
+
+// A program folder with the chime and without the alarm, and a video port that another program holds.
+class ServerStatusTest : public ServerTest {
+  protected:
+    void Configure(tessaly::ServerSettings& settings) override {
+        previous_folder_ = platform::ProgramFolder();
+        std::filesystem::copy_file(STREAM_BIN_DIR "/stream.wav",
+                                   folder_.filePath("stream.wav").toStdString());
+        platform::SetProgramFolder(folder_.path().toStdString());
+        busy_ = csock_test::PeerListen(&settings.video_port);
+    }
+    void TearDown() override {
+        ServerTest::TearDown();
+        platform::SetProgramFolder(previous_folder_);
+        if (busy_ >= 0) ::close(busy_);
+    }
+    QTemporaryDir folder_;
+    std::string previous_folder_;
+    int busy_ = -1;
+};
+
+TEST_F(ServerStatusTest, ASilentAlarmIsToldOnceAndAFailedBindStaysOnScreen) {
+    EXPECT_EQ(sv_->Text1().Text(), "danger.wav を開けず、警報は鳴りません。");
+    sv_->mnuServer_Click();
+    EXPECT_EQ(boxes_, std::vector<std::string>{"BINDできません。"});
+    EXPECT_EQ(sv_->Text1().Text(), "BINDできません。(127.0.0.1)");
+    EXPECT_TRUE(sv_->mnuServer().Enabled()) << "to be chosen again once the port is free";
+    ::close(busy_);
+    busy_ = -1;
+    sv_->mnuServer_Click();
+    EXPECT_EQ(sv_->Text1().Text(), "待機します。(127.0.0.1) danger.wav を開けず、警報は鳴りません。");
+    EXPECT_FALSE(sv_->mnuServer().Enabled());
 }
 
 }  // namespace

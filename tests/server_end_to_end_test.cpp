@@ -1,7 +1,10 @@
 // tessaly as a program: started --headless on ports of 127.0.0.1 that the system chooses with the test
 // picture and a tone, looked at by streamtool probe and by a receiver written here. Every wait is bounded;
 // the server is killed at the end whatever happened.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <QDir>
 #include <QStringList>
@@ -133,6 +136,72 @@ TEST_F(ServerEndToEndTest, SigtermEndsTheServerLikeEnd) {
     server_->Terminate();
     ASSERT_TRUE(server_->WaitForExit(10000));
     EXPECT_EQ(server_->ExitCode(), 0);  // -1 for anything but a normal exit
+}
+
+// Eight pictures of one colour each (the same top-down and bottom-up), each with its compressed frame as the
+// server makes it.
+struct RawPictures {
+    std::string bytes;
+    std::set<std::vector<std::uint8_t>> frames;
+};
+
+RawPictures MakeRawPictures() {
+    RawPictures out;
+    CCODEC encoder;
+    encoder.InitDCT();
+    encoder.敷居 = codec::kServerThreshold;
+    std::vector<std::uint8_t> press(15003);
+    for (int i = 0; i < 8; ++i) {
+        std::string picture;
+        for (int pixel = 0; pixel < 320 * 240; ++pixel) picture += {char(i * 30), char(250 - i * 30), '\x64'};
+        EXPECT_EQ(
+            encoder.EncodeDCTPress(
+                std::span(reinterpret_cast<const std::uint8_t*>(picture.data()), picture.size()), press),
+            0);
+        out.frames.emplace(press.begin(), press.begin() + encoder.SendDataSize);
+        out.bytes += picture;
+    }
+    return out;
+}
+
+// The frames of raw:- come on standard input; the console takes its commands from --commands (a FIFO here)
+// and never reads the frames.
+TEST_F(ServerEndToEndTest, RawFramesOnStandardInputArriveWholeWhileCommandsComeFromTheirFifo) {
+    QTemporaryDir folder;
+    const std::string fifo = folder.filePath("commands").toStdString();
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    server_ = std::make_unique<program_test::Tessaly>(
+        std::vector<std::string>{"--capture", "raw:-", "--commands", fifo});
+    ASSERT_TRUE(server_->WaitForPorts()) << server_->Errors();
+    video_port_ = server_->GetPorts().video;
+    sound_port_ = server_->GetPorts().sound;
+    const RawPictures pictures = MakeRawPictures();
+    QTemporaryDir frames;
+    Program probe("streamtool", {"probe", "--video-port", std::to_string(video_port_), "--sound-port",
+                                 std::to_string(sound_port_), "--frames", "12", "--seconds", "10",
+                                 "--save-dir", frames.path().toStdString(), "127.0.0.1"});
+    for (int round = 0; round < 3; ++round) server_->SendBytes(pictures.bytes);  // 15 a second: 1.6 s
+    ASSERT_TRUE(probe.WaitForExit(15000));
+    const std::string summary = probe.Output() + probe.Errors();
+    const QStringList saved = QDir(frames.path()).entryList({"frame_*.bin"}, QDir::Files, QDir::Name);
+    ASSERT_GE(saved.size(), 8) << summary;
+    std::set<std::vector<std::uint8_t>> seen;
+    for (const QString& name : saved) {
+        const std::vector<std::uint8_t> frame = ReadFile(frames.filePath(name));
+        if (frame.empty()) continue;  // answered before the first picture
+        EXPECT_EQ(pictures.frames.count(frame), 1u) << name.toStdString() << " is none of the pictures sent";
+        seen.insert(frame);
+    }
+    EXPECT_GE(seen.size(), 2u);
+    EXPECT_EQ(server_->Errors().find("unknown command"), std::string::npos) << server_->Errors();
+    const int commands = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);  // fails at once without a reader
+    ASSERT_GE(commands, 0);
+    const std::string lines = "sec\nquit\n";
+    EXPECT_EQ(::write(commands, lines.data(), lines.size()), static_cast<ssize_t>(lines.size()));
+    ::close(commands);
+    EXPECT_TRUE(server_->WaitForLine("security mode off")) << Output();
+    ASSERT_TRUE(server_->WaitForExit(10000));
+    EXPECT_EQ(server_->ExitCode(), 0);
 }
 
 TEST(ServerPortFileTest, OneThatCannotBeWrittenIsReportedAndTheServerServesAllTheSame) {

@@ -52,7 +52,9 @@ TEST_F(ServerTableTest, TheEleventhReceiverIsClosedAtOnceWithoutChime) {
     EXPECT_EQ(sv_->List1().Items().back(), "Connect=10  /Max:10");
 }
 
-TEST_F(ServerTableTest, WatchdogDropsAReceiverAfterAWholeTickWithoutRequest) {
+TEST_F(ServerTableTest, WatchdogDropsAReceiverAfterAWholeTickWithoutRequestWithItsLine) {
+    std::vector<std::string> reports;
+    server().reporter.SetWatcher([&](const std::string& line) { reports.push_back(line); });
     const Receiver quiet = Connect();
     const Receiver asking = Connect();
     sv_->Timer1().Fire();  // both were seen at their filling
@@ -68,6 +70,10 @@ TEST_F(ServerTableTest, WatchdogDropsAReceiverAfterAWholeTickWithoutRequest) {
     const std::vector<std::string> rows = {"2 127.0.0.1 2", "Connect=1  /Max:10"};
     EXPECT_EQ(sv_->List1().Items(), rows);
     EXPECT_EQ(server().Clients[asking.slot].fUse, 0);
+    // Each drop printed its line, as the socket layer's drops do.
+    const std::vector<std::string> lines = {"tessaly: slot 1 127.0.0.1 dropped: no frame request for 2 s",
+                                            "tessaly: slot 2 127.0.0.1 dropped: no frame request for 2 s"};
+    EXPECT_EQ(reports, lines);
 }
 
 TEST_F(ServerTableTest, DoubleClickDropsTheSlotThatBeginsTheRowAfterConfirmation) {

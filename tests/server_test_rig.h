@@ -118,10 +118,11 @@ class ServerTest : public csock_test::EventLoopTest {
         accepts_seen_ = handled;
         return fd;
     }
-    // Opens a sound connection and waits until the server has accepted it.
-    int ConnectSound(std::uint32_t from = 0) {
+    // Opens a sound connection (with a receive buffer of rcvbuf bytes when given) and waits until the
+    // server has accepted it.
+    int ConnectSound(std::uint32_t from = 0, int rcvbuf = 0) {
         const int before = SoundAccepts();
-        const int fd = Keep(csock_test::PeerConnect(sound_port_, 0, from));
+        const int fd = Keep(csock_test::PeerConnect(sound_port_, rcvbuf, from));
         WaitFor([&] { return SoundAccepts() > before; });
         return fd;
     }

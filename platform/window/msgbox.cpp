@@ -10,6 +10,11 @@ MessageBoxHandler& Handler() {
     return handler;
 }
 
+MessageBoxYesNoHandler& YesNoHandler() {
+    static MessageBoxYesNoHandler handler;
+    return handler;
+}
+
 MessageBoxOkCancelHandler& OkCancelHandler() {
     static MessageBoxOkCancelHandler handler;
     return handler;
@@ -57,6 +62,19 @@ MsgBoxResult MessageBoxOkCancel(std::string_view text, std::string_view title) {
     std::string t(title.empty() ? std::string_view(Title()) : title);
     MessageBoxOkCancelHandler h = OkCancelHandler();
     return h(std::string(text), t);
+}
+
+bool MessageBoxYesNo(std::string_view text, std::string_view title) {
+    if (!YesNoHandler()) return MessageBoxOkCancel(text, title) == MsgBoxResult::kOk;
+    std::string t(title.empty() ? std::string_view(Title()) : title);
+    MessageBoxYesNoHandler h = YesNoHandler();
+    return h(std::string(text), t);
+}
+
+MessageBoxYesNoHandler SetMessageBoxYesNoHandler(MessageBoxYesNoHandler handler) {
+    MessageBoxYesNoHandler previous = std::move(YesNoHandler());
+    YesNoHandler() = std::move(handler);
+    return previous;
 }
 
 MessageBoxOkCancelHandler SetMessageBoxOkCancelHandler(MessageBoxOkCancelHandler handler) {

@@ -29,6 +29,13 @@ MsgBoxResult MessageBoxOkCancel(std::string_view text, std::string_view title = 
 // Replaces the way OK/Cancel boxes are shown and returns the previous way; empty restores the default.
 MessageBoxOkCancelHandler SetMessageBoxOkCancelHandler(MessageBoxOkCancelHandler handler);
 
+// Asks a question with Yes and No (はい/いいえ); true for Yes. Without a handler of its own it is asked
+// through the OK/Cancel way (OK for Yes).
+bool MessageBoxYesNo(std::string_view text, std::string_view title = {});
+using MessageBoxYesNoHandler = std::function<bool(const std::string& text, const std::string& title)>;
+// Replaces the way Yes/No questions are asked and returns the previous way; empty restores the default.
+MessageBoxYesNoHandler SetMessageBoxYesNoHandler(MessageBoxYesNoHandler handler);
+
 // Asks for one line of text (starting from initial) with OK and Cancel: the text on OK, nothing on Cancel.
 using InputBoxHandler = std::function<std::optional<std::string>(
     const std::string& prompt, const std::string& title, const std::string& initial)>;

@@ -1,6 +1,8 @@
 // Sending that never waits: each connection keeps what its socket did not take in a buffer of its own,
 // allocated once, and the engine sends it on when the socket becomes writable again (see Interest and
 // HandleConnected in winsock_engine.cpp).
+#include <linux/sockios.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 
 #include <cerrno>
@@ -99,6 +101,14 @@ int SendWhole(SOCKET s, const char* buf, int len, int capacity) {
 int PendingOutputBytes(SOCKET s) {
     Entry* e = detail::Find(s);
     return e == nullptr ? 0 : e->out.Size();
+}
+
+int UnsentOutputBytes(SOCKET s) {
+    Entry* e = detail::Find(s);
+    if (e == nullptr) return 0;
+    int in_kernel = 0;
+    if (::ioctl(e->fd, SIOCOUTQNSD, &in_kernel) != 0) in_kernel = 0;
+    return e->out.Size() + in_kernel;
 }
 
 SOCKET FindStalledOutput(int idle_ms) {

@@ -22,9 +22,12 @@ async function openPage(url, credentials) {
   const errors = [];
   page.on('console', (m) => { if (m.type() === 'error') errors.push(m.text()); });
   page.on('pageerror', (e) => errors.push(e.message));
+  // The page's questions (the alarm's confirm) are kept and answered with dialogs.answer.
+  const dialogs = {asked: [], answer: true};
+  page.on('dialog', (d) => { dialogs.asked.push(d.message()); dialogs.answer ? d.accept() : d.dismiss(); });
   if (credentials) await page.authenticate(credentials);
   const response = await page.goto(url, {waitUntil: 'load', timeout: 20000});
-  return {page, errors, response};
+  return {page, errors, response, dialogs};
 }
 
 // Waits until fn (run in the page with args) is true, at most ms.
@@ -112,6 +115,16 @@ describe('the page with the test picture and a tone', {skip}, () => {
     // Small negative ages only come from the clock offset's error (half a round trip on this machine).
     assert.ok(figures.latency.every((ms) => ms > -20 && ms < 10000), `latencies ${figures.latency}`);
     await pageWait(page, () => document.getElementById('security').textContent === 'オン');
+    // Japanese texts in a Gothic face, and no word broken on a phone's width.
+    await pageWait(page, () => document.getElementById('receiver-count').textContent === '接続 0 台／最大 10 台');
+    assert.equal(await page.$eval('#receivers', (e) => e.textContent), 'なし');
+    assert.match(await page.$eval('#viewers', (e) => e.textContent), /^\d+ 人 \(映像 \d+、音声 \d+\)／最大 20 人$/);
+    assert.match(await page.$eval('body', (e) => getComputedStyle(e).fontFamily), /^"?IPAGothic\b/);
+    await page.setViewport({width: 320, height: 640});
+    const security = await page.$eval('#state th', (e) => ({text: e.textContent, lines: e.getClientRects().length,
+      height: e.getBoundingClientRect().height, line: parseFloat(getComputedStyle(e).fontSize) * 2}));
+    assert.equal(security.text, 'セキュリティモード');
+    assert.ok(security.height < security.line, `セキュリティモード takes ${security.height} px: broken`);
     assert.deepEqual(errors, []);
     await page.close();
   });
@@ -129,10 +142,18 @@ describe('the page with the test picture and a tone', {skip}, () => {
   });
 
   test('the alarm button sounds the alarm only in security mode, and other sites are refused', async () => {
-    const {page} = await openPage(server.url);
+    const {page, dialogs} = await openPage(server.url);
     const silent = recorded();
+    // Asked once; いいえ sends nothing.
+    dialogs.answer = false;
+    await page.click('#alarm');
+    await sleep(1000);
+    assert.deepEqual(dialogs.asked, ['警報を鳴らしますか？']);
+    assert.equal(recorded(), silent, 'the alarm sounded without a yes');
+    dialogs.answer = true;
     await page.click('#alarm');
     await pageWait(page, () => document.getElementById('message').textContent === '警報を鳴らしました。');
+    assert.equal(dialogs.asked.length, 2);
     for (const deadline = Date.now() + 10000; recorded() < silent + 8000 && Date.now() < deadline;) await sleep(100);
     assert.ok(recorded() >= silent + 8000, 'the alarm was not played');
 
@@ -219,6 +240,7 @@ describe('the page over HTTPS with the self-signed certificate', {skip}, () => {
     assert.equal(response.status(), 200);
     assert.equal(response.securityDetails().subjectName(), 'Tessaly');
     await pageWait(page, () => window.tessaly.frames > 2);
+    page.on('dialog', (d) => d.accept());
     await page.click('#alarm');
     await pageWait(page, () => document.getElementById('message').textContent === '警報を鳴らしました。');
     await page.close();

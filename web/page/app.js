@@ -210,15 +210,16 @@ async function watchPictures() {
 function showState(s) {
   $('security').textContent = s.security_mode ? 'オン' : 'オフ';
   $('capture').textContent = s.capture_fps.toFixed(1) + ' 枚/秒';
-  $('viewers').textContent = (s.web.picture_viewers + s.web.sound_listeners) + ' (映像 ' +
-      s.web.picture_viewers + '、音声 ' + s.web.sound_listeners + ') /Max:' + s.web.max_viewers;
+  $('viewers').textContent = (s.web.picture_viewers + s.web.sound_listeners) + ' 人 (映像 ' +
+      s.web.picture_viewers + '、音声 ' + s.web.sound_listeners + ')／最大 ' + s.web.max_viewers + ' 人';
   const list = $('receivers');
-  list.replaceChildren(...s.receivers.map((r) => {
+  const rows = s.receivers.length ? s.receivers.map((r) => r.slot + ' ' + r.address + ' ' + r.ticks) : ['なし'];
+  list.replaceChildren(...rows.map((text) => {
     const li = document.createElement('li');
-    li.textContent = r.slot + ' ' + r.address + ' ' + r.ticks;
+    li.textContent = text;
     return li;
   }));
-  $('receiver-count').textContent = 'Connect=' + s.receivers.length + '  /Max:' + s.max_receivers;
+  $('receiver-count').textContent = '接続 ' + s.receivers.length + ' 台／最大 ' + s.max_receivers + ' 台';
   const recent = tessaly.latencyMs.slice(-30).sort((a, b) => a - b);
   $('latency').textContent = recent.length ? recent[recent.length >> 1].toFixed(0) + ' ms' : '-';
 }
@@ -254,7 +255,9 @@ async function pollState() {
 
 // ---- The alarm ----
 
+// The alarm sounds where the server stands: the page asks once before each one.
 $('alarm').addEventListener('click', async () => {
+  if (!window.confirm('警報を鳴らしますか？')) return;
   try {
     const response = await fetch('alarm', {method: 'POST'});
     if (!response.ok) throw new Error(String(response.status));

@@ -87,6 +87,7 @@ struct GuiFrontend::Impl {
     std::vector<std::function<void()>> unsubscribes;
     MessageBoxHandler previous_box;
     MessageBoxOkCancelHandler previous_ok_cancel;
+    MessageBoxYesNoHandler previous_yes_no;
     InputBoxHandler previous_input;
     QPointer<QDialog> open_box;  // the dialog being shown, closed when the form is unloaded
 
@@ -277,6 +278,9 @@ void GuiFrontend::Impl::InstallMessageBoxes() {
                        ? MsgBoxResult::kOk
                        : MsgBoxResult::kCancel;
         });
+    previous_yes_no = SetMessageBoxYesNoHandler([this](const std::string& text, const std::string& title) {
+        return Ask(text, title, QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
+    });
     previous_input =
         SetInputBoxHandler([this](const std::string& prompt, const std::string& title,
                                   const std::string& initial) { return AskLine(prompt, title, initial); });
@@ -291,6 +295,7 @@ GuiFrontend::GuiFrontend(Form& form) : impl_(std::make_unique<Impl>(form)) {
 GuiFrontend::~GuiFrontend() {
     SetMessageBoxHandler(std::move(impl_->previous_box));
     SetMessageBoxOkCancelHandler(std::move(impl_->previous_ok_cancel));
+    SetMessageBoxYesNoHandler(std::move(impl_->previous_yes_no));
     SetInputBoxHandler(std::move(impl_->previous_input));
     for (auto& unsubscribe : impl_->unsubscribes) unsubscribe();
     delete impl_->window;
