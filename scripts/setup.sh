@@ -12,6 +12,7 @@ packages=(
   libv4l-dev                                 # cameras (V4L2 through libv4l2)
   libgtest-dev libgmock-dev                  # tests
   libmicrohttpd-dev libturbojpeg0-dev        # Tessaly's web face: HTTP server and JPEG
+  libavcodec-dev libavformat-dev libavutil-dev  # recordings: H.264 (libx264) and AAC in MP4
   libbenchmark-dev                           # benchmarks
   fonts-ipafont-mincho fonts-ipafont-gothic  # the Japanese user interface
   qt6-translations-l10n                      # Qt's Japanese texts for the message boxes' buttons

@@ -17,14 +17,14 @@ break_rule() {
     fi
 }
 
-rooms="codec media motion events net audio web server receiver tools"
+rooms="codec media motion events net audio record web server receiver tools"
 break_rule "only platform/ includes system headers of Linux" \
     '#include <(unistd\.h|fcntl\.h|poll\.h|sys/|netinet/|arpa/|linux/|alsa/|libv4l)' $rooms
 break_rule "includes name their room" '#include "[^/"]+"' $rooms platform
 break_rule "codec/ needs only the standard library and the picture's geometry" \
     '#include "(platform|net|audio|server|receiver|tools|media/picture_file)' codec
 break_rule "platform/ builds on nothing above it" \
-    '#include "(codec|motion|events|net|audio|server|receiver|tools|media/picture_file)' \
+    '#include "(codec|motion|events|net|audio|record|web|server|receiver|tools|media/picture_file)' \
     platform
 break_rule "platform/window builds on no other platform room" '#include "platform/(winsock|wave|capture|ui)/' \
     platform/window
@@ -42,4 +42,8 @@ break_rule "the event logic needs only the standard library and motion/; only th
 break_rule "platform/process needs the C library alone" '#include ["<](platform/(window|winsock|wave|capture|ui)/|Q)' \
     platform/process
 break_rule "the receivers build on no tool" '#include "tools/' receiver
+break_rule "record/ builds on the picture's geometry and platform/storage alone" \
+    '#include "(codec|net|audio|web|server|receiver|tools|media/picture_file|platform/(window|winsock|wave|capture|ui))' record
+break_rule "platform/storage needs no other platform room" '#include "platform/(window|winsock|wave|capture|ui)/' \
+    platform/storage
 exit $status
