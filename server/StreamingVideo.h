@@ -47,6 +47,10 @@ class StreamingVideo {
     platform::Menu& mnuEND() { return *mnu_end_; }
     bool fEnd() const { return f_end_; }
 
+    // Whether the status text shows the watch (a live event, today's events): the window does; headless
+    // Tessaly prints a line at each event instead.
+    void ShowWatchInStatus(bool show) { show_watch_in_status_ = show; }
+
     // The console's "drop N": the row of slot N, double-clicked and confirmed. False when no row shows N.
     bool DropSlot(std::int32_t Num);
 
@@ -55,6 +59,9 @@ class StreamingVideo {
     bool OnQueryUnload(platform::UnloadMode mode);
     // Writes the ports listened on to --port-file, when it was given.
     void WritePorts();
+    void StartWatching();
+    // Text1: the serving line, and the watch's part when shown.
+    void ShowStatus();
 
     ServerSettings settings_;
     platform::Window window_;
@@ -69,6 +76,8 @@ class StreamingVideo {
     platform::Timer timer1_;
     bool f_end_ = false;
     bool activated_ = false;
+    bool show_watch_in_status_ = false;
+    std::string serving_text_;
 };
 
 }  // namespace tessaly

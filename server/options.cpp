@@ -4,6 +4,7 @@
 
 #include "platform/capture/capture.h"
 #include "platform/window/version.h"
+#include "server/watch_options.h"
 
 namespace tessaly {
 
@@ -119,6 +120,7 @@ ParseOutcome ParseOptions(const QStringList& arguments, Options* options, std::s
     parser.addOptions({help, headless, serve, capture, audio_in, audio_out, bind, video_port, sound_port, dir,
                        allow, resend_frames, port_file, http_port, jpeg_quality, http_max_viewers,
                        http_password_file});
+    AddWatchOptions(&parser);
     const QCommandLineOption version = parser.addVersionOption();
 
     if (!parser.parse(arguments)) {
@@ -174,6 +176,10 @@ ParseOutcome ParseOptions(const QStringList& arguments, Options* options, std::s
         *error = "the HTTP port must differ from the video and sound ports";
         return ParseOutcome::kError;
     }
+    WatchSettings& watch = options->server.watch;
+    if (!ReadWatchOptions(parser, &watch, error)) return ParseOutcome::kError;
+    watch.recorder.fps = options->server.fps;
+    watch.recorder.with_sound = options->audio_in != "none";
     return ParseOutcome::kRun;
 }
 

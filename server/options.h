@@ -3,6 +3,10 @@
 //           [--video-port N] [--sound-port N] [--dir DIR] [--allow LIST] [--resend-frames]
 //           [--port-file FILE] [--http-port N] [--jpeg-quality Q] [--http-max-viewers N]
 //           [--http-password-file FILE]
+//           [--motion] [--motion-threshold N|P%] [--motion-frames N] [--motion-despeckle on|off]
+//           [--motion-lightswitch P] [--motion-mask FILE] [--event-gap S] [--motion-alarm]
+//           [--on-event-start CMD] [--on-event-end CMD]
+//           [--record DIR] [--pre-capture S] [--post-capture S] [--record-max-mb N] [--record-max-days N]
 #pragma once
 
 #include <QStringList>
