@@ -61,8 +61,10 @@ class CSockMessagesTest : public LoopbackTest {
     CSock::SOCKET AcceptOnServer(int* peer, int peer_rcvbuf = 0) {
         if (listening_[0] == 0) {
             server_.SetBindAddress("127.0.0.1");
-            server_port_ = FreePort();
-            server_.SetListenSock(std::array<std::uint16_t, 1>{server_port_}, listening_);
+            server_.SetAnyPortListening(
+                true);  // a port of the system's choosing, kept by the listening socket
+            server_.SetListenSock(std::array<std::uint16_t, 1>{0}, listening_);
+            server_port_ = CSock::ListenPort(listening_[0]);
         }
         const int accepts = Count(listening_[0], winsock::FD_ACCEPT);
         *peer = Keep(PeerConnect(server_port_, peer_rcvbuf));

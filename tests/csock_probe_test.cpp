@@ -29,7 +29,8 @@ class TestServer {
     }
     void Listen() {
         sock_.SetBindAddress("127.0.0.1");
-        sock_.SetListenSock(ports_, listening_);
+        sock_.SetAnyPortListening(true);  // ports of the system's choosing, kept by the listening sockets
+        sock_.SetListenSock(std::array<std::uint16_t, 2>{0, 0}, listening_);
         ASSERT_EQ(sock_.fServer, platform::kTrue);
     }
     void OnSocket(CSock::SOCKET s, std::int32_t lp) {
@@ -40,8 +41,8 @@ class TestServer {
             (s == video_ ? video_ : wave_) = 0;
         }
     }
-    std::uint16_t VideoPort() const { return ports_[0]; }
-    std::uint16_t SoundPort() const { return ports_[1]; }
+    std::uint16_t VideoPort() const { return CSock::ListenPort(listening_[0]); }
+    std::uint16_t SoundPort() const { return CSock::ListenPort(listening_[1]); }
     const std::vector<std::u16string>& Requests() const { return requests_; }
     std::vector<std::uint8_t> Payload() const { return {frame_.begin(), frame_.end() - 2}; }
 
@@ -71,7 +72,6 @@ class TestServer {
 
     Behaviour behaviour_;
     CSock sock_{CSock::kServerMsgBufBound};
-    std::array<std::uint16_t, 2> ports_{FreePort(), FreePort()};
     std::array<CSock::SOCKET, 2> listening_{};
     CSock::SOCKET video_ = 0;
     CSock::SOCKET wave_ = 0;
@@ -169,8 +169,10 @@ TEST_F(ProbeTest, ASilentOrBrokenServerEndsWithAMessageAndStatusOne) {
 }
 
 TEST_F(ProbeTest, NoServerGivesStatusTwoAndBadArgumentsAreRefused) {
-    ProbeRun run = Probe({"--video-port", QString::number(FreePort()), "--sound-port",
-                          QString::number(FreePort()), "--seconds", "3", "127.0.0.1"});
+    const ReservedPort video;  // nothing listens on either
+    const ReservedPort sound;
+    ProbeRun run = Probe({"--video-port", QString::number(video.Port()), "--sound-port",
+                          QString::number(sound.Port()), "--seconds", "3", "127.0.0.1"});
     EXPECT_EQ(run.status, 2);
     EXPECT_NE(run.err.find("connection refused"), std::string::npos) << run.err;
 

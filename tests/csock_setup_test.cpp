@@ -26,7 +26,9 @@ class CSockSetupTest : public LoopbackTest {};
 TEST_F(CSockSetupTest, ListeningSocketsTakeConnectionsOnTheBindAddressAndASecondCallDoesNothing) {
     CSock server(CSock::kServerMsgBufBound);
     server.SetBindAddress("127.0.0.1");
-    const std::array<std::uint16_t, 2> ports{FreePort(), FreePort()};
+    const ReservedPort video;
+    const ReservedPort sound;
+    const std::array<std::uint16_t, 2> ports{video.Port(), sound.Port()};
     std::array<CSock::SOCKET, 2> listening{};
     server.SetListenSock(ports, listening);
     EXPECT_EQ(server.fServer, kTrue);
@@ -53,7 +55,8 @@ TEST_F(CSockSetupTest, ListeningSocketsTakeConnectionsOnTheBindAddressAndASecond
 }
 
 TEST_F(CSockSetupTest, APortInUseShowsTheBindBoxAndLeavesTheServerNotListening) {
-    const std::uint16_t port = FreePort();
+    const ReservedPort reserved;
+    const std::uint16_t port = reserved.Port();
     CSock server(CSock::kServerMsgBufBound);
     server.SetBindAddress("127.0.0.1");
     const std::array<std::uint16_t, 2> twice{port, port};
@@ -79,9 +82,9 @@ TEST_F(CSockSetupTest, APortInUseShowsTheBindBoxAndLeavesTheServerNotListening) 
 TEST_F(CSockSetupTest, AZeroPortEndsTheListAndAnUnknownBindAddressCannotBeBound) {
     CSock server;
     server.SetBindAddress("127.0.0.1");
-    const std::uint16_t port = FreePort();
+    const ReservedPort reserved;
     std::array<CSock::SOCKET, 2> listening{};
-    server.SetListenSock(std::array<std::uint16_t, 2>{port, 0}, listening);
+    server.SetListenSock(std::array<std::uint16_t, 2>{reserved.Port(), 0}, listening);
     EXPECT_NE(listening[0], 0u);
     EXPECT_EQ(listening[1], 0u);
     EXPECT_EQ(server.fServer, kTrue);
@@ -89,7 +92,7 @@ TEST_F(CSockSetupTest, AZeroPortEndsTheListAndAnUnknownBindAddressCannotBeBound)
     CSock nowhere;
     nowhere.SetBindAddress("listener.invalid");
     std::array<CSock::SOCKET, 1> none{};
-    nowhere.SetListenSock(std::array<std::uint16_t, 1>{FreePort()}, none);
+    nowhere.SetListenSock(std::array<std::uint16_t, 1>{reserved.Port()}, none);
     EXPECT_EQ(nowhere.SERVER, "255.255.255.255");
     EXPECT_EQ(boxes_, std::vector<std::string>{"BINDできません。"});
     EXPECT_EQ(nowhere.fServer, kFalse);
@@ -122,8 +125,9 @@ TEST_F(CSockSetupTest, AClientConnectsAndClosesLikeAReceiver) {
 }
 
 TEST_F(CSockSetupTest, RefusedAndUnresolvableConnectsArriveAsConnectNotificationsWithTheError) {
+    const ReservedPort nobody;  // nothing listens there
     CSock refused;
-    refused.SetClient(FreePort(), "127.0.0.1");
+    refused.SetClient(nobody.Port(), "127.0.0.1");
     CSock unknown;
     unknown.SetClient(8001, "no such host");
     ASSERT_TRUE(

@@ -1,5 +1,5 @@
 // Shared by the socket class's suites: a main window that records socket notifications and message boxes,
-// free ports and plain blocking peers on 127.0.0.1.
+// reserved ports and plain blocking peers on 127.0.0.1.
 #pragma once
 
 #include <arpa/inet.h>
@@ -26,16 +26,31 @@ inline sockaddr_in Loopback(std::uint16_t port) {
     return a;
 }
 
-// A port on 127.0.0.1 that was free a moment ago.
-inline std::uint16_t FreePort() {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a = Loopback(0);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    ::close(fd);
-    return ntohs(a.sin_port);
-}
+// A port on 127.0.0.1 kept for a test while the object lives: its socket is bound but never listens, so
+// connections to it are refused and the system gives the port to no one else meanwhile. Bound with
+// SO_REUSEADDR, as the socket layer and the test servers bind theirs, so that the test itself can still
+// listen on it.
+class ReservedPort {
+  public:
+    ReservedPort() : fd_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+        const int on = 1;
+        ::setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+        sockaddr_in a = Loopback(0);
+        EXPECT_EQ(::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+        socklen_t len = sizeof a;
+        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
+        port_ = ntohs(a.sin_port);
+    }
+    ~ReservedPort() { ::close(fd_); }
+    ReservedPort(const ReservedPort&) = delete;
+    ReservedPort& operator=(const ReservedPort&) = delete;
+
+    std::uint16_t Port() const { return port_; }
+
+  private:
+    int fd_;
+    std::uint16_t port_ = 0;
+};
 
 // Blocking peers with a receive timeout, so that no test can hang on them.
 inline void LimitWaits(int fd) {

@@ -290,8 +290,10 @@ TEST_F(QuillonSession, TheTeardownRunsTwiceAndTheExitItemFollowsTheRun) {
 }
 
 TEST_F(QuillonSession, AFailedConnectIsShownAndTheUserCanTryAgain) {
-    const std::uint16_t video = csock_test::FreePort();
-    const std::uint16_t sound = csock_test::FreePort();
+    const csock_test::ReservedPort video_port;  // nothing listens until the test server below does
+    const csock_test::ReservedPort sound_port;
+    const std::uint16_t video = video_port.Port();
+    const std::uint16_t sound = sound_port.Port();
     Load({video, sound});
     ASSERT_TRUE(window_->mnuConnect.UserClick());
     ASSERT_TRUE(WaitFor([&] { return window_->mnuConnect.Caption() == "接続"; }));

@@ -1,5 +1,5 @@
-// tessaly's web face end to end: the program started --headless on free ports of 127.0.0.1, looked at by a
-// real quillon, streamtool probe and the plain HTTP client of the web tests. Every wait is bounded.
+// tessaly's web face end to end: the program started --headless on ports of 127.0.0.1 that it reports, looked
+// at by a real quillon, streamtool probe and the plain HTTP client of the web tests. Every wait is bounded.
 #include <cmath>
 #include <fstream>
 #include <future>
@@ -19,16 +19,14 @@ class WebEndToEnd : public receiver_test::ReceiverTest {
   protected:
     // Starts tessaly serving `capture` and a tone; waits for its page address.
     void StartServer(const std::string& capture, const std::vector<std::string>& extra = {}) {
-        video_port_ = csock_test::FreePort();
-        sound_port_ = csock_test::FreePort();
-        http_port_ = csock_test::FreePort();
-        std::vector<std::string> args =
-            program_test::TessalyArgs(video_port_, sound_port_,
-                                      {"--capture", capture, "--audio-out", "null:" + PathOf("OUT.wav"),
-                                       "--http-port", std::to_string(http_port_)});
+        std::vector<std::string> args = {"--capture",   capture, "--audio-out", "null:" + PathOf("OUT.wav"),
+                                         "--http-port", "any"};
         args.insert(args.end(), extra.begin(), extra.end());
-        server_ = std::make_unique<Program>("tessaly", args);
-        ASSERT_TRUE(server_->Started());
+        server_ = std::make_unique<program_test::Tessaly>(args);
+        ASSERT_TRUE(server_->WaitForPorts()) << server_->Errors();
+        video_port_ = server_->GetPorts().video;
+        sound_port_ = server_->GetPorts().sound;
+        http_port_ = server_->GetPorts().http;
         ASSERT_TRUE(server_->WaitForLine("web: http://127.0.0.1:" + std::to_string(http_port_) + "/"))
             << server_->Output() << server_->Errors();
     }
@@ -48,7 +46,7 @@ class WebEndToEnd : public receiver_test::ReceiverTest {
                    .status == 0;
     }
 
-    std::unique_ptr<Program> server_;
+    std::unique_ptr<program_test::Tessaly> server_;
     std::uint16_t video_port_ = 0;
     std::uint16_t sound_port_ = 0;
     std::uint16_t http_port_ = 0;
@@ -139,9 +137,9 @@ TEST_F(WebEndToEnd, WebOptionsAreCheckedAndAPortInUseLeavesTheServerServing) {
     }
     std::uint16_t busy_port = 0;
     const int busy = csock_test::PeerListen(&busy_port);
-    Program server("tessaly", program_test::TessalyArgs(
-                                  csock_test::FreePort(), csock_test::FreePort(),
-                                  {"--audio-in", "none", "--http-port", std::to_string(busy_port)}));
+    program_test::Tessaly server({"--audio-in", "none", "--http-port", std::to_string(busy_port)});
+    ASSERT_TRUE(server.WaitForPorts()) << server.Errors();
+    EXPECT_EQ(server.GetPorts().http, 0) << "no web page";
     ASSERT_TRUE(server.WaitForLine("待機します。(127.0.0.1)"));
     ::close(busy);
     server.Send("quit");

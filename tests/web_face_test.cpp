@@ -55,9 +55,11 @@ class WebFaceTest : public ::testing::Test {
 
     void Start(web::Settings settings = {}) {
         settings.bind_address = "127.0.0.1";
-        settings.port = port_ = csock_test::FreePort();
+        settings.port = 0;  // a port of the system's choosing, kept by the face's listening socket
         std::string error;
         ASSERT_TRUE(face_.Start(settings, &error)) << error;
+        port_ = face_.Port();
+        ASSERT_NE(port_, 0);
     }
 
     // Runs client on a thread of its own while this thread, the window thread, handles its messages.

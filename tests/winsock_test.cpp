@@ -30,11 +30,6 @@ int PeerConnect(std::uint16_t port, int rcvbuf = 0) {
     return fd;
 }
 
-// A port on 127.0.0.1 where nothing listens (bound a moment ago, then released).
-std::uint16_t UnusedPort() {
-    return csock_test::FreePort();
-}
-
 // Reads everything the peer has been sent until nothing more comes for a moment; returns the byte count.
 long Drain(int peer) {
     timeval wait{0, 300000};
@@ -190,7 +185,8 @@ TEST_F(WinsockTest, ConnectIsPostedOnceAndWriteFollowsTheRegistrationForData) {
 TEST_F(WinsockTest, RefusedConnectCarriesTheErrorInTheHighWordOnce) {
     ws::SOCKET c = ws::socket(AF_INET, SOCK_STREAM, 0);
     ASSERT_EQ(ws::WSAAsyncSelect(c, &window_, WM_SOCKET, ws::FD_CONNECT), 0);
-    sockaddr_in a = Loopback(UnusedPort());
+    const csock_test::ReservedPort nobody;  // nothing listens there
+    sockaddr_in a = Loopback(nobody.Port());
     ws::connect(c, reinterpret_cast<sockaddr*>(&a), sizeof a);
     ASSERT_TRUE(RunUntil([&] { return !EventsOf(c).empty(); }, 2000));
     Settle();

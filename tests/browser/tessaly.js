@@ -1,10 +1,9 @@
-// Shared by the browser and media tests: tessaly started --headless on free ports of 127.0.0.1 (and
+// Shared by the browser and media tests: tessaly started --headless on ports of 127.0.0.1 that it reports (and
 // stopped, whatever happened), Debian's chromium through puppeteer-core, ffmpeg's tools, and a plain HTTP
 // request. Every wait is bounded.
 import {spawn, spawnSync} from 'node:child_process';
 import fs from 'node:fs';
 import http from 'node:http';
-import net from 'node:net';
 import os from 'node:os';
 import path from 'node:path';
 import {fileURLToPath} from 'node:url';
@@ -15,45 +14,62 @@ export const chromiumPath = process.env.CHROMIUM || '/usr/bin/chromium';
 
 export const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
 
-export function freePort() {
-  return new Promise((resolve, reject) => {
-    const server = net.createServer();
-    server.once('error', reject);
-    server.listen(0, '127.0.0.1', () => {
-      const {port} = server.address();
-      server.close(() => resolve(port));
-    });
-  });
-}
-
 export function tempDir(name) {
   return fs.mkdtempSync(path.join(os.tmpdir(), `tessaly-${name}-`));
 }
 
-// A running tessaly: its HTTP port, its standard output so far, commands on its standard input.
+// The ports in a port file of tessaly (lines name=port), or null while it is not there whole.
+function readPortFile(file) {
+  let text;
+  try {
+    text = fs.readFileSync(file, 'utf8');
+  } catch {
+    return null;
+  }
+  const ports = Object.fromEntries(text.split('\n').filter((l) => l.includes('=')).map((l) => l.split('=')));
+  return ['video', 'sound', 'http'].every((name) => name in ports) ? ports : null;
+}
+
+// A running tessaly: its HTTP port, its standard output so far, commands on its standard input. It listens
+// on ports that the system chooses and writes them to its port file, so that no two runs race for a port.
 export class Tessaly {
   static async start({capture = 'testpattern', audioOut = 'null', extra = []} = {}) {
-    const [video, sound, web] = [await freePort(), await freePort(), await freePort()];
+    const portFile = path.join(tempDir('ports'), 'ports');
     const args = ['--headless', '--serve', '--capture', capture, '--audio-in', 'tone', '--audio-out', audioOut,
-      '--bind', '127.0.0.1', '--video-port', String(video), '--sound-port', String(sound), '--http-port',
-      String(web), ...extra];
-    const server = new Tessaly(spawn(path.join(binDir, 'tessaly'), args, {stdio: ['pipe', 'pipe', 'pipe']}), web);
-    if (!(await server.waitFor(`web: http://127.0.0.1:${web}/`))) {
+      '--bind', '127.0.0.1', '--video-port', '0', '--sound-port', '0', '--http-port', 'any', '--port-file',
+      portFile, ...extra];
+    const server = new Tessaly(spawn(path.join(binDir, 'tessaly'), args, {stdio: ['pipe', 'pipe', 'pipe']}));
+    let ports = null;
+    const deadline = Date.now() + 10000;
+    while (!ports && Date.now() < deadline && server.running()) {
+      await sleep(50);
+      ports = readPortFile(portFile);
+    }
+    fs.rmSync(path.dirname(portFile), {recursive: true, force: true});
+    if (ports) server.setPort(Number(ports.http));
+    if (!ports || !(await server.waitFor(`web: ${server.url}`))) {
       await server.stop();
       throw new Error(`tessaly did not start its web page:\n${server.output}${server.errors}`);
     }
     return server;
   }
 
-  constructor(child, port) {
+  constructor(child) {
     this.child = child;
-    this.port = port;
-    this.url = `http://127.0.0.1:${port}/`;
     this.output = '';
     this.errors = '';
     this.ended = new Promise((resolve) => child.once('exit', resolve));
     child.stdout.on('data', (d) => { this.output += d; });
     child.stderr.on('data', (d) => { this.errors += d; });
+  }
+
+  setPort(port) {
+    this.port = port;
+    this.url = `http://127.0.0.1:${port}/`;
+  }
+
+  running() {
+    return this.child.exitCode === null && this.child.signalCode === null;
   }
 
   async waitFor(text, ms = 10000) {
@@ -69,7 +85,7 @@ export class Tessaly {
 
   // Ends it as SIGTERM does (its own shutdown), then for good after 5 s.
   async stop() {
-    if (this.child.exitCode !== null || this.child.signalCode !== null) return;
+    if (!this.running()) return;
     this.child.kill('SIGTERM');
     const timer = setTimeout(() => this.child.kill('SIGKILL'), 5000);
     await this.ended;

@@ -61,7 +61,9 @@ class ReceiverWindows : public receiver_test::ReceiverTest {
 };
 
 TEST_F(ReceiverWindows, ConnectFailureIsReadWholeInEveryStatusBox) {
-    const receiver::Ports nobody{csock_test::FreePort(), csock_test::FreePort()};
+    const csock_test::ReservedPort video;  // nothing listens on either
+    const csock_test::ReservedPort sound;
+    const receiver::Ports nobody{video.Port(), sound.Port()};
     const std::string refused = "接続できません。(10061)";
     WriteInit("127.0.0.1,127.0.0.1,200\n");
     {
