@@ -180,6 +180,7 @@ ParseOutcome ParseOptions(const QStringList& arguments, Options* options, std::s
     if (!ReadWatchOptions(parser, &watch, error)) return ParseOutcome::kError;
     watch.recorder.fps = options->server.fps;
     watch.recorder.with_sound = options->audio_in != "none";
+    if (watch.record) options->server.web.recordings_folder = watch.recorder.folder;
     return ParseOutcome::kRun;
 }
 

@@ -34,6 +34,7 @@ bool Server::StartWatching(const WatchSettings& settings, std::string* error) {
     };
     outlets.alarm = [this] { SoundAlarm(); };
     outlets.event_changed = [this](const WatchedEvent& event, bool ended) {
+        web_link->TakeEvent(ended ? "motion-end" : "motion-start", WatchedEventJson(event));
         if (event_observer_) event_observer_(event, ended);
     };
     watch = std::make_unique<Watch>(settings, std::move(outlets));
@@ -71,6 +72,30 @@ bool Server::SoundAlarm() {
     if (!SecurityMode()) return false;
     SoundCommand("Play danger from 0");
     return true;
+}
+
+std::vector<web::EventRow> Server::Events() {
+    std::vector<web::EventRow> rows;
+    if (!watch) return rows;
+    const std::deque<WatchedEvent>& kept = watch->Events();
+    for (auto event = kept.rbegin(); event != kept.rend(); ++event) {
+        rows.push_back({WatchedEventJson(*event), event->event.start.unix_seconds});
+    }
+    return rows;
+}
+
+std::vector<std::uint8_t> Server::EventThumbnail(const std::string& id) {
+    if (!watch) return {};
+    for (const WatchedEvent& event : watch->Events()) {
+        if (event.event.id == id) return event.thumbnail;
+    }
+    return {};
+}
+
+bool Server::DeleteRecording(const std::string& video, std::string* error) {
+    if (watch && watch->Recorder() != nullptr) return watch->Recorder()->DeleteRecording(video, error);
+    *error = "this server does not record";
+    return false;
 }
 
 web::ServerState Server::State() {

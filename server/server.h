@@ -118,6 +118,9 @@ class Server : public web::ServerHooks {
     bool SoundAlarm() override;
     void WantSound() override { StartSound(); }
     void Refused(std::int32_t address) override { admission.ReportRefusal(address); }
+    std::vector<web::EventRow> Events() override;
+    std::vector<std::uint8_t> EventThumbnail(const std::string& id) override;
+    bool DeleteRecording(const std::string& video, std::string* error) override;
 
   private:
     void AddConsumers();

@@ -23,6 +23,12 @@ std::string LocalDate(const events::WallTime& time) {
 
 }  // namespace
 
+std::string WatchedEventJson(const WatchedEvent& event) {
+    std::optional<std::string> video;
+    if (!event.video.empty()) video = "/recordings/" + event.video;
+    return events::EventJson(event.event, "/events/" + event.event.id + ".jpg", video);
+}
+
 Watch::Watch(const WatchSettings& settings, WatchOutlets outlets)
     : settings_(settings),
       outlets_(std::move(outlets)),

@@ -40,6 +40,10 @@ struct WatchOutlets {
     std::function<void(const WatchedEvent& event, bool ended)> event_changed;
 };
 
+// The event as the web face and other programs get it: its thumbnail at /events/ID.jpg, its video at
+// /recordings/NAME.mp4 once known.
+std::string WatchedEventJson(const WatchedEvent& event);
+
 class Watch {
   public:
     static constexpr std::size_t kKeptEvents = 200;  // events kept for the page, newest last

@@ -1,7 +1,8 @@
 // Tessaly watching by itself, end to end: footage with a light switched off and on and then a walker, fed
 // through --capture raw: with a tone as the sound, makes exactly one event (the light switch none), printed
 // at its start and end; the event's recording holds H.264 320 x 240 and AAC 8 kHz for pre-capture + event
-// + post-capture seconds, and the end hook gets the event in its environment.
+// + post-capture seconds, and the end hook gets the event in its environment. The web face tells of the event
+// on /events as it happens, lists it in /events.json and serves its video in byte ranges.
 #include <gtest/gtest.h>
 
 #include <QTemporaryDir>
@@ -47,6 +48,12 @@ std::string Probe(const std::string& file) {
     return probe.Output();
 }
 
+std::string Curl(const std::vector<std::string>& args) {
+    Program curl(Command{"curl", args});
+    curl.WaitForExit(10000);
+    return curl.Output();
+}
+
 TEST(WatchEndToEnd, WalkerBecomesOneRecordedEventWithItsHook) {
     if (std::system("ffprobe -version >/dev/null 2>&1") != 0) GTEST_SKIP() << "ffprobe is not installed";
     QTemporaryDir dir;
@@ -56,17 +63,30 @@ TEST(WatchEndToEnd, WalkerBecomesOneRecordedEventWithItsHook) {
     ASSERT_TRUE(footage::WriteRawFootage(LightThenWalker(), STREAM_SAMPLES_DIR, clip, &error)) << error;
 
     program_test::Tessaly tessaly({"--capture", "raw:" + clip, "--record", folder, "--event-gap", "1",
-                                   "--pre-capture", "1", "--post-capture", "1", "--on-event-end", "env"});
-    ASSERT_TRUE(tessaly.Started());
+                                   "--pre-capture", "1", "--post-capture", "1", "--on-event-end", "env",
+                                   "--http-port", "any"});
+    ASSERT_TRUE(tessaly.WaitForPorts());
+    const std::string base = "http://127.0.0.1:" + std::to_string(tessaly.GetPorts().http);
+    Program events(Command{"curl", {"-sN", "--max-time", "40", base + "/events"}});
+    ASSERT_TRUE(events.WaitForLine("retry:"));
+    ASSERT_TRUE(tessaly.WaitForLine(" started at ", 30000)) << tessaly.Output() << tessaly.Errors();
+    EXPECT_TRUE(events.WaitForLine("event: motion-start\ndata: {\"id\":", 2000)) << events.Output();
     ASSERT_TRUE(tessaly.WaitForLine(" ended after ", 30000)) << tessaly.Output() << tessaly.Errors();
     ASSERT_TRUE(tessaly.WaitForLine("TESSALY_EVENT_FILE=", 5000)) << tessaly.Output();
-    ASSERT_TRUE(tessaly.WaitForLine("recorded ", 10000)) << tessaly.Output();  // after the post-capture
+    ASSERT_TRUE(tessaly.WaitForLine("recorded ", 10000)) << tessaly.Output();     // after the post-capture
     EXPECT_EQ(Count(tessaly.Output(), "motion: event "), 2) << tessaly.Output();  // one start, one end
     EXPECT_NE(tessaly.Output().find("TESSALY_EVENT_THUMBNAIL=" + folder + "/"), std::string::npos);
 
     const std::size_t at = tessaly.Output().find("TESSALY_EVENT_FILE=") + 19;
     const std::string video = tessaly.Output().substr(at, tessaly.Output().find('\n', at) - at);
     ASSERT_EQ(video.rfind(folder + "/", 0), 0u) << video;
+    EXPECT_TRUE(events.WaitForLine("event: motion-end\n", 2000)) << events.Output();
+    const std::string name = video.substr(folder.size() + 1);
+    const std::string list = Curl({"-s", base + "/events.json"});
+    EXPECT_NE(list.find(R"("video":"/recordings/)" + name + "\"}]"), std::string::npos) << list;
+    EXPECT_EQ(Curl({"-s", "-o", "/dev/null", "-w", "%{http_code} %{size_download}", "-H",
+                    "Range: bytes=10-109", base + "/recordings/" + name}),
+              "206 100");
     tessaly.Send("quit");
     ASSERT_TRUE(tessaly.WaitForExit(15000));
     EXPECT_EQ(tessaly.ExitCode(), 0) << tessaly.Errors();

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "platform/capture/timestamp.h"
+#include "web/event_routes.h"
 #include "web/http_reply.h"
 #include "web/http_streams.h"
 #include "web/page_files.h"
@@ -101,6 +102,9 @@ bool SameOrigin(const char* origin, const char* host) {
 
 MHD_Result Route(MHD_Connection* connection, WebContext& context, std::string_view method,
                  std::string_view url) {
+    if (const std::optional<MHD_Result> answered = RouteEvents(connection, context, method, url)) {
+        return *answered;
+    }
     if (url == "/alarm") {
         if (method != MHD_HTTP_METHOD_POST) return NotAllowed(connection, "POST");
         return Alarm(connection, context);

@@ -21,6 +21,7 @@ struct Settings {
     int max_viewers = 20;                    // open picture and sound streams at once
     int idle_timeout_s = 10;                 // a connection that moves no byte for this long is closed
     Credentials credentials;
+    std::string recordings_folder;  // where /recordings/ is served from; empty: nothing is
     // Whether a peer (its IPv4 address as the socket layer holds it, network order) may connect; empty lets
     // everyone in. Called on the HTTP library's thread: it must only read.
     std::function<bool(std::int32_t address)> allows;
