@@ -64,8 +64,15 @@ async function loadEvents() {
   } catch {
     return;
   }
+  // Items that did not change are kept as they are, so that a video being watched plays on.
   const list = byId('event-list');
-  list.replaceChildren(...watched.list.map(eventItem));
+  const kept = new Map([...list.children].map((item) => [item.dataset.key, item]));
+  list.replaceChildren(...watched.list.map((event) => {
+    const key = JSON.stringify(event);
+    const item = kept.get(key) || eventItem(event);
+    item.dataset.key = key;
+    return item;
+  }));
   byId('event-count').textContent = watched.list.length === 0 ? 'イベントはまだありません。' : '';
 }
 
