@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cstdio>
 
+#include "platform/capture/timestamp.h"
 #include "platform/window/msgbox.h"
 #include "server/port_file.h"
 
@@ -78,6 +79,34 @@ void StreamingVideo::Form_Load() {
     s.Sock.SetAnyPortListening(true);
     s.admission.SetAllowList(settings_.allow);
     s.pacing.SetResend(settings_.resend_frames);
+    StartWatching();
+}
+
+// Motion detection and recording, when the command line asks for them; a recordings' folder that cannot be
+// used is reported and the server goes on serving without recording.
+void StreamingVideo::StartWatching() {
+    Server& s = *server_;
+    if (!settings_.watch.motion || s.watch) return;
+    s.SetEventObserver([this](const WatchedEvent&, bool) {
+        if (show_watch_in_status_) ShowStatus();
+    });
+    std::string error;
+    if (s.StartWatching(settings_.watch, &error)) return;
+    std::fprintf(stderr, "tessaly: no recording: %s\n", error.c_str());
+    WatchSettings without_recording = settings_.watch;
+    without_recording.record = false;
+    s.StartWatching(without_recording, &error);
+}
+
+void StreamingVideo::ShowStatus() {
+    std::string text = serving_text_;
+    const Watch* watch = server_->watch.get();
+    if (show_watch_in_status_ && watch != nullptr) {
+        if (!text.empty()) text += "\u3000";
+        text += (watch->EventLasts() ? "動き検知中・今日 " : "今日の動き ") +
+                std::to_string(watch->EventsToday()) + " 件";
+    }
+    text1_->SetText(text);
 }
 
 void StreamingVideo::Form_Activate() {
@@ -92,10 +121,16 @@ void StreamingVideo::Form_Activate() {
     const bool chime = s.SoundCommand("Open stream.wav alias in") == 0;
     const bool alarm = s.SoundCommand("Open danger.wav alias danger") == 0;
     sound_notice_ = SoundNotice(chime, alarm);
-    if (!sound_notice_.empty()) text1_->SetText(sound_notice_.substr(1));
+    if (!sound_notice_.empty()) {
+        serving_text_ = sound_notice_.substr(1);
+        ShowStatus();
+    }
     timer1_.SetInterval(kTimerIntervalMs);
     s.Wave.WaveInSet();
     mnu_sec_->SetChecked(true);
+    // Recordings carry the sound: its capture runs from the start, whether or not a receiver listens.
+    if (s.watch && settings_.watch.record && settings_.watch.recorder.with_sound) s.StartSound();
+    if (s.watch && show_watch_in_status_) ShowStatus();
 }
 
 void StreamingVideo::mnuServer_Click() {
@@ -105,12 +140,14 @@ void StreamingVideo::mnuServer_Click() {
     s.Sock.SetListenSock(PORT, s.ListenSock);
     if (s.Sock.fServer == platform::kFalse) {
         // The failure stays on screen, and サーバー may be chosen again once the port is free.
-        text1_->SetText(s.Sock.ListenFailure + "(" + s.Sock.SERVER + ")");
+        serving_text_ = s.Sock.ListenFailure + "(" + s.Sock.SERVER + ")";
+        ShowStatus();
         s.Sock.CloseListenSock(s.ListenSock);
         mnu_server_->SetEnabled(true);
         return;
     }
-    text1_->SetText("待機します。(" + s.Sock.SERVER + ")" + sound_notice_);
+    serving_text_ = "待機します。(" + s.Sock.SERVER + ")" + sound_notice_;
+    ShowStatus();
     if (settings_.web.port != 0 || settings_.web_on_any_port) {
         s.web_link->Start(settings_.web, settings_.allow, s.Sock.SERVER);
     }
@@ -158,6 +195,7 @@ void StreamingVideo::ThisExit() {
     s.Wave.WaveInStop();
     s.fWaveSend = platform::kFalse;
     s.Capture.EndCapture();
+    if (s.watch) s.watch->Stop();  // after the last picture: a running event ends and its file is finished
     if (s.Sock.fWsa != platform::kFalse) {
         s.Sock.CloseListenSock(s.ListenSock);
         for (int slot = 0; slot <= kReceiverSlots; ++slot) {
@@ -198,6 +236,7 @@ void StreamingVideo::Timer1_Timer() {
     if (connected == 0) s.fEncode = platform::kFalse;
     list1_->AddItem("Connect=" + std::to_string(connected) + "  /Max:" + std::to_string(s.MaxClient));
     s.web_link->ReportViewers();
+    if (s.watch) s.watch->Tick(platform::MonotonicMicros());
 }
 
 void StreamingVideo::List1_DblClick() {

@@ -48,6 +48,10 @@ class StreamingVideo {
     platform::Menu& mnuEND() { return *mnu_end_; }
     bool fEnd() const { return f_end_; }
 
+    // Whether the status text shows the watch (a live event, today's events): the window does; headless
+    // Tessaly prints a line at each event instead.
+    void ShowWatchInStatus(bool show) { show_watch_in_status_ = show; }
+
     // The console's "drop N": the row of slot N, double-clicked and confirmed. False when no row shows N.
     bool DropSlot(std::int32_t Num);
 
@@ -57,6 +61,9 @@ class StreamingVideo {
     int ConnectedReceivers() const;
     // Writes the ports listened on to --port-file, when it was given.
     void WritePorts();
+    void StartWatching();
+    // Text1: the serving line, and the watch's part when shown.
+    void ShowStatus();
 
     ServerSettings settings_;
     platform::Window window_;
@@ -73,6 +80,8 @@ class StreamingVideo {
     bool activated_ = false;
     std::string
         sound_notice_;  // " danger.wav を開けず、警報は鳴りません。" and the like; empty when both play
+    bool show_watch_in_status_ = false;
+    std::string serving_text_;
 };
 
 }  // namespace tessaly

@@ -17,6 +17,7 @@ int RunWithWindow(const Options& options, int argc, char** argv) {
     int status = 0;
     {
         StreamingVideo sv(options.server);
+        sv.ShowWatchInStatus(true);
         sv.Form_Load();
         platform::GuiFrontend gui(sv.form());
         platform::TerminationSignals termination([&](int) { sv.mnuEND().UserClick(); });

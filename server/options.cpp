@@ -4,6 +4,7 @@
 
 #include "platform/capture/capture.h"
 #include "platform/window/version.h"
+#include "server/watch_options.h"
 
 namespace tessaly {
 
@@ -171,6 +172,7 @@ ParseOutcome ParseOptions(const QStringList& arguments, Options* options, std::s
     parser.addOptions({help, headless, commands, serve, capture, audio_in, audio_out, bind, video_port,
                        sound_port, dir, allow, resend_frames, port_file});
     parser.addOptions(web_options.All());
+    AddWatchOptions(&parser);
     const QCommandLineOption version = parser.addVersionOption();
 
     if (!parser.parse(arguments)) {
@@ -227,6 +229,11 @@ ParseOutcome ParseOptions(const QStringList& arguments, Options* options, std::s
         *error = "the HTTP port must differ from the video and sound ports";
         return ParseOutcome::kError;
     }
+    WatchSettings& watch = options->server.watch;
+    if (!ReadWatchOptions(parser, &watch, error)) return ParseOutcome::kError;
+    watch.recorder.fps = options->server.fps;
+    watch.recorder.with_sound = options->audio_in != "none";
+    if (watch.record) options->server.web.recordings_folder = watch.recorder.folder;
     return ParseOutcome::kRun;
 }
 

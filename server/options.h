@@ -4,6 +4,10 @@
 //           [--port-file FILE] [--http-port N] [--jpeg-quality Q] [--http-max-viewers N]
 //           [--http-per-address N] [--http-host NAME[,NAME...]] [--http-password-file FILE]
 //           [--https-cert FILE --https-key FILE | --https-self-signed DIR] [--commands FILE]
+//           [--motion] [--motion-threshold N|P%] [--motion-frames N] [--motion-despeckle on|off]
+//           [--motion-lightswitch P] [--motion-mask FILE] [--event-gap S] [--motion-alarm]
+//           [--on-event-start CMD] [--on-event-end CMD]
+//           [--record DIR] [--pre-capture S] [--post-capture S] [--record-max-mb N] [--record-max-days N]
 #pragma once
 
 #include <QStringList>

@@ -14,6 +14,28 @@
 
 namespace tessaly {
 
+namespace {
+
+// The recordings' folder is made now, so that one that cannot be used stops the program before it serves.
+bool CheckRecordingFolder(const WatchSettings& watch, std::string* error) {
+    if (!watch.record) return true;
+    std::string why;
+    if (!record::Recorder::CheckSettings(watch.recorder, &why)) {
+        *error = "--record: " + why;
+        return false;
+    }
+    std::error_code code;
+    std::filesystem::create_directories(watch.recorder.folder, code);
+    if (!std::filesystem::is_directory(watch.recorder.folder, code)) {
+        *error = "--record: cannot use " + watch.recorder.folder +
+                 " for recordings: " + (code ? code.message() : std::string("it is not a folder"));
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
 bool PrepareProgram(const Options& options, std::string* error) {
     platform::SetProgramTitle("Tessaly");
     if (!options.dir.empty()) {
@@ -33,7 +55,7 @@ bool PrepareProgram(const Options& options, std::string* error) {
         *error = "--audio-out: " + why;
         return false;
     }
-    return true;
+    return CheckRecordingFolder(options.server.watch, error);
 }
 
 int PrepareOrExit(const Options& options) {

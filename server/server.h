@@ -3,8 +3,8 @@
 // frame buffers, the codec, socket, sound and capture objects - and the parts that act for it: the pacing of
 // frames, the admission of peers, the web face. A captured picture goes one way: capture -> FrameCallback ->
 // the picture consumers (consumers.h), which compress it for the receivers (-> pacing -> sends) and offer it
-// to the web face; each sound block goes to the sound consumers likewise. Everything here runs on the window
-// thread; the window procedure's part is in window_proc.cpp.
+// to the web face and the watch (watch.h); each sound block goes to the sound consumers likewise. Everything
+// here runs on the window thread; the window procedure's part is in window_proc.cpp.
 #pragma once
 
 #include <array>
@@ -26,6 +26,7 @@
 #include "server/consumers.h"
 #include "server/frame_pacing.h"
 #include "server/report.h"
+#include "server/watch.h"
 #include "server/web_link.h"
 #include "web/web_face.h"
 
@@ -61,6 +62,7 @@ class Server : public web::ServerHooks {
     Admission admission{reporter};
     FramePacing pacing;
     std::unique_ptr<WebLink> web_link;
+    std::unique_ptr<Watch> watch;  // the watching by itself, when asked for (StartWatching)
     PictureConsumers pictures;
     SoundConsumers sounds;
     // Last, so that it is destroyed first: its driver stops before anything its pictures reach.
@@ -111,6 +113,14 @@ class Server : public web::ServerHooks {
         sound_observer_ = std::move(observer);
     }
 
+    // Makes the watch from its settings and starts it (its recorder); its lines go to standard output, an
+    // event's start sounds the alarm through SoundAlarm when asked to, and the observer hears of every event
+    // start and end. False with one line when the recordings' folder cannot be used.
+    bool StartWatching(const WatchSettings& settings, std::string* error);
+    void SetEventObserver(std::function<void(const WatchedEvent&, bool ended)> observer) {
+        event_observer_ = std::move(observer);
+    }
+
     // The web face's questions (web::ServerHooks).
     web::ServerState State() override;
     // Plays the alarm when the security mode is on, as the alarm request of the receiver that holds the
@@ -118,6 +128,9 @@ class Server : public web::ServerHooks {
     bool SoundAlarm() override;
     void WantSound() override { StartSound(); }
     void Refused(std::int32_t address) override { admission.ReportRefusal(address); }
+    std::vector<web::EventRow> Events() override;
+    std::vector<std::uint8_t> EventThumbnail(const std::string& id) override;
+    bool DeleteRecording(const std::string& video, std::string* error) override;
 
   private:
     void AddConsumers();
@@ -134,6 +147,7 @@ class Server : public web::ServerHooks {
     platform::ErrorBox trapped_errors_;  // failures in the window procedure, reported as the receivers do
     std::function<bool()> security_mode_;
     std::function<void(std::string_view)> sound_observer_;
+    std::function<void(const WatchedEvent&, bool ended)> event_observer_;
     std::array<std::uint8_t, CWAVE::kBlockSamples> sound_block_{};
     std::array<bool, kClientSlots> frame_held_{};
 };

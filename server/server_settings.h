@@ -1,11 +1,12 @@
 // What the command line chooses for the server: the picture source, the addresses and ports it listens on,
-// who may connect, how frame requests are answered and the web face.
+// who may connect, how frame requests are answered, the web face and the watching by itself.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
 #include "server/allow_list.h"
+#include "server/watch_settings.h"
 #include "web/web_settings.h"
 
 namespace tessaly {
@@ -21,6 +22,7 @@ struct ServerSettings {
     web::Settings web;             // the web face; its port 0 leaves it off unless web_on_any_port
     bool web_on_any_port = false;  // the web face on a free port that the system chooses
     std::string port_file;         // where the ports are written once listening (port_file.h); empty: nowhere
+    WatchSettings watch;           // motion detection, events, hooks and recording: off by default
 };
 
 }  // namespace tessaly

@@ -42,6 +42,7 @@ class WebFaceLink : public WebLink {
         face_.OfferPicture(picture.bottom_up_bgr.data(), picture.capture_micros);
     }
     void TakeSound(const CapturedSound& sound) override { face_.OfferSoundBlock(sound.block); }
+    void TakeEvent(std::string_view name, const std::string& json) override { face_.OfferEvent(name, json); }
 
     bool WantsSound() const override { return face_.SoundListeners() > 0; }
 

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "server/allow_list.h"
 #include "server/consumers.h"
@@ -31,6 +32,8 @@ class WebLink {
 
     virtual void TakePicture(const CapturedPicture& picture) = 0;
     virtual void TakeSound(const CapturedSound& sound) = 0;
+    // A motion event started ("motion-start") or ended ("motion-end"): its JSON goes to the event streams.
+    virtual void TakeEvent(std::string_view name, const std::string& json) = 0;
 
     // Whether a web listener needs the sound capture running.
     virtual bool WantsSound() const = 0;

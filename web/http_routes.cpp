@@ -4,6 +4,7 @@
 #include <string>
 
 #include "platform/capture/timestamp.h"
+#include "web/event_routes.h"
 #include "web/host_rule.h"
 #include "web/http_reply.h"
 #include "web/http_streams.h"
@@ -87,6 +88,9 @@ MHD_Result Alarm(MHD_Connection* connection, WebContext& context) {
 
 MHD_Result Route(MHD_Connection* connection, WebContext& context, std::string_view method,
                  std::string_view url) {
+    if (const std::optional<MHD_Result> answered = RouteEvents(connection, context, method, url)) {
+        return *answered;
+    }
     if (url == "/alarm") {
         if (method != MHD_HTTP_METHOD_POST) return NotAllowed(connection, "POST");
         return Alarm(connection, context);

@@ -9,7 +9,8 @@
 
 namespace web {
 
-// Answers one request: the page files, the streams, the snapshots, the status and the alarm; 404 for
+// Answers one request: the page files, the streams, the snapshots, the status, the alarm and the watching's
+// events and recordings (event_routes.h); 404 for
 // other paths and 405 for a method a path does not take.
 MHD_Result Route(MHD_Connection* connection, WebContext& context, std::string_view method,
                  std::string_view url);

@@ -14,9 +14,9 @@ namespace web {
 
 namespace {
 
-// Beside each stream, a viewer's browser keeps a connection for the page and its status; 16 more serve
-// snapshots and scripts.
-constexpr unsigned kConnectionsPerViewer = 2;
+// Beside each stream, a viewer's browser keeps a connection for the page and its status and one for its
+// event stream; 16 more serve snapshots and scripts.
+constexpr unsigned kConnectionsPerViewer = 3;
 constexpr unsigned kSpareConnections = 16;
 constexpr std::size_t kConnectionMemory = 32 * 1024;  // bounds the request line and headers
 constexpr std::size_t kThreadStackBytes = 512 * 1024;

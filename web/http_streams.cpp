@@ -27,12 +27,14 @@ constexpr std::size_t kStreamBlockBytes = 32 * 1024;
 constexpr int kHoldSliceMs = 20;
 constexpr std::int64_t kLongestHoldMicros = 1'000'000;
 
-// One open stream: makes its next part and hands it out in pieces. It holds one
-// of the stream places, taken before it was made, until it ends.
+// One open stream: makes its next part and hands it out in pieces. It holds one of the stream places,
+// taken before it was made (TakePlace), until it ends.
 class Stream {
   public:
     explicit Stream(WebContext& context) : context_(context) {}
-    virtual ~Stream() { context_.GiveStreamPlace(); }
+    virtual ~Stream() = default;
+    static bool TakePlace(WebContext& context) { return context.TakeStreamPlace(); }
+    static void GivePlace(WebContext& context) { context.GiveStreamPlace(); }
 
     ssize_t Read(char* buf, std::size_t max) {
         if (context_.stopping) return MHD_CONTENT_READER_END_OF_STREAM;
@@ -43,6 +45,8 @@ class Stream {
         begin_ += n;
         return static_cast<ssize_t>(n);
     }
+
+    WebContext& Context() const { return context_; }
 
   protected:
     // Makes the next part, whose bytes are [begin_, end_); false when there is none yet.
@@ -174,6 +178,42 @@ class WavStream : public Stream {
     std::array<std::uint8_t, CWAVE::kBlockBytes> bytes_{};
 };
 
+// Server-Sent Events: each motion event's start and end as the exchange made them, and a comment line
+// now and then so that the connection never looks idle. The message is kept whole until it has gone out.
+// Its places are apart from the picture and sound streams', so that a page with its event stream still
+// counts as one viewer.
+class EventStream : public Stream {
+  public:
+    EventStream(WebContext& context, int) : Stream(context), next_(context.events.NextNumber()) {
+        message_ = "retry: 2000\n\n";
+        end_ = message_.size();
+    }
+    static bool TakePlace(WebContext& context) { return context.TakeEventPlace(); }
+    static void GivePlace(WebContext& context) { --context.event_listeners; }
+
+  private:
+    static constexpr int kKeepAliveSlices = 10;  // 5 s
+
+    bool NextPart() override {
+        if (!context_.events.Take(&next_, &message_, kWaitSliceMs)) {
+            if (++quiet_slices_ < kKeepAliveSlices) return false;
+            message_ = ": still here\n\n";
+        }
+        quiet_slices_ = 0;
+        begin_ = 0;
+        end_ = message_.size();
+        return true;
+    }
+    std::size_t CopyPart(std::size_t at, char* out, std::size_t max) const override {
+        std::memcpy(out, message_.data() + at, max);
+        return max;
+    }
+
+    std::uint64_t next_;
+    std::string message_;
+    int quiet_slices_ = 0;
+};
+
 ssize_t ReadStream(void* stream, std::uint64_t, char* buf, std::size_t max) {
     return static_cast<Stream*>(stream)->Read(buf, max);
 }
@@ -186,7 +226,7 @@ template <typename Kind>
 MHD_Result QueueStream(MHD_Connection* connection, WebContext& context, const char* content_type,
                        std::string_view method) {
     if (method == MHD_HTTP_METHOD_HEAD) return ReplyHead(connection, content_type);
-    if (!context.TakeStreamPlace()) {
+    if (!Kind::TakePlace(context)) {
         return ReplyText(
             connection, MHD_HTTP_SERVICE_UNAVAILABLE,
             "503 視聴者が上限 (" + std::to_string(context.settings.max_viewers) + ") に達しています。\n");
@@ -196,10 +236,15 @@ MHD_Result QueueStream(MHD_Connection* connection, WebContext& context, const ch
     if (descriptor >= 0) winsock::LimitSendBuffer(descriptor, kStreamSendBufferBytes);
     auto* stream = new Kind(context, descriptor);
     MHD_Response* response = MHD_create_response_from_callback(
-        MHD_SIZE_UNKNOWN, kStreamBlockBytes, ReadStream, static_cast<Stream*>(stream),
-        [](void* s) { delete static_cast<Stream*>(s); });
+        MHD_SIZE_UNKNOWN, kStreamBlockBytes, ReadStream, static_cast<Stream*>(stream), [](void* s) {
+            auto* kind = static_cast<Kind*>(static_cast<Stream*>(s));
+            WebContext& owner = kind->Context();
+            delete kind;
+            Kind::GivePlace(owner);
+        });
     if (response == nullptr) {
         delete stream;
+        Kind::GivePlace(context);
         return MHD_NO;
     }
     AddCommonHeaders(response, content_type);
@@ -217,6 +262,10 @@ MHD_Result QueueMjpegStream(MHD_Connection* connection, WebContext& context, std
 
 MHD_Result QueueWavStream(MHD_Connection* connection, WebContext& context, std::string_view method) {
     return QueueStream<WavStream>(connection, context, "audio/wav", method);
+}
+
+MHD_Result QueueEventStream(MHD_Connection* connection, WebContext& context, std::string_view method) {
+    return QueueStream<EventStream>(connection, context, "text/event-stream; charset=utf-8", method);
 }
 
 }  // namespace web

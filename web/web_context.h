@@ -9,6 +9,7 @@
 #include "audio/CWAVE.h"
 #include "web/guess_throttle.h"
 #include "web/host_rule.h"
+#include "web/event_exchange.h"
 #include "web/picture_exchange.h"
 #include "web/sound_exchange.h"
 #include "web/web_face.h"
@@ -29,6 +30,14 @@ struct WebContext {
         return true;
     }
     void GiveStreamPlace() { --open_streams; }
+    // The same for the event streams (/events), which have max_viewers places of their own.
+    bool TakeEventPlace() {
+        int open = event_listeners.load();
+        do {
+            if (open >= settings.max_viewers) return false;
+        } while (!event_listeners.compare_exchange_weak(open, open + 1));
+        return true;
+    }
 
     const Settings settings;
     ServerHooks& hooks;  // window thread only: reached through the bridge
@@ -36,11 +45,13 @@ struct WebContext {
     GuessThrottle guesses;
     PictureExchange pictures;
     SoundExchange sound;
+    EventExchange events;
     const CWAVE sound_expander;  // only its const expansion is used, from any thread
     WindowBridge bridge;
     std::atomic<int> open_streams{0};
     std::atomic<int> picture_viewers{0};
     std::atomic<int> sound_listeners{0};
+    std::atomic<int> event_listeners{0};
     std::atomic<bool> stopping{false};
 };
 

@@ -58,6 +58,7 @@ void WebFace::Stop() {
     context.stopping = true;
     context.pictures.Close();
     context.sound.Close();
+    context.events.Close();
     context.bridge.Close();
     live_->server.Stop();
     live_.reset();
@@ -83,6 +84,10 @@ void WebFace::OfferPicture(const std::uint8_t* bottom_up_bgr, std::int64_t captu
 
 void WebFace::OfferSoundBlock(std::span<const std::uint8_t, 1600> block) {
     if (live_) live_->context.sound.Offer(block);
+}
+
+void WebFace::OfferEvent(std::string_view name, std::string_view json) {
+    if (live_) live_->context.events.Offer(name, json);
 }
 
 int WebFace::PictureViewers() const {

@@ -4,6 +4,8 @@
 //   GET /stream.mjpg    MJPEG, each captured picture once      POST /alarm        the alarm of slot 1
 //   GET /snapshot.jpg   the newest picture                     GET /sound.wav     endless 8 kHz WAV
 //   GET /snapshot.bmp   the receivers' snapshot file of the newest picture
+//   GET /events.json    the motion events, newest first        GET /events        Server-Sent Events of them
+//   GET /events/ID.jpg  an event's thumbnail                   GET, DELETE /recordings/NAME.mp4 (.jpg: GET)
 // The HTTP library runs its own threads. The server hands pictures and sound blocks over through fixed
 // buffers (OfferPicture, OfferSoundBlock: a copy, never a wait on a client), and everything that needs the
 // server's own state (status, alarm, starting sound capture) runs on the window thread through ServerHooks.
@@ -13,8 +15,10 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "web/event_list.h"
 #include "web/web_settings.h"
 
 namespace web {
@@ -48,6 +52,16 @@ class ServerHooks {
     // A line for the server's log (the certificate's fingerprint, warnings, failed passwords); printed on
     // standard output unless the server keeps its log elsewhere.
     virtual void Note(const std::string& line);
+
+    // The motion events kept, newest first; none when the server does not watch.
+    virtual std::vector<EventRow> Events() { return {}; }
+    // A kept event's thumbnail (JPEG); empty when there is none.
+    virtual std::vector<std::uint8_t> EventThumbnail(const std::string& /*id*/) { return {}; }
+    // Deletes a recording (NAME.mp4 with its thumbnail) at a user's request; false with one line in *error.
+    virtual bool DeleteRecording(const std::string& /*video*/, std::string* error) {
+        *error = "this server does not record";
+        return false;
+    }
 };
 
 class WebFace {
@@ -71,6 +85,8 @@ class WebFace {
     // Window thread, for every captured picture (230,400 bytes, rows bottom-up) and every sound block.
     void OfferPicture(const std::uint8_t* bottom_up_bgr, std::int64_t capture_micros);
     void OfferSoundBlock(std::span<const std::uint8_t, 1600> block);
+    // Window thread, at a motion event's start ("motion-start") and end ("motion-end") with its JSON.
+    void OfferEvent(std::string_view name, std::string_view json);
 
     // Open streams: pictures (MJPEG) and sound (WAV).
     int PictureViewers() const;

@@ -31,6 +31,7 @@ struct Settings {
     Credentials credentials;
     TlsIdentity tls;            // empty: plain HTTP
     bool tls_made_now = false;  // the self-signed pair was made at this start
+    std::string recordings_folder;  // where /recordings/ is served from; empty: nothing is
     // Whether a peer (its IPv4 address as the socket layer holds it, network order) may connect; empty lets
     // everyone in. Called on the HTTP library's thread: it must only read.
     std::function<bool(std::int32_t address)> allows;

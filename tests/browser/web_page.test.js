@@ -246,3 +246,57 @@ describe('the page over HTTPS with the self-signed certificate', {skip}, () => {
     await page.close();
   });
 });
+
+describe('the page with motion events recorded', {skip}, () => {
+  let server, folder;
+  before(async () => {
+    folder = tempDir('events');
+    // 2 s of a still picture, then 1 s of a square moving across it, looped: an event every 3 s.
+    const frames = writeRawPictures(path.join(folder, 'moving.bgr'));
+    fs.writeFileSync(path.join(folder, 'clip.bgr'), Buffer.concat([...Array(30).fill(frames[0]), ...frames]));
+    server = await Tessaly.start({capture: `raw:${path.join(folder, 'clip.bgr')}`,
+      extra: ['--record', path.join(folder, 'recordings'), '--event-gap', '0.5', '--pre-capture', '1',
+        '--post-capture', '0.5']});
+  });
+  after(async () => {
+    await server?.stop();
+    fs.rmSync(folder, {recursive: true, force: true});
+  });
+
+  test('lists the recorded event with its thumbnail, and its <video> plays and seeks', async () => {
+    assert.ok(await server.waitFor('recorded ', 20000), server.output + server.errors);
+    const {page, errors} = await openPage(server.url);
+    // The player of an ended event, chosen once: later events come every 3 s, and an item that does not
+    // change stays in the list as it is.
+    await pageWait(page, () => {
+      const item = [...document.querySelectorAll('#event-list li')]
+        .find((li) => JSON.parse(li.dataset.key).end && li.querySelector('video'));
+      const video = item?.querySelector('video');
+      window.endedVideo = () => video;
+      return video !== undefined;
+    });
+    const thumbnail = await page.evaluate(() => fetch(window.endedVideo().poster)
+      .then((answer) => answer.headers.get('content-type')));
+    assert.equal(thumbnail, 'image/jpeg');
+    const played = await page.evaluate(() => new Promise((resolve) => {
+      const v = window.endedVideo();
+      v.muted = true;
+      v.play();
+      setTimeout(() => resolve({at: v.currentTime, duration: v.duration, width: v.videoWidth}), 2000);
+    }));
+    assert.equal(played.width, 320);
+    assert.ok(played.at > 0.3, `played to ${played.at}`);
+    const seeked = await page.evaluate((to) => new Promise((resolve) => {
+      const v = window.endedVideo();
+      v.pause();
+      v.addEventListener('seeked', () => resolve({at: v.currentTime, error: v.error && v.error.message}),
+        {once: true});
+      v.currentTime = to;
+      setTimeout(() => resolve({at: v.currentTime, error: 'no seeked event'}), 5000);
+    }), played.duration / 2);
+    assert.equal(seeked.error, null, JSON.stringify({played, seeked}));
+    assert.ok(Math.abs(seeked.at - played.duration / 2) < 0.3, `seeked to ${seeked.at} of ${played.duration}`);
+    assert.deepEqual(errors, []);
+    await page.close();
+  });
+});
