@@ -15,9 +15,10 @@ std::string_view Trim(std::string_view text) {
     return text;
 }
 
-// A whole decimal number from 0 to max, digits only.
+// A whole decimal number from 0 to max, digits only. A leading zero is refused: other tools read "010" as
+// octal 8, so the same text would allow a different address there.
 bool ParseNumber(std::string_view text, unsigned max, unsigned* value) {
-    if (text.empty() || text.size() > 3) return false;
+    if (text.empty() || text.size() > 3 || (text.size() > 1 && text.front() == '0')) return false;
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), *value);
     return error == std::errc() && end == text.data() + text.size() && *value <= max;
 }

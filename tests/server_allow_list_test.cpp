@@ -52,9 +52,9 @@ TEST(AllowListTest, AddressesAndRangesReplaceTheDefault) {
 }
 
 TEST(AllowListTest, ABadEntryIsRefusedNamingIt) {
-    for (const char* bad :
-         {"1.2.3", "1.2.3.4.5", "256.1.1.1", "1.2.3.4/33", "1.2.3.4/", "a.b.c.d", "1.2.3.4,", "-1.2.3.4",
-          "1.2.3.4/-1", "1..2.3", "1.2.3.4 5", "1.2.3.4/8x", "0x7f.0.0.1", "1.2.3.1000", "anyone"}) {
+    for (const char* bad : {"1.2.3", "1.2.3.4.5", "256.1.1.1", "1.2.3.4/33", "1.2.3.4/", "a.b.c.d",
+                            "1.2.3.4,", "-1.2.3.4", "1.2.3.4/-1", "1..2.3", "1.2.3.4 5", "1.2.3.4/8x",
+                            "0x7f.0.0.1", "1.2.3.1000", "anyone", "010.0.0.1", "10.0.0.0/08"}) {
         std::string error;
         EXPECT_FALSE(AllowList::Parse(bad, &error).has_value()) << bad;
         const std::string text(bad);
