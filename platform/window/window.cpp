@@ -5,6 +5,7 @@
 #include <QEvent>
 #include <QObject>
 #include <QTimer>
+#include <atomic>
 #include <cstddef>
 #include <mutex>
 
@@ -56,13 +57,20 @@ EventPool& Pool() {
     return pool;
 }
 
+// A message crosses from the posting thread to the window thread through Qt's queue, whose own lock
+// orders the two. The race checker cannot see that lock (Qt is not built with it), and a pooled slot is
+// reused, so the message also publishes its words through `published`: a release store after they are
+// written, an acquire load before they are read. On x86 both are plain moves.
 struct MessageEvent : QEvent {
-    MessageEvent(UINT m, WPARAM w, LPARAM l) : QEvent(kMessageEvent), msg(m), wParam(w), lParam(l) {}
+    MessageEvent(UINT m, WPARAM w, LPARAM l) : QEvent(kMessageEvent), msg(m), wParam(w), lParam(l) {
+        published.store(true, std::memory_order_release);
+    }
     static void* operator new(std::size_t size) { return Pool().Take(size); }
     static void operator delete(void* p) { Pool().Give(p); }
     UINT msg;
     WPARAM wParam;
     LPARAM lParam;
+    std::atomic<bool> published{false};
 };
 static_assert(sizeof(MessageEvent) <= EventPool::kSlotSize);
 
@@ -74,6 +82,7 @@ struct Window::Receiver : QObject {
     bool event(QEvent* e) override {
         if (e->type() != kMessageEvent) return QObject::event(e);
         auto* m = static_cast<MessageEvent*>(e);
+        m->published.load(std::memory_order_acquire);
         owner->Deliver(m->msg, m->wParam, m->lParam);
         return true;
     }
