@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# Builds the Debian packages (tessaly, tessaly-gui, quillon-brondel, streamtool) and checks them as an
-# administrator would meet them:
+# Builds the Debian packages (tessaly, tessaly-gui, tessaly-record, quillon-brondel, streamtool) and checks
+# them as an administrator would meet them:
 #   1. their file lists (packaging/package_files.txt), owners, modes, conffiles and maintainer scripts; their
-#      dependencies: the server's package pulls in no GUI library;
+#      dependencies: the server's package pulls in no GUI library and no video encoder;
 #   2. lintian: errors fail the check, everything it says is printed (and kept in BUILD/lintian.txt);
 #   3. the binaries: Debian's hardening (hardening-check) and no .comment section;
 #   4. the menu entries (desktop-file-validate), the service unit (systemd-analyze verify) and its exposure
@@ -11,7 +11,8 @@
 #   6. the programs unpacked from them (dpkg-deb -x): each answers --version with the packages' version;
 #      tessaly from its own package alone, asked for its window, says that the window is not installed and
 #      serves headless, with standard input at its end as under systemd, plays its alarm from the unpacked
-#      share folder and ends on SIGTERM; quillon paints the picture and keeps its snapshot in the user's
+#      share folder and ends on SIGTERM; asked to record, it names the package that records, with which it
+#      records; quillon paints the picture and keeps its snapshot in the user's
 #      folder; brondel makes its user folder on first use;
 #   7. the maintainer scripts against a stand-in service manager (no systemd runs here): an upgrade restarts
 #      the running server, removal stops it, purge removes its enable links, their record and its state.
@@ -32,7 +33,7 @@ done
 
 version=$(sed -n '1s/.*(\(.*\)).*/\1/p' "$here/changelog")
 arch=$(dpkg --print-architecture)
-packages=(tessaly tessaly-gui quillon-brondel streamtool)
+packages=(tessaly tessaly-gui tessaly-record quillon-brondel streamtool)
 deb_of() { echo "$build/${1}_${version}_${arch}.deb"; }
 for p in "${packages[@]}"; do rm -f "$(deb_of "$p")"; done
 cmake --build "$build" --target package >"$build/package.log" 2>&1 || {
@@ -60,7 +61,8 @@ for p in "${packages[@]}"; do
   awk '$1 !~ /^d/ && (($6 ~ /^\.\/usr\/bin\//) != ($1 == "-rwxr-xr-x")) {print $1 " " $6; bad = 1}
        END {exit bad}' "$work/contents" || fail "only the programs in /usr/bin of $p are executable, mode 755"
 done | sort >"$work/files"
-grep -v '^#' "$here/package_files.txt" | sort >"$work/expected"
+grep -v '^#' "$here/package_files.txt" | sed "s|MULTIARCH|$(dpkg-architecture -qDEB_HOST_MULTIARCH)|" |
+  sort >"$work/expected"
 diff -u "$work/expected" "$work/files" ||
   fail "the packages' files differ from packaging/package_files.txt (- missing, + extra)"
 tessaly_deb=$(deb_of tessaly)
@@ -71,20 +73,25 @@ done
 [[ $(dpkg-deb -I "$tessaly_deb" conffiles) == "/etc/default/tessaly" ]] || fail "/etc/default/tessaly must be a conffile"
 section "file lists, owners, modes and control files as expected"
 
-# Dependencies: the server's package needs no GUI library, directly or through its libraries' packages; the
-# window's package needs the server of its very release.
+# Dependencies: the server's package needs no GUI library and no FFmpeg library (those bring X11 and VA-API
+# with them), directly or through its libraries' packages; the window's and the recorder's packages need the
+# server of their very release.
 depends() { dpkg-deb -f "$(deb_of "$1")" Depends; }
 gui_libraries='libqt6gui|libqt6widgets|libqt6opengl|libx11|libxcb|libgl1|libegl|libgles|libwayland|libmesa|libdrm|libfontconfig|libfreetype'
 depends tessaly | grep -q adduser || fail "tessaly's postinst runs adduser, so it must depend on it"
 depends tessaly | grep -qE "$gui_libraries" && fail "tessaly depends on a GUI library: $(depends tessaly)"
+depends tessaly | grep -qE 'libav' && fail "tessaly depends on FFmpeg's libraries: $(depends tessaly)"
 dpkg-deb --fsys-tarfile "$tessaly_deb" | tar -xO ./usr/bin/tessaly >"$work/tessaly.bin"
 readelf -d "$work/tessaly.bin" | grep NEEDED | grep -iE 'Qt6(Gui|Widgets)|libX|libxcb|libGL|libEGL' &&
   fail "the server program links a GUI library"
 depends tessaly-gui | grep -q "tessaly (= $version)" || fail "tessaly-gui must depend on tessaly (= $version)"
 depends tessaly-gui | grep -q libqt6widgets || fail "tessaly-gui must depend on Qt Widgets: $(depends tessaly-gui)"
+depends tessaly-record | grep -q "tessaly (= $version)" || fail "tessaly-record must depend on tessaly (= $version)"
+depends tessaly-record | grep -q libavcodec || fail "tessaly-record must depend on libavcodec: $(depends tessaly-record)"
 depends quillon-brondel | grep -q libqt6widgets || fail "quillon-brondel must depend on Qt Widgets"
 depends streamtool | grep -qE "$gui_libraries" && fail "streamtool depends on a GUI library: $(depends streamtool)"
-section "tessaly and streamtool depend on no GUI library; tessaly-gui and the receivers bring Qt Widgets"
+section "tessaly and streamtool depend on no GUI library, tessaly on no FFmpeg library; tessaly-gui and the"
+section "receivers bring Qt Widgets, tessaly-record FFmpeg's libraries"
 
 # 2. lintian.
 lintian_status=0
@@ -98,7 +105,7 @@ section "lintian: no errors ($(grep -c '^W:' "$build/lintian.txt" || true) warni
 # 3. The binaries, unpacked: every program and the window library hardened, without the compiler's notes.
 root="$work/root"
 for deb in "${debs[@]}"; do dpkg-deb -x "$deb" "$root"; done
-binaries=("$root"/usr/bin/* "$root"/usr/lib/*/tessaly/window.so)
+binaries=("$root"/usr/bin/* "$root"/usr/lib/*/tessaly/*.so)
 # Control-flow protection (CET) is not among Debian 12's build flags, so it is not asked for.
 hardening-check --quiet --nocfprotection "${binaries[@]}" || fail "hardening-check finds binaries without Debian's hardening"
 for binary in "${binaries[@]}"; do
@@ -209,6 +216,27 @@ grep -q "stays silent" "$work/tessaly.err" && fail "tessaly did not find its sou
 cmp -s "$work/played.wav" "$alarm" || fail "tessaly did not play the share folder's alarm"
 section "tessaly without its window's package served headless with standard input at its end, played its alarm"
 section "from the share folder and ended on SIGTERM"
+
+# Recording comes with its own package: the server's package alone refuses --record with a line that names
+# it, before it serves; with tessaly-record the server loads its recorder, records and ends on SIGTERM.
+record_status=0
+"${installed_env[@]}" "$server_root/usr/bin/tessaly" --headless --serve --record "$work/recordings" \
+  --capture testpattern --audio-in tone --audio-out null --bind 127.0.0.1 </dev/null >"$work/alone.out" 2>&1 ||
+  record_status=$?
+((record_status == 2)) && grep -q "record.so is not installed; the package tessaly-record adds it" "$work/alone.out" ||
+  fail "tessaly without tessaly-record, asked to record, ended with $record_status: $(cat "$work/alone.out")"
+"${installed_env[@]}" "$bin/tessaly" --headless --serve --record "$work/recordings" --capture testpattern \
+  --audio-in tone --audio-out null --bind 127.0.0.1 --video-port "$video_port" --sound-port "$sound_port" \
+  </dev/null >"$work/recorder.out" 2>&1 &
+server=$!
+pids+=("$server")
+wait_for_line "$work/recorder.out" "(127.0.0.1)" || fail "tessaly with its recorder is not serving: $(cat "$work/recorder.out")"
+kill -TERM "$server"
+server_status=0
+wait "$server" || server_status=$?
+((server_status == 0)) || fail "tessaly with its recorder ended with status $server_status: $(cat "$work/recorder.out")"
+[[ -f "$work/recordings/index.txt" ]] || fail "tessaly with its recorder wrote no index.txt: $(cat "$work/recorder.out")"
+section "tessaly alone refuses --record naming tessaly-record; with it, it records and ends on SIGTERM"
 
 echo quit | "${installed_env[@]}" timeout 30 "$bin/brondel" --headless --audio-out null \
   >"$work/brondel.out" 2>"$work/brondel.err" ||

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs and purges the built packages in a clean Debian 12 chroot with piuparts, as Debian tests its own:
-# the server's package alone (it must install and purge cleanly without the others), then all four together.
+# the server's package alone (it must install and purge cleanly without the others), then all five together.
 # piuparts fails on a maintainer script error, on files left behind after the purge and on processes left
 # running. Each run prints what the installation brought (packages and disk space, dependencies included). The clean chroot is made once with debootstrap and kept as a tarball (STREAM_PIUPARTS_BASE).
 # Usage: packaging/piuparts.sh [BUILD_DIR]   (root; needs network access to the Debian mirror)
@@ -19,7 +19,7 @@ command -v piuparts >/dev/null || fail "piuparts is missing (scripts/setup.sh in
 version=$(sed -n '1s/.*(\(.*\)).*/\1/p' "$here/changelog")
 arch=$(dpkg --print-architecture)
 deb_of() { echo "$build/${1}_${version}_${arch}.deb"; }
-for p in tessaly tessaly-gui quillon-brondel streamtool; do
+for p in tessaly tessaly-gui tessaly-record quillon-brondel streamtool; do
   [[ -f $(deb_of "$p") ]] || fail "$(deb_of "$p") is missing (packaging/check_package.sh builds it)"
 done
 
@@ -47,4 +47,5 @@ run_piuparts() {
   echo "piuparts: $name: installed and purged cleanly ($count packages, $size; $((SECONDS - started)) s)"
 }
 run_piuparts tessaly "$(deb_of tessaly)"
-run_piuparts all "$(deb_of tessaly)" "$(deb_of tessaly-gui)" "$(deb_of quillon-brondel)" "$(deb_of streamtool)"
+run_piuparts all "$(deb_of tessaly)" "$(deb_of tessaly-gui)" "$(deb_of tessaly-record)" "$(deb_of quillon-brondel)" \
+  "$(deb_of streamtool)"

@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
 # Starts the packaged tessaly.service under a real systemd: a clean Debian 12 container (from piuparts's base
-# tarball, or debootstrap) with the tessaly and streamtool packages installed is booted with systemd-nspawn,
+# tarball, or debootstrap) with the tessaly, tessaly-record and streamtool packages installed is booted with
+# systemd-nspawn,
 # and a one-shot unit inside it checks, with the unit's whole confinement in force:
 #   - the service runs (active, no restart), serves its test picture and tone to `streamtool probe` on
 #     127.0.0.1 with the web face off, and again with the web face on (a password file) answering a snapshot;
 #   - it runs as the user tessaly without capabilities, with no_new_privs and a seccomp filter, and its
 #     state folder /var/lib/tessaly is its own;
+#   - asked to record, it records the test picture's motion into that folder, the recorder and its encoder
+#     confined the same;
 #   - `dpkg -r` stops it; `dpkg --purge` leaves no enable link, no deb-systemd-helper record, no state folder
 #     and no /etc/default/tessaly.
 # Usage: packaging/service_boot.sh [BUILD_DIR]   (root; needs systemd-nspawn and network access to the mirror)
@@ -23,7 +26,8 @@ fail() {
 command -v systemd-nspawn >/dev/null || fail "systemd-nspawn is missing (apt-get install systemd-container)"
 version=$(sed -n '1s/.*(\(.*\)).*/\1/p' "$here/changelog")
 arch=$(dpkg --print-architecture)
-debs=("$build/tessaly_${version}_${arch}.deb" "$build/streamtool_${version}_${arch}.deb")
+debs=("$build/tessaly_${version}_${arch}.deb" "$build/tessaly-record_${version}_${arch}.deb"
+  "$build/streamtool_${version}_${arch}.deb")
 for deb in "${debs[@]}"; do [[ -f $deb ]] || fail "$deb is missing (packaging/check_package.sh builds it)"; done
 
 root=$(mktemp -d /var/tmp/service_boot.XXXXXX)
@@ -81,11 +85,19 @@ check "with a password file the web face serves a snapshot" \
   "curl -sf -u viewer:secret -o /root/snap.jpg http://127.0.0.1:8080/snapshot.jpg && [ -s /root/snap.jpg ]"
 check "and asks for the password" \
   "[ \"\$(curl -s -o /dev/null -w '%{http_code}' http://127.0.0.1:8080/snapshot.jpg)\" = 401 ]"
-check "it did not restart" "[ \"\$(systemctl show -p NRestarts --value tessaly)\" = 0 ]"
-dpkg -r tessaly
+echo 'TESSALY_OPTS="--capture testpattern --audio-in tone --audio-out null --bind 127.0.0.1 --record /var/lib/tessaly/recordings --event-gap 1 --pre-capture 1 --post-capture 1"' >>/etc/default/tessaly
+serve
+sleep 4
+check "it did not restart" \
+  "systemctl is-active -q tessaly && [ \"\$(systemctl show -p NRestarts --value tessaly)\" = 0 ]"
+systemctl stop tessaly
+check "it records the test picture's motion into its state folder" "ls /var/lib/tessaly/recordings/*.mp4 >/dev/null"
+systemctl start tessaly
+sleep 1
+dpkg -r tessaly-record tessaly
 systemctl status tessaly --no-pager | sed 's/^/status: /'
 check "removal stops it" "! systemctl is-active -q tessaly && ! pgrep -x tessaly >/dev/null"
-dpkg --purge tessaly >/dev/null
+dpkg --purge tessaly-record tessaly >/dev/null
 check "purge removes the enable link" "! ls /etc/systemd/system/*.wants/tessaly.service 2>/dev/null"
 check "purge removes the enable record" "! ls /var/lib/systemd/deb-systemd-helper-enabled/ -R | grep -q tessaly"
 check "purge removes the state folder and the defaults file" "[ ! -e /var/lib/tessaly ] && [ ! -e /etc/default/tessaly ]"

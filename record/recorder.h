@@ -32,69 +32,41 @@
 #include <string>
 #include <vector>
 
+#include "record/event_recorder.h"
 #include "record/recording_folder.h"
 #include "record/recording_queue.h"
 
 namespace record {
 
-struct RecorderSettings {
-    std::string folder;
-    double fps = 15;  // the capture rate: sizes the pre-capture buffer and paces the encoder
-    double pre_capture_seconds = 3;
-    double post_capture_seconds = 5;
-    bool with_sound = true;  // false when the program captures no sound: the files have no sound track
-    Retention retention;
-    std::uint64_t min_free_bytes = 8 * 1024 * 1024;  // a file starts only with this much room left
-    int retry_ms = 5000;                             // how often a stopped recorder looks for room again
-};
-
-enum class RecorderState {
-    kIdle,       // waiting for an event
-    kRecording,  // writing a file
-    kStopped,    // the folder is full or cannot be written; Problem says why
-};
-
-struct RecorderStatus {
-    RecorderState state = RecorderState::kIdle;
-    std::string file;                    // the file being written, else the last one written (NAME.mp4)
-    std::string problem;                 // the one line about why recording stopped; empty while it works
-    std::uint64_t dropped_pictures = 0;  // left out because the encoder fell behind
-    std::uint64_t files_written = 0;
-};
-
-class Recorder {
+class Recorder final : public EventRecorder {
   public:
-    using ReportCallback = std::function<void(const std::string& line)>;
-
     Recorder(const RecorderSettings& settings, ReportCallback report);
-    ~Recorder();
+    ~Recorder() override;
     Recorder(const Recorder&) = delete;
     Recorder& operator=(const Recorder&) = delete;
 
     // Makes the folder when it is missing, reads its index and starts the encoder thread. False when the
     // folder cannot be made or written, or the settings are out of range.
-    bool Start(std::string* error);
-    void Stop();
+    bool Start(std::string* error) override;
+    void Stop() override;
 
     // ---- The window thread ----
-    void AddPicture(const std::uint8_t* bgr_bottom_up, std::int64_t capture_micros);
-    void AddSound(std::span<const std::int16_t, kSoundBlockSamples> samples, std::int64_t end_micros);
-    void EventStarted(const std::string& id, std::int64_t start_micros);
-    void EventEnded(const std::string& id, std::int64_t end_micros);
-    void SetThumbnail(const std::string& event_id, std::vector<std::uint8_t> jpeg);
+    void AddPicture(const std::uint8_t* bgr_bottom_up, std::int64_t capture_micros) override;
+    void AddSound(std::span<const std::int16_t, kSoundBlockSamples> samples,
+                  std::int64_t end_micros) override;
+    void EventStarted(const std::string& id, std::int64_t start_micros) override;
+    void EventEnded(const std::string& id, std::int64_t end_micros) override;
+    void SetThumbnail(const std::string& event_id, std::vector<std::uint8_t> jpeg) override;
 
     // ---- Any thread ----
-    RecorderStatus Status() const;
+    RecorderStatus Status() const override;
     // The folder's recordings, oldest first.
     std::vector<IndexEntry> Recordings() const;
     // The video (NAME.mp4) that records an event; empty when none does.
-    std::string VideoOfEvent(const std::string& event_id) const;
+    std::string VideoOfEvent(const std::string& event_id) const override;
     // Deletes a recording (NAME.mp4 with its thumbnail) at a user's request; false when the name is no
     // recording of the folder, or names the one being written.
-    bool DeleteRecording(const std::string& video, std::string* error);
-
-    // Checks settings before a program starts; false and a line for the user when one is out of range.
-    static bool CheckSettings(const RecorderSettings& settings, std::string* error);
+    bool DeleteRecording(const std::string& video, std::string* error) override;
 
   private:
     class Encoder;

@@ -26,9 +26,10 @@
 #include <string>
 #include <vector>
 
+#include "record/event_recorder.h"
+
 namespace record {
 
-inline constexpr int kSoundBlockSamples = 1600;  // 0.2 s at 8 kHz
 inline constexpr std::int64_t kSoundBlockMicros = 200000;
 
 struct PictureSlot {

@@ -13,10 +13,11 @@ namespace {
 
 int RunWithWindow(const Options& options, int argc, char** argv) {
     QApplication app(argc, argv);
-    if (const int status = PrepareOrExit(options); status != 0) return status;
+    PreparedProgram prepared;
+    if (const int status = PrepareOrExit(options, &prepared); status != 0) return status;
     int status = 0;
     {
-        StreamingVideo sv(options.server);
+        StreamingVideo sv(prepared.options.server);
         sv.ShowWatchInStatus(true);
         sv.Form_Load();
         platform::GuiFrontend gui(sv.form());
@@ -36,7 +37,7 @@ int RunWithWindow(const Options& options, int argc, char** argv) {
 }  // namespace
 }  // namespace tessaly
 
-extern "C" const char* frontend_release() {
+extern "C" const char* plugin_release() {
     return STREAM_VERSION;
 }
 

@@ -41,8 +41,8 @@ int main(int argc, char** argv) {
     }
     if (options.headless) return tessaly::RunHeadless(options, argc, argv);
     // The library stays loaded until the program ends.
-    platform::FrontendLibrary window;
-    if (!window.Load(platform::FrontendLibraryPath(TESSALY_LIBRARY_DIR, "window"), platform::SuiteVersion(),
+    platform::PluginLibrary window;
+    if (!window.Load(platform::PluginLibraryPath(TESSALY_LIBRARY_DIR, "window"), platform::SuiteVersion(),
                      &error)) {
         std::fprintf(stderr, "tessaly: no window (%s; the package tessaly-gui adds it); running --headless\n",
                      error.c_str());

@@ -10,6 +10,7 @@
 #include "platform/window/msgbox.h"
 #include "platform/window/paths.h"
 #include "platform/window/signals.h"
+#include "platform/window/version.h"
 #include "server/StreamingVideo.h"
 
 namespace tessaly {
@@ -18,12 +19,6 @@ namespace {
 
 // The recordings' folder is made now, so that one that cannot be used stops the program before it serves.
 bool CheckRecordingFolder(const WatchSettings& watch, std::string* error) {
-    if (!watch.record) return true;
-    std::string why;
-    if (!record::Recorder::CheckSettings(watch.recorder, &why)) {
-        *error = "--record: " + why;
-        return false;
-    }
     std::error_code code;
     std::filesystem::create_directories(watch.recorder.folder, code);
     if (!std::filesystem::is_directory(watch.recorder.folder, code)) {
@@ -34,9 +29,32 @@ bool CheckRecordingFolder(const WatchSettings& watch, std::string* error) {
     return true;
 }
 
+// Loads record.so and hands its recorders to the watch.
+bool LoadRecorder(platform::PluginLibrary* library, WatchSettings* watch, std::string* error) {
+    std::string why;
+    if (!library->Load(platform::PluginLibraryPath(TESSALY_LIBRARY_DIR, "record"), platform::SuiteVersion(),
+                       &why)) {
+        *error = "--record: recording needs the recorder (" + why + "; the package tessaly-record adds it)";
+        return false;
+    }
+    auto make =
+        reinterpret_cast<record::MakeEventRecorderEntry>(library->Entry(record::kMakeEventRecorderEntry));
+    if (make == nullptr) {
+        *error = std::string("--record: the recorder library has no ") + record::kMakeEventRecorderEntry;
+        return false;
+    }
+    watch->make_recorder = [make](const record::RecorderSettings& settings,
+                                  record::EventRecorder::ReportCallback report) {
+        return std::unique_ptr<record::EventRecorder>(make(settings, std::move(report)));
+    };
+    return true;
+}
+
 }  // namespace
 
-bool PrepareProgram(const Options& options, std::string* error) {
+bool PrepareProgram(const Options& given, PreparedProgram* prepared, std::string* error) {
+    prepared->options = given;
+    const Options& options = prepared->options;
     platform::SetProgramTitle("Tessaly");
     if (!options.dir.empty()) {
         std::error_code ec;
@@ -55,12 +73,18 @@ bool PrepareProgram(const Options& options, std::string* error) {
         *error = "--audio-out: " + why;
         return false;
     }
-    return CheckRecordingFolder(options.server.watch, error);
+    WatchSettings& watch = prepared->options.server.watch;
+    if (!watch.record) return true;
+    if (!record::CheckRecorderSettings(watch.recorder, &why)) {
+        *error = "--record: " + why;
+        return false;
+    }
+    return LoadRecorder(&prepared->recorder_library, &watch, error) && CheckRecordingFolder(watch, error);
 }
 
-int PrepareOrExit(const Options& options) {
+int PrepareOrExit(const Options& options, PreparedProgram* prepared) {
     std::string error;
-    if (PrepareProgram(options, &error)) return 0;
+    if (PrepareProgram(options, prepared, &error)) return 0;
     std::fprintf(stderr, "tessaly: %s\n", error.c_str());
     return 2;
 }
@@ -109,7 +133,8 @@ bool ChooseCommandInput(const Options& options, platform::CommandInput* input, s
 
 int RunHeadless(const Options& options, int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    if (const int status = PrepareOrExit(options); status != 0) return status;
+    PreparedProgram prepared;
+    if (const int status = PrepareOrExit(options, &prepared); status != 0) return status;
     platform::CommandInput commands;
     std::string error;
     if (!ChooseCommandInput(options, &commands, &error)) {
@@ -118,7 +143,7 @@ int RunHeadless(const Options& options, int argc, char** argv) {
     }
     int status = 0;
     {
-        StreamingVideo sv(options.server);
+        StreamingVideo sv(prepared.options.server);
         sv.server().Capture.SetPreviewPainting(false);
         sv.Form_Load();
         platform::ConsoleFrontend console(sv.form(), commands.Fd());

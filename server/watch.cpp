@@ -38,9 +38,9 @@ Watch::Watch(const WatchSettings& settings, WatchOutlets outlets)
       jpeg_encoder_(kThumbnailQuality),
       thumbnail_picture_(media::kPictureBytes),
       jpeg_(web::JpegEncoder::MaxJpegBytes()) {
-    if (settings.record) {
-        recorder_ = std::make_unique<record::Recorder>(settings.recorder,
-                                                       [this](const std::string& line) { Print(line); });
+    if (settings.record && settings.make_recorder) {
+        recorder_ =
+            settings.make_recorder(settings.recorder, [this](const std::string& line) { Print(line); });
     }
 }
 
@@ -49,6 +49,10 @@ Watch::~Watch() {
 }
 
 bool Watch::Start(std::string* error) {
+    if (settings_.record && !recorder_) {
+        *error = "no recorder was loaded";
+        return false;
+    }
     return !recorder_ || recorder_->Start(error);
 }
 

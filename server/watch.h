@@ -6,6 +6,7 @@
 // recorder's own encoder thread.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -17,7 +18,7 @@
 #include "events/event_hooks.h"
 #include "events/event_tracker.h"
 #include "motion/motion_detector.h"
-#include "record/recorder.h"
+#include "record/event_recorder.h"
 #include "server/consumers.h"
 #include "server/watch_settings.h"
 #include "web/jpeg_encoder.h"
@@ -53,7 +54,8 @@ class Watch {
     Watch(const Watch&) = delete;
     Watch& operator=(const Watch&) = delete;
 
-    // Starts the recorder when recording was asked for; false with one line when its folder cannot be used.
+    // Starts the recorder when recording was asked for; false with one line when its folder cannot be used
+    // or no recorder was given (settings.make_recorder).
     bool Start(std::string* error);
     // Ends a running event now and stops the recorder, finishing its file.
     void Stop();
@@ -70,7 +72,7 @@ class Watch {
     // The events kept, oldest first, with the names of their recordings as far as known.
     const std::deque<WatchedEvent>& Events();
     // The recorder, when recording; for the web face's recordings.
-    record::Recorder* Recorder() { return recorder_.get(); }
+    record::EventRecorder* Recorder() { return recorder_.get(); }
 
   private:
     void Started(const events::Event& event);
@@ -85,7 +87,7 @@ class Watch {
     motion::MotionDetector detector_;
     events::EventTracker tracker_;
     events::EventHooks hooks_;
-    std::unique_ptr<record::Recorder> recorder_;
+    std::unique_ptr<record::EventRecorder> recorder_;
     const CWAVE sound_expander_;
     web::JpegEncoder jpeg_encoder_;
     std::vector<std::uint8_t> thumbnail_picture_;

@@ -7,7 +7,7 @@
 #include "events/event_tracker.h"
 #include "motion/motion_mask.h"
 #include "motion/motion_settings.h"
-#include "record/recorder.h"
+#include "record/event_recorder.h"
 
 namespace tessaly {
 
@@ -20,6 +20,7 @@ struct WatchSettings {
     events::HookSettings hooks;
     bool record = false;  // events are recorded into recorder.folder
     record::RecorderSettings recorder;
+    record::MakeEventRecorder make_recorder;  // the recorder's maker, given once its library is loaded
 };
 
 }  // namespace tessaly

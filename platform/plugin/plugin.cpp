@@ -15,11 +15,11 @@ std::string ExecutableFolder() {
 
 }  // namespace
 
-std::string FrontendLibraryPath(const std::string& folder, const std::string& name) {
+std::string PluginLibraryPath(const std::string& folder, const std::string& name) {
     return (std::filesystem::path(ExecutableFolder()) / folder / (name + ".so")).lexically_normal().string();
 }
 
-bool FrontendLibrary::Load(const std::string& path, const std::string& release, std::string* error) {
+bool PluginLibrary::Load(const std::string& path, const std::string& release, std::string* error) {
     std::error_code ec;
     if (!std::filesystem::is_regular_file(path, ec)) {
         *error = path + " is not installed";
@@ -31,9 +31,9 @@ bool FrontendLibrary::Load(const std::string& path, const std::string& release, 
         *error = library_.errorString().toStdString();
         return false;
     }
-    auto release_of = reinterpret_cast<const char* (*)()>(library_.resolve("frontend_release"));
+    auto release_of = reinterpret_cast<const char* (*)()>(library_.resolve("plugin_release"));
     if (release_of == nullptr) {
-        *error = path + " names no release (frontend_release)";
+        *error = path + " names no release (plugin_release)";
         return false;
     }
     if (release != release_of()) {
@@ -43,7 +43,7 @@ bool FrontendLibrary::Load(const std::string& path, const std::string& release, 
     return true;
 }
 
-void* FrontendLibrary::Entry(const char* name) {
+void* PluginLibrary::Entry(const char* name) {
     return reinterpret_cast<void*>(library_.resolve(name));
 }
 

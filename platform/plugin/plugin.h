@@ -1,10 +1,11 @@
-// Front-ends that live in a shared library of their own, so that a program runs without the libraries they
-// need (a server without a desktop) and takes its window only where that library is installed.
+// Parts of a program that live in a shared library of their own (a window front-end, a recorder), so that
+// the program runs without the libraries they need (a server without a desktop or a video encoder) and
+// takes the part only where its library is installed.
 //
 // The library lives in a folder named relative to the executable's (on Debian ../lib/<triplet>/<program>),
-// the same in a build tree and when installed. It runs on the program's own copies of the shared classes (the
-// program exports its symbols), so it must come from the same release: it exports `const char*
-// frontend_release()`, and a library whose release differs from the program's is refused rather than handed
+// the same in a build tree and when installed. It may run on the program's own copies of the shared classes
+// (the program exports its symbols), so it must come from the same release: it exports `const char*
+// plugin_release()`, and a library whose release differs from the program's is refused rather than handed
 // objects whose layout it may not know.
 #pragma once
 
@@ -13,10 +14,10 @@
 
 namespace platform {
 
-// <executable folder>/<folder>/<name>.so: where the program's front-end library called `name` lives.
-std::string FrontendLibraryPath(const std::string& folder, const std::string& name);
+// <executable folder>/<folder>/<name>.so: where the program's library called `name` lives.
+std::string PluginLibraryPath(const std::string& folder, const std::string& name);
 
-class FrontendLibrary {
+class PluginLibrary {
   public:
     // Loads the library at `path`, resolving all its symbols now, and checks that it is of `release`.
     // False with one line for the user (a missing file, a missing symbol, another release).
