@@ -136,16 +136,17 @@ TEST_F(ServerDispatchTest, SoundPairsWithTheOldestUnpairedVideoConnectionFromIts
     EXPECT_NE(server().Clients[3].WaveSock, 0u);
 }
 
-// A receiver on a slow link: its sound is not read, so it waits unsent beside the connection. Once more than
-// half a second of it waits, frames are held (longer than pacing would ever let a request wait); when the
+// A receiver on a slow link: its sound is not read, so it waits undelivered beside the connection. Once more
+// than one block of it waits, frames are held (longer than pacing would ever let a request wait); when the
 // receiver has read its sound, the held frame follows.
-TEST_F(ServerDispatchTest, AFrameWaitsWhileMoreThanHalfASecondOfSoundIsUnsent) {
+TEST_F(ServerDispatchTest, AFrameWaitsWhileMoreThanOneSoundBlockIsUndelivered) {
     const int video = ConnectVideo();
     const int sound = ConnectSound(0, 2048);
     const CSock::SOCKET wave = server().Clients[1].WaveSock;
     const std::array<std::uint8_t, 1600> block{};
-    for (int i = 0; i < 40 && winsock::UnsentOutputBytes(wave) <= 4000; ++i) server().sounds.Hand({block, 0});
-    ASSERT_GT(winsock::UnsentOutputBytes(wave), 4000);
+    for (int i = 0; i < 40 && winsock::UndeliveredOutputBytes(wave) <= 1600; ++i)
+        server().sounds.Hand({block, 0});
+    ASSERT_GT(winsock::UndeliveredOutputBytes(wave), 1600);
     ASSERT_TRUE(server().Capture.Driver().DeliverNextFrame());
     csock_test::WriteAll(video, Utf16(kVideoNextRequest));
     EXPECT_TRUE(ReadFrame(video, 1000).empty());

@@ -170,9 +170,11 @@ int SendWhole(SOCKET s, const char* buf, int len, int capacity);
 // Bytes kept for the socket and not sent yet; 0 for a handle that is no socket.
 int PendingOutputBytes(SOCKET s);
 
-// Bytes handed to the connection that have not gone out on the wire yet: its pending output and what the
-// system's send buffer still holds unsent; 0 for a handle that is no socket.
-int UnsentOutputBytes(SOCKET s);
+// Bytes handed to the connection that the peer has not acknowledged yet: its pending output and everything
+// the system's send buffer holds, sent or not. On a slow link the queue builds up at the link, after the
+// bytes have left this machine, so bytes not yet sent alone would not show it. 0 for a handle that is no
+// socket.
+int UndeliveredOutputBytes(SOCKET s);
 
 // The first socket whose pending output has had no byte taken for idle_ms or longer, 0 when none has.
 SOCKET FindStalledOutput(int idle_ms);

@@ -103,11 +103,11 @@ int PendingOutputBytes(SOCKET s) {
     return e == nullptr ? 0 : e->out.Size();
 }
 
-int UnsentOutputBytes(SOCKET s) {
+int UndeliveredOutputBytes(SOCKET s) {
     Entry* e = detail::Find(s);
     if (e == nullptr) return 0;
     int in_kernel = 0;
-    if (::ioctl(e->fd, SIOCOUTQNSD, &in_kernel) != 0) in_kernel = 0;
+    if (::ioctl(e->fd, SIOCOUTQ, &in_kernel) != 0) in_kernel = 0;
     return e->out.Size() + in_kernel;
 }
 
