@@ -69,6 +69,7 @@ void Watch::TakePicture(const CapturedPicture& picture) {
     const events::EventChanges changes = tracker_.Update(result, bgr, {picture.capture_micros, WallNow()});
     if (changes.ended) Ended(*tracker_.LastEnded());
     if (changes.started) Started(*tracker_.Running());
+    RunStartHook(picture.capture_micros, false);
     hooks_.Poll(picture.capture_micros);
 }
 
@@ -80,6 +81,7 @@ void Watch::TakeSound(const CapturedSound& sound) {
 
 void Watch::Tick(std::int64_t now_micros) {
     if (tracker_.Expire({now_micros, WallNow()})) Ended(*tracker_.LastEnded());
+    RunStartHook(now_micros, false);
     hooks_.Poll(now_micros);
 }
 
@@ -105,11 +107,24 @@ void Watch::Started(const events::Event& event) {
     DrawThumbnail(event, &kept);
     if (recorder_) recorder_->EventStarted(event.id, event.start_micros);
     if (settings_.alarm && outlets_.alarm) outlets_.alarm();
-    hooks_.EventStarted(event, FilesOf(kept), platform::MonotonicMicros());
+    start_hook_event_ = event.id;
+    start_hook_due_micros_ = platform::MonotonicMicros() + (recorder_ ? kStartHookWaitMicros : 0);
+    RunStartHook(platform::MonotonicMicros(), !recorder_);
     if (outlets_.event_changed) outlets_.event_changed(kept, false);
 }
 
+// Runs the waiting start hook once the recorder has named the event's file, its wait is over, or `now`.
+void Watch::RunStartHook(std::int64_t now_micros, bool now) {
+    if (start_hook_event_.empty() || kept_.empty() || kept_.back().event.id != start_hook_event_) return;
+    WatchedEvent& kept = kept_.back();
+    if (recorder_ && kept.video.empty()) kept.video = recorder_->VideoOfEvent(kept.event.id);
+    if (!now && kept.video.empty() && now_micros < start_hook_due_micros_) return;
+    start_hook_event_.clear();
+    hooks_.EventStarted(kept.event, FilesOf(kept), platform::MonotonicMicros());
+}
+
 void Watch::Ended(const events::Event& event) {
+    RunStartHook(platform::MonotonicMicros(), true);  // an event shorter than the wait starts before it ends
     const std::int64_t seconds = event.end ? event.end->unix_seconds - event.start.unix_seconds : 0;
     Print("motion: event " + event.id + " ended after " + std::to_string(seconds) + " s (peak " +
           std::to_string(event.peak) + " pixels)");

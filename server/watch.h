@@ -77,6 +77,7 @@ class Watch {
   private:
     void Started(const events::Event& event);
     void Ended(const events::Event& event);
+    void RunStartHook(std::int64_t now_micros, bool now);
     WatchedEvent& Keep(const events::Event& event);
     void DrawThumbnail(const events::Event& event, WatchedEvent* kept);
     events::EventFiles FilesOf(const WatchedEvent& kept) const;
@@ -96,6 +97,11 @@ class Watch {
     std::deque<WatchedEvent> kept_;
     std::string today_;  // the local date of the last start, "20261208"
     int today_count_ = 0;
+    // While recording, the start hook waits for the recorder to name the event's file (on its own thread),
+    // so that the hook gets TESSALY_EVENT_FILE; at most kStartHookWaitMicros, and never past the event's end.
+    static constexpr std::int64_t kStartHookWaitMicros = 2000000;
+    std::string start_hook_event_;  // the event whose start hook waits; empty when none does
+    std::int64_t start_hook_due_micros_ = 0;
 };
 
 }  // namespace tessaly

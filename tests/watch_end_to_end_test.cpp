@@ -54,7 +54,7 @@ std::string Curl(const std::vector<std::string>& args) {
     return curl.Output();
 }
 
-TEST(WatchEndToEnd, WalkerBecomesOneRecordedEventWithItsHook) {
+TEST(WatchEndToEnd, WalkerBecomesOneRecordedEventWithItsHooks) {
     if (std::system("ffprobe -version >/dev/null 2>&1") != 0) GTEST_SKIP() << "ffprobe is not installed";
     QTemporaryDir dir;
     const std::string clip = dir.filePath("clip.bgr").toStdString();
@@ -63,8 +63,8 @@ TEST(WatchEndToEnd, WalkerBecomesOneRecordedEventWithItsHook) {
     ASSERT_TRUE(footage::WriteRawFootage(LightThenWalker(), STREAM_SAMPLES_DIR, clip, &error)) << error;
 
     program_test::Tessaly tessaly({"--capture", "raw:" + clip, "--record", folder, "--event-gap", "1",
-                                   "--pre-capture", "1", "--post-capture", "1", "--on-event-end", "env",
-                                   "--http-port", "any"});
+                                   "--pre-capture", "1", "--post-capture", "1", "--on-event-start", "env",
+                                   "--on-event-end", "env", "--http-port", "any"});
     ASSERT_TRUE(tessaly.WaitForPorts());
     const std::string base = "http://127.0.0.1:" + std::to_string(tessaly.GetPorts().http);
     Program events(Command{"curl", {"-sN", "--max-time", "40", base + "/events"}});
@@ -90,6 +90,8 @@ TEST(WatchEndToEnd, WalkerBecomesOneRecordedEventWithItsHook) {
     tessaly.Send("quit");
     ASSERT_TRUE(tessaly.WaitForExit(15000));
     EXPECT_EQ(tessaly.ExitCode(), 0) << tessaly.Errors();
+    // The start hook waited for the recorder to name the file, so both hooks name it.
+    EXPECT_EQ(Count(tessaly.Output(), "TESSALY_EVENT_FILE=" + video + "\n"), 2) << tessaly.Output();
 
     std::istringstream facts(Probe(video));
     std::string h264, aac, duration;
