@@ -59,12 +59,14 @@ TEST(WatchEndToEnd, WalkerBecomesOneRecordedEventWithItsHooks) {
     QTemporaryDir dir;
     const std::string clip = dir.filePath("clip.bgr").toStdString();
     const std::string folder = dir.filePath("recordings").toStdString();
+    const std::string played = dir.filePath("played.wav").toStdString();
     std::string error;
     ASSERT_TRUE(footage::WriteRawFootage(LightThenWalker(), STREAM_SAMPLES_DIR, clip, &error)) << error;
 
     program_test::Tessaly tessaly({"--capture", "raw:" + clip, "--record", folder, "--event-gap", "1",
                                    "--pre-capture", "1", "--post-capture", "1", "--on-event-start", "env",
-                                   "--on-event-end", "env", "--http-port", "any"});
+                                   "--on-event-end", "env", "--motion-alarm", "--audio-out", "null:" + played,
+                                   "--http-port", "any"});
     ASSERT_TRUE(tessaly.WaitForPorts());
     const std::string base = "http://127.0.0.1:" + std::to_string(tessaly.GetPorts().http);
     Program events(Command{"curl", {"-sN", "--max-time", "40", base + "/events"}});
@@ -92,6 +94,10 @@ TEST(WatchEndToEnd, WalkerBecomesOneRecordedEventWithItsHooks) {
     EXPECT_EQ(tessaly.ExitCode(), 0) << tessaly.Errors();
     // The start hook waited for the recorder to name the file, so both hooks name it.
     EXPECT_EQ(Count(tessaly.Output(), "TESSALY_EVENT_FILE=" + video + "\n"), 2) << tessaly.Output();
+    // --motion-alarm in the default security mode: the event's start played the alarm (nothing else plays
+    // without receivers).
+    std::error_code code;
+    EXPECT_GT(std::filesystem::file_size(played, code), 8000u) << code.message();
 
     std::istringstream facts(Probe(video));
     std::string h264, aac, duration;
