@@ -223,8 +223,9 @@ record_status=0
 "${installed_env[@]}" "$server_root/usr/bin/tessaly" --headless --serve --record "$work/recordings" \
   --capture testpattern --audio-in tone --audio-out null --bind 127.0.0.1 </dev/null >"$work/alone.out" 2>&1 ||
   record_status=$?
-((record_status == 2)) && grep -q "record.so is not installed; the package tessaly-record adds it" "$work/alone.out" ||
+if ((record_status != 2)) || ! grep -q "record.so is not installed; the package tessaly-record adds it" "$work/alone.out"; then
   fail "tessaly without tessaly-record, asked to record, ended with $record_status: $(cat "$work/alone.out")"
+fi
 "${installed_env[@]}" "$bin/tessaly" --headless --serve --record "$work/recordings" --capture testpattern \
   --audio-in tone --audio-out null --bind 127.0.0.1 --video-port "$video_port" --sound-port "$sound_port" \
   </dev/null >"$work/recorder.out" 2>&1 &

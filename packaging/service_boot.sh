@@ -15,51 +15,23 @@
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 build=$(cd "${1:-$here/../build}" && pwd)
-mirror=${STREAM_DEBIAN_MIRROR:-http://deb.debian.org/debian}
-base=${STREAM_PIUPARTS_BASE:-/var/cache/streamsuite-piuparts/bookworm.tgz}
+name=service_boot
 
 fail() {
   echo "service_boot: $*" >&2
   exit 1
 }
-[[ $(id -u) -eq 0 ]] || fail "needs root (a container is booted)"
-command -v systemd-nspawn >/dev/null || fail "systemd-nspawn is missing (apt-get install systemd-container)"
+# shellcheck source=packaging/booted_container.sh
+source "$here/booted_container.sh"
 version=$(sed -n '1s/.*(\(.*\)).*/\1/p' "$here/changelog")
 arch=$(dpkg --print-architecture)
 debs=("$build/tessaly_${version}_${arch}.deb" "$build/tessaly-record_${version}_${arch}.deb"
   "$build/streamtool_${version}_${arch}.deb")
 for deb in "${debs[@]}"; do [[ -f $deb ]] || fail "$deb is missing (packaging/check_package.sh builds it)"; done
 
-root=$(mktemp -d /var/tmp/service_boot.XXXXXX)
-cleanup() {
-  umount "$root/proc" 2>/dev/null || true
-  rm -rf --one-file-system "$root"
-}
-trap cleanup EXIT
-if [[ -f $base ]]; then
-  tar -C "$root" -xzf "$base"
-else
-  timeout 900 debootstrap --variant=minbase bookworm "$root" "$mirror" >"$root.debootstrap.log" 2>&1 ||
-    fail "debootstrap failed: $(tail -3 "$root.debootstrap.log")"
-  rm -f "$root.debootstrap.log"
-fi
-echo "deb $mirror bookworm main" >"$root/etc/apt/sources.list"
-cp /etc/resolv.conf "$root/etc/resolv.conf"
-mkdir -p "$root/debs"
-cp "${debs[@]}" "$root/debs/"
-mount --bind /proc "$root/proc"
-timeout 900 chroot "$root" sh -c 'apt-get update -q && DEBIAN_FRONTEND=noninteractive apt-get install -y -q \
-  --no-install-recommends systemd systemd-sysv dbus curl procps /debs/*.deb' >"$build/service_boot_install.log" 2>&1 ||
-  fail "installing into the container failed: $(tail -3 "$build/service_boot_install.log")"
-umount "$root/proc"
-# A chroot made for package tests may forbid starting and stopping services; a booted system does not.
-rm -f "$root/usr/sbin/policy-rc.d"
-
-cat >"$root/root/check.sh" <<'CHECK'
-#!/bin/sh
-# Inside the container, run by systemd at boot; every line of the result is "ok ..." or "FAIL ...".
-exec >/root/result.txt 2>&1
-check() { if eval "$2"; then echo "ok $1"; else echo "FAIL $1"; fi; }
+container_make "${debs[@]}"
+container_install '/debs/*.deb'
+container_boot <<'CHECK'
 serve() {
   systemctl restart tessaly
   sleep 2
@@ -101,36 +73,5 @@ dpkg --purge tessaly-record tessaly >/dev/null
 check "purge removes the enable link" "! ls /etc/systemd/system/*.wants/tessaly.service 2>/dev/null"
 check "purge removes the enable record" "! ls /var/lib/systemd/deb-systemd-helper-enabled/ -R | grep -q tessaly"
 check "purge removes the state folder and the defaults file" "[ ! -e /var/lib/tessaly ] && [ ! -e /etc/default/tessaly ]"
-journalctl -u tessaly --no-pager | tail -20 | sed 's/^/journal: /'
-echo done
-systemctl --force poweroff
 CHECK
-chmod 755 "$root/root/check.sh"
-cat >"$root/etc/systemd/system/streamsuite-check.service" <<'UNIT'
-[Unit]
-Description=Checks tessaly.service
-After=basic.target
-[Service]
-Type=oneshot
-ExecStart=/root/check.sh
-[Install]
-WantedBy=multi-user.target
-UNIT
-ln -s /etc/systemd/system/streamsuite-check.service "$root/etc/systemd/system/multi-user.target.wants/"
-# Logins and consoles are of no use here, and logind can take long to start in a container.
-for unit in systemd-logind.service console-getty.service getty.target; do
-  ln -sf /dev/null "$root/etc/systemd/system/$unit"
-done
-
-timeout 300 systemd-nspawn -q -D "$root" --register=no --keep-unit -b >"$build/service_boot.log" 2>&1 ||
-  fail "the container did not boot and power off: $(tail -5 "$build/service_boot.log")"
-[[ -f "$root/root/result.txt" ]] || fail "the check did not run in the container: $(tail -5 "$build/service_boot.log")"
-result="$build/service_boot_result.txt"
-cp "$root/root/result.txt" "$result"
-grep -E '^(ok|FAIL) ' "$result" | sed 's/^/service_boot: /'
-grep -q '^done' "$result" || fail "the check did not finish: $(tail -5 "$result")"
-if grep -q '^FAIL ' "$result"; then
-  grep '^journal: ' "$result" >&2
-  fail "tessaly.service failed a check under systemd"
-fi
 echo "service_boot: tessaly.service ran confined under systemd, stopped on removal and left nothing on purge"
