@@ -291,7 +291,9 @@ STUB
   calls=$(run_script postinst configure)
   grep -q "deb-systemd-helper update-state tessaly.service" <<<"$calls" ||
     fail "postinst configure does not record the unit's enable links: $calls"
-  grep -q "deb-systemd-invoke" <<<"$calls" && fail "a new installation starts the service: $calls"
+  grep -qE "deb-systemd-invoke (start|restart)" <<<"$calls" && fail "a new installation starts the service: $calls"
+  grep -q "deb-systemd-invoke try-restart tessaly.service" <<<"$calls" ||
+    fail "a new installation does not restart the service that the single package left running: $calls"
   calls=$(run_script postinst configure 1.10.0)
   grep -q "deb-systemd-invoke try-restart tessaly.service" <<<"$calls" ||
     fail "an upgrade does not restart a running service: $calls"
