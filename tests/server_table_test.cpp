@@ -190,3 +190,25 @@ TEST_F(ServerTableTest, AnAddedConsumerGetsEveryPictureWithItsTimeAndTheSoundBlo
 }
 
 }  // namespace
+
+// The window's status line with watching: after the serving text, today's events, and while one lasts, that
+// it lasts. The test picture's moving parts are the motion.
+class ServerWatchStatusTest : public ServerTest {
+  protected:
+    void Configure(tessaly::ServerSettings& settings) override {
+        settings.watch.motion = true;
+        settings.watch.detector.frames = 1;
+    }
+};
+
+TEST_F(ServerWatchStatusTest, TheStatusLineCountsTodaysEventsAndShowsOneThatLasts) {
+    sv_->ShowWatchInStatus(true);
+    Serve();
+    EXPECT_EQ(sv_->Text1().Text(), "待機します。(127.0.0.1)\u3000今日の動き 0 件");
+    for (int i = 0; i < 150 && !server().watch->EventLasts(); ++i) {
+        ASSERT_TRUE(server().Capture.Driver().DeliverNextFrame());
+        platform::DoEvents();
+    }
+    ASSERT_TRUE(server().watch->EventLasts());
+    EXPECT_EQ(sv_->Text1().Text(), "待機します。(127.0.0.1)\u3000動き検知中・今日 1 件");
+}
