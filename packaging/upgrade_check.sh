@@ -3,8 +3,10 @@
 # release's packages under a real systemd, as an administrator would with apt, and checks in a booted clean
 # Debian 12 container (packaging/booted_container.sh) that:
 #   - apt replaces streamsuite with tessaly, tessaly-gui, quillon-brondel and streamtool without a file
-#     conflict or a question, and streamsuite is gone;
-#   - the administrator's edited /etc/default/tessaly is kept;
+#     conflict, and streamsuite is gone;
+#   - the administrator's edited /etc/default/tessaly is kept: tessaly takes the conffile over from
+#     streamsuite, so dpkg asks about it as about any conffile that both sides changed, and an unattended
+#     upgrade (--force-confdef --force-confold, as here) keeps the administrator's;
 #   - the service that was enabled and running stays enabled and runs the new program (restarted), serves,
 #     and its web face is off, as the new defaults have it, until the defaults file turns it on.
 # The old package is not kept in the tree: build it from the commit whose packaging/changelog names 1.10.0,
@@ -43,6 +45,7 @@ old_pid=\$(systemctl show -p MainPID --value tessaly)
 check "the old release serves, enabled" "probe && systemctl is-enabled -q tessaly"
 check "the old release's web face is on" "curl -sf -o /dev/null http://127.0.0.1:8080/"
 DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends \
+  -o Dpkg::Options::=--force-confdef -o Dpkg::Options::=--force-confold \
   $(for p in tessaly tessaly-gui quillon-brondel streamtool; do printf '/debs/%s_%s_%s.deb ' "$p" "$version" "$arch"; done) \
   </dev/null >/root/upgrade.txt 2>&1
 status=\$?
