@@ -4,8 +4,12 @@
 # container made from piuparts's base tarball (or debootstrap), packages installed into it, and one boot with
 # systemd-nspawn in which a check script runs as a one-shot unit and powers the container off.
 # Sourced. The sourcing script sets `name` (for its messages and logs) and `build` (BUILD_DIR), and defines
-# fail(). The container is $container, removed when the script ends.
+# fail(). The container is $container, removed when the script ends; $version and $arch name the packages.
 
+# The packages' release and architecture, as their file names have them.
+# shellcheck disable=SC2034 # used by the sourcing scripts
+version=$(sed -n '1s/.*(\(.*\)).*/\1/p' "$(dirname "${BASH_SOURCE[0]}")/changelog")
+arch=$(dpkg --print-architecture)
 mirror=${STREAM_DEBIAN_MIRROR:-http://deb.debian.org/debian}
 base=${STREAM_PIUPARTS_BASE:-/var/cache/streamsuite-piuparts/bookworm.tgz}
 

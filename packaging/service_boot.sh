@@ -23,8 +23,6 @@ fail() {
 }
 # shellcheck source=packaging/booted_container.sh
 source "$here/booted_container.sh"
-version=$(sed -n '1s/.*(\(.*\)).*/\1/p' "$here/changelog")
-arch=$(dpkg --print-architecture)
 debs=("$build/tessaly_${version}_${arch}.deb" "$build/tessaly-record_${version}_${arch}.deb"
   "$build/streamtool_${version}_${arch}.deb")
 for deb in "${debs[@]}"; do [[ -f $deb ]] || fail "$deb is missing (packaging/check_package.sh builds it)"; done

@@ -25,8 +25,6 @@ fail() {
 }
 # shellcheck source=packaging/booted_container.sh
 source "$here/booted_container.sh"
-version=$(sed -n '1s/.*(\(.*\)).*/\1/p' "$here/changelog")
-arch=$(dpkg --print-architecture)
 [[ $(dpkg-deb -f "$old_deb" Package) == streamsuite ]] || fail "$old_deb is not the single package streamsuite"
 new_debs=()
 for p in tessaly tessaly-gui quillon-brondel streamtool; do
