@@ -220,6 +220,31 @@ TEST_F(ReceiverWindows, KeysChooseTheMenusAndTheSnapshotButtonWithoutChangingCap
     EXPECT_TRUE(w.GetForm().Unloaded()) << "Ctrl+Q chose 終了";
 }
 
+// Brondel's keys reach each server's own items: Alt+N its 接続N, Ctrl+N its 撮影 button.
+TEST_F(ReceiverWindows, BrondelKeysChooseEachServersItemsAndSnapshotButton) {
+    WriteInit("127.0.0.1,127.0.0.2,200\n");
+    const csock_test::ReservedPort video;  // nothing listens on either
+    const csock_test::ReservedPort sound;
+    receiver::BrondelWindow w({video.Port(), sound.Port()});
+    platform::GuiFrontend gui(w.GetForm());
+    gui.SetQuitOnUnload(false);
+    w.Form_Load();
+    gui.Show();
+    QMainWindow* window = gui.Window();
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+    QTest::keyClick(window, Qt::Key_2, Qt::AltModifier);
+    EXPECT_EQ(w.Text1[1]->Text(), receiver::kConnectingText) << "Alt+2 chose 接続2";
+    EXPECT_NE(w.Text1[0]->Text(), receiver::kConnectingText) << "and not 接続1";
+    ASSERT_TRUE(WaitFor([&] { return w.Text1[1]->Text() != receiver::kConnectingText; }));  // refused
+    w.Command3[1]->SetEnabled(true);
+    QTest::keyClick(window, Qt::Key_2, Qt::ControlModifier);
+    EXPECT_TRUE(WaitFor([&] { return w.fSnap == platform::kTrue; })) << "Ctrl+2 pressed the second 撮影";
+    EXPECT_EQ(w.SnapIndex, 1);
+    QTest::keyClick(window, Qt::Key_Q, Qt::ControlModifier);
+    EXPECT_TRUE(w.GetForm().Unloaded()) << "Ctrl+Q chose 終了";
+}
+
 TEST_F(ReceiverWindows, BrondelShowsTwoPicturesSideBySide) {
     WriteInit("127.0.0.1,127.0.0.2,200\n");
     receiver::BrondelWindow w;
