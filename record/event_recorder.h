@@ -71,8 +71,7 @@ class EventRecorder {
     virtual bool DeleteRecording(const std::string& video, std::string* error) = 0;
 };
 
-// Makes a recorder; a program that records gets one from the recorder's library (or, in tests, makes a
-// Recorder directly).
+// Makes a recorder; a program that records gets it from the recorder's library.
 using MakeEventRecorder = std::function<std::unique_ptr<EventRecorder>(const RecorderSettings& settings,
                                                                        EventRecorder::ReportCallback)>;
 

@@ -55,6 +55,16 @@ class ReceiverWindows : public receiver_test::ReceiverTest {
             EXPECT_TRUE(gui.Window()->grab().save(folder + "/" + name));
         }
     }
+    // Loads the window, shows it and waits until it is the active one, as keys need; null when it never is.
+    template <typename Window>
+    static QMainWindow* ShowActive(Window& w, platform::GuiFrontend& gui) {
+        gui.SetQuitOnUnload(false);
+        w.Form_Load();
+        gui.Show();
+        QMainWindow* window = gui.Window();
+        window->activateWindow();
+        return QTest::qWaitForWindowActive(window) ? window : nullptr;
+    }
     // Waits until the status box's text begins with start, then tells whether the box shows it whole.
     static bool StatusReadsWhole(platform::GuiFrontend& gui, const platform::Control& status,
                                  const std::string& start) {
@@ -200,12 +210,8 @@ TEST_F(ReceiverWindows, KeysChooseTheMenusAndTheSnapshotButtonWithoutChangingCap
     const csock_test::ReservedPort sound;
     receiver::QuillonWindow w({video.Port(), sound.Port()});
     platform::GuiFrontend gui(w.GetForm());
-    gui.SetQuitOnUnload(false);
-    w.Form_Load();
-    gui.Show();
-    QMainWindow* window = gui.Window();
-    window->activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+    QMainWindow* window = ShowActive(w, gui);
+    ASSERT_NE(window, nullptr);
     EXPECT_EQ(gui.Action("mnuConnect")->text(), "接続");
     QTest::keyClick(window, Qt::Key_C, Qt::AltModifier);
     EXPECT_EQ(w.Text1.Text(), receiver::kConnectingText) << "Alt+C chose 接続";
@@ -227,12 +233,8 @@ TEST_F(ReceiverWindows, BrondelKeysChooseEachServersItemsAndSnapshotButton) {
     const csock_test::ReservedPort sound;
     receiver::BrondelWindow w({video.Port(), sound.Port()});
     platform::GuiFrontend gui(w.GetForm());
-    gui.SetQuitOnUnload(false);
-    w.Form_Load();
-    gui.Show();
-    QMainWindow* window = gui.Window();
-    window->activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+    QMainWindow* window = ShowActive(w, gui);
+    ASSERT_NE(window, nullptr);
     QTest::keyClick(window, Qt::Key_2, Qt::AltModifier);
     EXPECT_EQ(w.Text1[1]->Text(), receiver::kConnectingText) << "Alt+2 chose 接続2";
     EXPECT_NE(w.Text1[0]->Text(), receiver::kConnectingText) << "and not 接続1";
